@@ -1,0 +1,127 @@
+/*
+ * FakeMysql: the client calls, defined with the client library's own declarations so
+ * that the linker takes them in place of the library's.
+ */
+#include "tests/support/FakeMysql.h"
+
+#include <mysql.h>
+
+#include <cstring>
+
+static FakeMysql g_fake;
+
+/* A handle is the index of its connection plus one, disguised as a pointer; the engine
+ * never looks inside a MYSQL. */
+static MYSQL *to_handle(size_t index)
+{
+    return reinterpret_cast<MYSQL *>(index + 1);
+}
+
+static FakeConnection &connection_of(MYSQL *handle)
+{
+    return g_fake.connections.at(reinterpret_cast<size_t>(handle) - 1);
+}
+
+static std::string number_of(MYSQL *handle)
+{
+    return std::to_string(reinterpret_cast<size_t>(handle));
+}
+
+static std::optional<std::string> text_or_none(const char *s)
+{
+    return s ? std::optional<std::string>(s) : std::nullopt;
+}
+
+/* The error of the last failed call on each handle. */
+struct LastError {
+    unsigned number = 0;
+    std::string message;
+};
+static std::vector<LastError> g_errors;
+
+FakeMysql &fake_mysql()
+{
+    return g_fake;
+}
+
+void fake_mysql_reset()
+{
+    g_fake = FakeMysql();
+    g_errors.clear();
+}
+
+std::vector<std::string> fake_mysql_statements()
+{
+    std::vector<std::string> all;
+    for (const FakeConnection &c : g_fake.connections)
+        all.insert(all.end(), c.statements.begin(), c.statements.end());
+    return all;
+}
+
+MYSQL *STDCALL mysql_init(MYSQL *mysql)
+{
+    (void)mysql;
+    if (g_fake.init_fails) {
+        g_fake.events.push_back("init failed");
+        return nullptr;
+    }
+    g_fake.connections.emplace_back();
+    g_errors.emplace_back();
+    g_fake.open_handles++;
+    MYSQL *handle = to_handle(g_fake.connections.size() - 1);
+    g_fake.events.push_back("init " + number_of(handle));
+    return handle;
+}
+
+MYSQL *STDCALL mysql_real_connect(MYSQL *mysql, const char *host, const char *user,
+                                  const char *passwd, const char *db, unsigned int port,
+                                  const char *unix_socket, unsigned long clientflag)
+{
+    FakeConnection &c = connection_of(mysql);
+    c.host = text_or_none(host);
+    c.user = text_or_none(user);
+    c.password = text_or_none(passwd);
+    c.database = text_or_none(db);
+    c.unix_socket = text_or_none(unix_socket);
+    c.port = port;
+    c.client_flags = clientflag;
+    g_fake.events.push_back("connect " + number_of(mysql));
+    if (g_fake.connect_fails) {
+        g_errors.at(reinterpret_cast<size_t>(mysql) - 1) = {
+            static_cast<unsigned>(g_fake.connect_errno), g_fake.connect_error};
+        return nullptr;
+    }
+    c.connected = true;
+    return mysql;
+}
+
+int STDCALL mysql_query(MYSQL *mysql, const char *q)
+{
+    FakeConnection &c = connection_of(mysql);
+    c.statements.push_back(q);
+    g_fake.events.push_back("query " + number_of(mysql) + " " + q);
+    if (++g_fake.statements_sent == g_fake.fail_statement) {
+        g_errors.at(reinterpret_cast<size_t>(mysql) - 1) = {
+            static_cast<unsigned>(g_fake.statement_errno), g_fake.statement_error};
+        return 1;
+    }
+    return 0;
+}
+
+unsigned int STDCALL mysql_errno(MYSQL *mysql)
+{
+    return g_errors.at(reinterpret_cast<size_t>(mysql) - 1).number;
+}
+
+const char *STDCALL mysql_error(MYSQL *mysql)
+{
+    return g_errors.at(reinterpret_cast<size_t>(mysql) - 1).message.c_str();
+}
+
+void STDCALL mysql_close(MYSQL *sock)
+{
+    FakeConnection &c = connection_of(sock);
+    c.closed = true;
+    g_fake.open_handles--;
+    g_fake.events.push_back("close " + number_of(sock));
+}

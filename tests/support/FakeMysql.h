@@ -1,0 +1,48 @@
+/*
+ * FakeMysql: a stand-in for the six MySQL client calls the engine makes (mysql_init,
+ * mysql_real_connect, mysql_query, mysql_errno, mysql_error, mysql_close), linked in
+ * place of the client library. It records every call in order and can be told to fail
+ * any of them, so that tests see exact statement sequences and injected failures.
+ */
+#ifndef TESTS_SUPPORT_FAKEMYSQL_H
+#define TESTS_SUPPORT_FAKEMYSQL_H
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct FakeConnection {
+    std::optional<std::string> host, user, password, database, unix_socket;
+    unsigned port = 0;
+    unsigned long client_flags = 0;
+    bool connected = false;            /* mysql_real_connect succeeded */
+    bool closed = false;
+    std::vector<std::string> statements;
+};
+
+struct FakeMysql {
+    /* What to fail. */
+    bool init_fails = false;
+    bool connect_fails = false;        /* every connect fails with the error below */
+    int connect_errno = 2002;
+    std::string connect_error = "Can't connect to local server through socket";
+    int fail_statement = 0;            /* 1-based over all statements sent; 0 none */
+    int statement_errno = 1064;
+    std::string statement_error = "You have an error in your SQL syntax";
+
+    /* What happened: one entry per call, e.g. "init 1", "connect 1", "query 1 <text>",
+     * "close 1", numbered by handle. */
+    std::vector<std::string> events;
+    std::vector<FakeConnection> connections; /* one per mysql_init that succeeded */
+    int open_handles = 0;                    /* initialised and not yet closed */
+    int statements_sent = 0;
+};
+
+/* The fake's state; reset it at the start of each test. */
+FakeMysql &fake_mysql();
+void fake_mysql_reset();
+
+/* All statements sent, over all connections, in order. */
+std::vector<std::string> fake_mysql_statements();
+
+#endif

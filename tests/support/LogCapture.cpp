@@ -1,0 +1,78 @@
+#include "tests/support/LogCapture.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+StderrCapture::StderrCapture() : active_(true)
+{
+    fflush(stderr);
+    char path[] = "/tmp/qv-stderr-XXXXXX";
+    capture_fd_ = mkstemp(path);
+    if (capture_fd_ < 0)
+        throw std::runtime_error("cannot create a capture file");
+    unlink(path);
+    saved_fd_ = dup(2);
+    dup2(capture_fd_, 2);
+}
+
+StderrCapture::~StderrCapture()
+{
+    if (active_)
+        finish();
+}
+
+std::vector<std::string> StderrCapture::finish()
+{
+    fflush(stderr);
+    dup2(saved_fd_, 2);
+    close(saved_fd_);
+    active_ = false;
+    std::string text;
+    char buffer[65536];
+    lseek(capture_fd_, 0, SEEK_SET);
+    ssize_t n;
+    while ((n = read(capture_fd_, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<size_t>(n));
+    close(capture_fd_);
+    std::vector<std::string> lines;
+    for (const std::string &line : split_lines(text))
+        lines.push_back(without_thread_id(line));
+    return lines;
+}
+
+std::vector<std::string> split_lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(start));
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+std::string without_thread_id(const std::string &line)
+{
+    if (line.size() < 9 || line[8] != ' ')
+        return line;
+    for (size_t i = 0; i < 8; i++)
+        if (!isxdigit(static_cast<unsigned char>(line[i])))
+            return line;
+    return line.substr(9);
+}
+
+bool any_line_contains(const std::vector<std::string> &lines, const std::string &needle)
+{
+    for (const std::string &line : lines)
+        if (line.find(needle) != std::string::npos)
+            return true;
+    return false;
+}

@@ -1,0 +1,110 @@
+#include "tests/support/TestServer.h"
+
+#include <mysql.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+
+std::string test_server_socket()
+{
+    const char *state = getenv("QV_TEST_SERVER_STATE");
+    if (state == nullptr)
+        return "";
+    std::ifstream in(std::string(state) + "/socket");
+    std::string path;
+    std::getline(in, path);
+    return path;
+}
+
+bool aim_client_at_test_server()
+{
+    std::string socket = test_server_socket();
+    if (socket.empty())
+        return false;
+    setenv("MYSQL_UNIX_PORT", socket.c_str(), 1);
+    return true;
+}
+
+ServerSession::ServerSession(const std::string &user, const std::string &password)
+{
+    mysql_ = mysql_init(nullptr);
+    std::string socket = test_server_socket();
+    if (mysql_real_connect(mysql_, "localhost", user.c_str(), password.c_str(), nullptr, 0,
+                           socket.empty() ? nullptr : socket.c_str(), 0) == nullptr) {
+        error_ = mysql_error(mysql_);
+        mysql_close(mysql_);
+        mysql_ = nullptr;
+    }
+}
+
+ServerSession::~ServerSession()
+{
+    if (mysql_)
+        mysql_close(mysql_);
+}
+
+void ServerSession::exec(const std::string &sql)
+{
+    if (!mysql_)
+        throw std::runtime_error("not connected: " + error_);
+    if (mysql_query(mysql_, sql.c_str()) != 0)
+        throw std::runtime_error(sql + ": " + mysql_error(mysql_));
+    if (MYSQL_RES *result = mysql_store_result(mysql_))
+        mysql_free_result(result);
+}
+
+Rows ServerSession::query(const std::string &sql)
+{
+    if (!mysql_)
+        throw std::runtime_error("not connected: " + error_);
+    if (mysql_query(mysql_, sql.c_str()) != 0)
+        throw std::runtime_error(sql + ": " + mysql_error(mysql_));
+    Rows rows;
+    MYSQL_RES *result = mysql_store_result(mysql_);
+    if (result == nullptr)
+        return rows;
+    unsigned fields = mysql_num_fields(result);
+    while (MYSQL_ROW row = mysql_fetch_row(result)) {
+        std::vector<std::string> values;
+        for (unsigned i = 0; i < fields; i++)
+            values.push_back(row[i] ? row[i] : "NULL");
+        rows.push_back(values);
+    }
+    mysql_free_result(result);
+    return rows;
+}
+
+static const char *const g_privilege_columns[] = {
+    "Select_priv", "Insert_priv", "Update_priv", "Delete_priv", "Create_priv",
+    "Drop_priv", "Reload_priv", "Shutdown_priv", "Process_priv", "File_priv",
+    "Grant_priv", "References_priv", "Index_priv", "Alter_priv", "Show_db_priv",
+    "Super_priv", "Create_tmp_table_priv", "Lock_tables_priv", "Execute_priv",
+    "Repl_slave_priv", "Repl_client_priv", "Create_view_priv", "Show_view_priv",
+    "Create_routine_priv", "Alter_routine_priv", "Create_user_priv", "Event_priv",
+    "Trigger_priv", "Create_tablespace_priv", "Delete_history_priv",
+};
+
+std::vector<std::pair<std::string, std::string>> account_privileges(ServerSession &root,
+                                                                    const std::string &user,
+                                                                    const std::string &host)
+{
+    std::string columns;
+    for (const char *column : g_privilege_columns)
+        columns += std::string(columns.empty() ? "" : ",") + column;
+    Rows rows = root.query("SELECT " + columns + " FROM mysql.user WHERE User='" + user +
+                           "' AND Host='" + host + "'");
+    std::vector<std::pair<std::string, std::string>> privileges;
+    if (rows.empty())
+        return privileges;
+    size_t i = 0;
+    for (const char *column : g_privilege_columns)
+        privileges.emplace_back(column, rows[0][i++]);
+    return privileges;
+}
+
+void drop_account(ServerSession &root, const std::string &user)
+{
+    root.exec("DROP USER IF EXISTS '" + user + "'@'%'");
+    root.exec("DROP USER IF EXISTS '" + user + "'@'localhost'");
+}

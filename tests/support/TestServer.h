@@ -1,0 +1,55 @@
+/*
+ * TestServer: the private MariaDB server that the test harness starts (see
+ * private-mariadb.sh), seen from a test: where its socket is, and a root session for
+ * preparing accounts and reading back what the engine did.
+ */
+#ifndef TESTS_SUPPORT_TESTSERVER_H
+#define TESTS_SUPPORT_TESTSERVER_H
+
+#include <string>
+#include <vector>
+
+typedef struct st_mysql MYSQL;
+
+/* The private server's socket path, read from $QV_TEST_SERVER_STATE/socket; empty when
+ * no server was started. */
+std::string test_server_socket();
+
+/* Points the client library's default socket (MYSQL_UNIX_PORT) at the private server,
+ * so that the unchanged engine, connecting to "localhost", reaches it. Returns false
+ * when there is no private server. */
+bool aim_client_at_test_server();
+
+typedef std::vector<std::vector<std::string>> Rows;
+
+/* A connection to the private server as the given user (root by default). */
+class ServerSession {
+public:
+    explicit ServerSession(const std::string &user = "root", const std::string &password = "");
+    ~ServerSession();
+    ServerSession(const ServerSession &) = delete;
+    ServerSession &operator=(const ServerSession &) = delete;
+
+    bool connected() const { return mysql_ != nullptr; }
+    const std::string &error() const { return error_; }
+
+    /* Runs a statement; throws std::runtime_error with the server's message on failure. */
+    void exec(const std::string &sql);
+    /* Runs a query and returns its rows (NULL as "NULL"). */
+    Rows query(const std::string &sql);
+
+private:
+    MYSQL *mysql_;
+    std::string error_;
+};
+
+/* The global privileges of user@host as "Y"/"N" by column name (Select_priv, ...,
+ * Grant_priv), read from mysql.user; empty when the account does not exist. */
+std::vector<std::pair<std::string, std::string>> account_privileges(ServerSession &root,
+                                                                    const std::string &user,
+                                                                    const std::string &host);
+
+/* Drops user@'%' and user@localhost if they exist. */
+void drop_account(ServerSession &root, const std::string &user);
+
+#endif
