@@ -15,6 +15,7 @@
 #define INTERFACES_ERRORLOGGER_ERRORLOGGER_H
 
 #include <cstddef>
+#include <cstdint>
 
 enum {
     QV_LOG_INFO = 0,
@@ -57,5 +58,60 @@ const char *qv_log_level_name(int level);
  * is always terminated when capacity > 0. Returns the number of characters written, or
  * -1 when the text did not fit and the buffer holds its first capacity - 1 characters. */
 int qv_snprintf(char *buffer, size_t capacity, const char *format, ...) QV_PRINTF(3, 4);
+
+/* ---- the log file sink ------------------------------------------------------------ */
+
+/* Size of the buffers that hold a file name, a name pattern or an environment value,
+ * terminator included. */
+#define QV_NAME_SIZE 260
+
+/* Copies the environment variable name into destination (QV_NAME_SIZE bytes), or
+ * default_value when it is not set. Returns 0; 1 when the value or default does not
+ * fit, or the variable is set to the empty text (logged with the size it needs); 24
+ * when it is not set and there is no default. */
+unsigned qv_getenv(const char *name, char *destination, const char *default_value);
+
+/* Creates the log file logger into sink (context, write, on_fatal) and opens the log
+ * file named by QV_BASE_LOGFILE_NAME and QV_LOGFILE_NAME_PATTERN. Returns 0; 1 without
+ * sink, for a file name too long or a bad name pattern; 2 out of memory; the status of
+ * qv_getenv; 3 when the file cannot be opened or another process holds it. After a
+ * failure past the allocation the logger stays attached for qv_logger_destroy. */
+unsigned qv_logger_create(QVLogSink *sink);
+
+/* The sink's write: appends the line with a local time stamp and flushes it. Returns 0,
+ * or 3 when it could not be written or flushed (the line is lost). */
+unsigned qv_logger_write(void *context, const char *line);
+
+/* Installs sink (or, with null, removes the installed one), then logs the banner and,
+ * unless suppressed, the system report through it. Returns 0. */
+unsigned qv_log_set_sink(QVLogSink *sink);
+
+/* Closes the log file and releases the logger of sink; it must not be installed.
+ * Returns 1 without sink, else 0. */
+unsigned qv_logger_destroy(QVLogSink *sink);
+
+/* ---- the system report ---------------------------------------------------------------- */
+
+/* Logs the report on the machine and the program at level INFO: current directory,
+ * version record of the executable, operating system and computer name, memory, fixed
+ * drives and RAM disks. A section whose query fails is left out. */
+void qv_system_report(void);
+
+/* Logs the version section of the executable at path, if it carries a version note. */
+void qv_report_file_version(const char *path);
+
+/* Logs "OS: %s" and "Computer name: %s". */
+void qv_report_os(void);
+
+/* Logs the RAM, page (swap) and virtual address space lines. */
+void qv_report_memory(void);
+
+/* Logs one line per mounted block device or RAM disk. */
+void qv_report_drives(void);
+
+/* Renders bytes, read as a signed 64-bit count, scaled by 1024 while above 1000, with
+ * precision digits after the point and a unit (" bytes", " KB", " MB", " GB", " TB").
+ * Returns a text owned by the caller (free()), or null when out of memory. */
+char *qv_format_byte_size(uint64_t bytes, int precision);
 
 #endif
