@@ -1,1 +1,545 @@
-/* placeholder: being written */
+/*
+ * SystemReport: the INFO lines at the head of every log that say where and on what the
+ * tool ran: current directory, the executable's version note, the operating system and
+ * host name, memory, and the fixed drives (mounted block devices) and RAM disks.
+ *
+ * Invariants: the report keeps no state and never fails loudly; a section whose query
+ * fails is left out and nothing is said about it (an exhausted heap is still reported by
+ * the allocation, as everywhere, and the line that needed the memory is left out). Texts that come
+ * from outside the process (version values, mount points, os-release, host name) are logged with
+ * their control characters shown as '?', so that no such text can break a log line in two.
+ *
+ * The Linux readers take the file they read as an argument (qv_report_os_from,
+ * qv_report_memory_from, qv_report_drives_from) so that tests can hand in files of their
+ * own; the public calls pass the /proc and /etc files.
+ */
+#include "Interfaces/ErrorLogger/ErrorLogger.h"
+
+#include <mntent.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "Interfaces/ErrorLogger/VersionNote.h"
+#include "QVLib/QVmalloc.h"
+#include "QVLib/QVstring.h"
+
+static const char QV_FILE[] = "Interfaces/ErrorLogger/ErrorLogger";
+
+/* Buffer sizes: the current directory, a query path, the host name, a mount table
+ * line (room for three escaped paths of PATH_MAX bytes and the options). */
+#define QV_CWD_SIZE 258
+#define QV_QUERY_SIZE 500
+#define QV_HOST_NAME_SIZE 1024
+#define QV_TEXT_LINE_SIZE 1024
+#define QV_MOUNT_LINE_SIZE 65536
+
+/* Every memory figure is shown 640 KiB above what the platform reports. */
+#define QV_MEMORY_BIAS 655360u
+/* The address space of an x86-64 process when no limit is set: 2^47 bytes. */
+#define QV_ADDRESS_SPACE_DEFAULT (uint64_t{1} << 47)
+
+/* Digits after the point that qv_format_byte_size can give exactly; see there. */
+#define QV_BYTE_SIZE_DIGITS 64
+
+/* ---- helpers ------------------------------------------------------------------------ */
+
+/* Replaces control characters in text by '?', in place. */
+static void make_printable(char *text)
+{
+    for (unsigned char *p = reinterpret_cast<unsigned char *>(text); *p != '\0'; p++)
+        if (*p < 0x20 || *p == 0x7F)
+            *p = '?';
+}
+
+/* Reads the next line of stream into line (capacity bytes) without its line end.
+ * Returns false at the end of the stream. A line too long for the buffer is skipped
+ * whole, so that its tail is never taken for a line of its own. */
+static bool read_line(FILE *stream, char *line, size_t capacity)
+{
+    while (fgets(line, static_cast<int>(capacity), stream) != nullptr) {
+        size_t n = strlen(line);
+        if (n > 0 && line[n - 1] == '\n') {
+            line[n - 1] = '\0';
+            return true;
+        }
+        if (feof(stream))
+            return true; /* the last line, without a line end */
+        int c;
+        while ((c = fgetc(stream)) != EOF && c != '\n') {
+        }
+    }
+    return false;
+}
+
+/* bytes + addend, saturated at the largest count that reads as a positive signed
+ * 64-bit number (qv_format_byte_size reads its argument signed). */
+static uint64_t add_saturated(uint64_t bytes, uint64_t addend)
+{
+    const uint64_t largest = static_cast<uint64_t>(INT64_MAX);
+    if (bytes > largest || addend > largest - bytes)
+        return largest;
+    return bytes + addend;
+}
+
+static uint64_t multiply_saturated(uint64_t a, uint64_t b)
+{
+    uint64_t product;
+    if (__builtin_mul_overflow(a, b, &product) || product > static_cast<uint64_t>(INT64_MAX))
+        return static_cast<uint64_t>(INT64_MAX);
+    return product;
+}
+
+/* ---- the byte-size formatter ----------------------------------------------------------- */
+
+/* The value is an integer scaled by 1024^k (k <= 6), so it has at most 60 binary digits
+ * after the point and "%.64f" prints it exactly; rounding is then done on those decimal
+ * digits, halves away from zero. Precision is taken within 0..QV_BYTE_SIZE_DIGITS. */
+char *qv_format_byte_size(uint64_t bytes, int precision)
+{
+    static const char *const units[5] = {" bytes", " KB", " MB", " GB", " TB"};
+    if (precision < 0)
+        precision = 0;
+    if (precision > QV_BYTE_SIZE_DIGITS)
+        precision = QV_BYTE_SIZE_DIGITS;
+
+    double value = static_cast<double>(static_cast<int64_t>(bytes));
+    unsigned divisions = 0;
+    while (value > 1000) {
+        value *= 1.0 / 1024;
+        divisions++;
+    }
+    const char *unit = divisions < 5 ? units[divisions] : "";
+
+    char exact[96]; /* sign, up to 19 digits, point, 64 digits */
+    qv_snprintf(exact, sizeof exact, "%.64f", value);
+    bool negative = exact[0] == '-';
+    char *number = exact + (negative ? 1 : 0);
+    char *point = strchr(number, '.');
+    size_t keep = static_cast<size_t>(point - number) +
+                  (precision > 0 ? 1 + static_cast<size_t>(precision) : 0);
+    bool carry = precision < QV_BYTE_SIZE_DIGITS && point[1 + precision] >= '5';
+    for (size_t i = keep; carry && i-- > 0;) {
+        if (number[i] == '.')
+            continue;
+        if (number[i] == '9') {
+            number[i] = '0';
+        } else {
+            number[i]++;
+            carry = false;
+        }
+    }
+    number[keep] = '\0';
+
+    size_t size = (negative ? 1 : 0) + (carry ? 1 : 0) + keep + strlen(unit) + 1;
+    char *text = static_cast<char *>(qv_malloc(size, QV_FILE, __LINE__, 0));
+    if (text == nullptr)
+        return nullptr;
+    qv_snprintf(text, size, "%s%s%s%s", negative ? "-" : "", carry ? "1" : "", number, unit);
+    return text;
+}
+
+/* Logs format with the two byte counts formatted at precision 0; the line is left out
+ * when either cannot be formatted. */
+static void log_two_sizes(const char *format, uint64_t first, uint64_t second)
+{
+    char *a = qv_format_byte_size(first, 0);
+    char *b = qv_format_byte_size(second, 0);
+    if (a != nullptr && b != nullptr)
+        qv_log(QV_LOG_INFO, format, a, b);
+    free(a);
+    free(b);
+}
+
+/* ---- the version section ------------------------------------------------------------- */
+
+static const char *const g_version_keys[] = {
+    "FileDescription", "FileVersion",    "OriginalFilename",
+    "ProductName",     "ProductVersion", "SpecialBuild",
+};
+
+static const struct {
+    uint32_t bit;
+    const char *line;
+} g_flag_lines[] = {
+    {QV_VERSION_FLAG_DEBUG, "  Debug build"},
+    {QV_VERSION_FLAG_PRERELEASE, "  Prerelease build"},
+    {QV_VERSION_FLAG_PATCHED, "  Patched build"},
+    {QV_VERSION_FLAG_PRIVATEBUILD, "  Private build "},
+    {QV_VERSION_FLAG_SPECIALBUILD, "  Special build "},
+};
+
+/* The suite's languages (those of its message catalogue) and the neutral one. */
+static const struct {
+    uint16_t id;
+    const char *name;
+} g_language_names[] = {
+    {0x0000, "Language Neutral"},        {0x0407, "German (Germany)"},
+    {0x0409, "English (United States)"}, {0x040C, "French (France)"},
+    {0x0410, "Italian (Italy)"},         {0x0411, "Japanese (Japan)"},
+    {0x0413, "Dutch (Netherlands)"},     {0x0C0A, "Spanish (Spain)"},
+};
+
+/* The display name of language into name (QV_NAME_SIZE bytes). */
+static void language_name(uint16_t language, char *name)
+{
+    for (const auto &entry : g_language_names)
+        if (entry.id == language) {
+            qv_strlcpy(name, entry.name, QV_NAME_SIZE);
+            return;
+        }
+    qv_snprintf(name, QV_NAME_SIZE, "Unknown language 0x%04x", language);
+}
+
+static void report_version_flags(const unsigned char *block, uint32_t size)
+{
+    const void *value;
+    uint32_t length;
+    if (!qv_version_note_query(block, size, "\\", &value, &length))
+        return;
+    QVVersionFixed fixed;
+    memcpy(&fixed, value, sizeof fixed);
+    uint32_t flags = fixed.file_flags & fixed.file_flags_mask;
+    for (const auto &row : g_flag_lines)
+        if (flags & row.bit)
+            qv_log(QV_LOG_INFO, "%s", row.line);
+}
+
+/* The language line and the string values of one translation. block is the report's
+ * own copy, so values are made printable in place. */
+static void report_translation(unsigned char *block, uint32_t size, QVVersionTranslation t)
+{
+    char name[QV_NAME_SIZE];
+    language_name(t.language, name);
+    qv_log(QV_LOG_INFO, "  Language: %s", name);
+    for (const char *key : g_version_keys) {
+        char query[QV_QUERY_SIZE];
+        qv_snprintf(query, sizeof query, "\\StringFileInfo\\%04x%04x\\%s", t.language, t.code_page,
+                    key);
+        const void *value;
+        uint32_t length;
+        if (!qv_version_note_query(block, size, query, &value, &length) || length == 0)
+            continue;
+        char *text =
+            reinterpret_cast<char *>(block + (static_cast<const unsigned char *>(value) - block));
+        make_printable(text);
+        qv_log(QV_LOG_INFO, "    %s = %s", key, text);
+    }
+}
+
+void qv_report_file_version(const char *path)
+{
+    uint32_t size = qv_version_note_size(path);
+    if (size == 0)
+        return;
+    unsigned char *block = static_cast<unsigned char *>(qv_malloc(size, QV_FILE, __LINE__, 0));
+    if (block == nullptr)
+        return;
+    char shown[PATH_MAX];
+    qv_strlcpy(shown, path, sizeof shown);
+    make_printable(shown);
+    qv_log(QV_LOG_INFO, "File %s info:", shown);
+    if (qv_version_note_read(path, size, block) == 0) {
+        report_version_flags(block, size);
+        const void *table;
+        uint32_t table_length;
+        if (qv_version_note_query(block, size, "\\VarFileInfo\\Translation", &table,
+                                  &table_length)) {
+            /* The table lies in block; an entry is copied out before values are
+             * rewritten in place, which never touches the table anyway. */
+            size_t table_at =
+                static_cast<size_t>(static_cast<const unsigned char *>(table) - block);
+            for (uint32_t at = 0; table_length - at >= sizeof(QVVersionTranslation);
+                 at += sizeof(QVVersionTranslation)) {
+                QVVersionTranslation t;
+                memcpy(&t, block + table_at + at, sizeof t);
+                report_translation(block, size, t);
+            }
+        }
+    }
+    free(block);
+}
+
+/* ---- operating system and host name --------------------------------------------------- */
+
+/* Decodes an os-release value as a shell reads it (single quotes take everything
+ * literally; in double quotes a backslash escapes only $ ` " and itself; a bare value
+ * takes any character after a backslash) into out. Returns false for an unterminated
+ * quote. */
+static bool unquote_value(const char *value, char *out, size_t capacity)
+{
+    char quote = (*value == '"' || *value == '\'') ? *value : '\0';
+    const char *p = value + (quote ? 1 : 0);
+    size_t used = 0;
+    for (; *p != '\0' && *p != quote; p++) {
+        if (*p == '\\' && p[1] != '\0' &&
+            (quote == '\0' || (quote == '"' && strchr("$`\"\\", p[1]) != nullptr)))
+            p++;
+        if (used + 1 < capacity)
+            out[used++] = *p;
+    }
+    out[used] = '\0';
+    return quote == '\0' || *p == quote;
+}
+
+/* The PRETTY_NAME of the os-release file at path into name; false when the file or
+ * the value is missing or empty. As in a shell, the last assignment counts. */
+static bool read_pretty_name(const char *path, char *name, size_t capacity)
+{
+    FILE *stream = fopen(path, "re");
+    if (stream == nullptr)
+        return false;
+    static const char key[] = "PRETTY_NAME=";
+    char line[QV_TEXT_LINE_SIZE];
+    name[0] = '\0';
+    while (read_line(stream, line, sizeof line)) {
+        if (strncmp(line, key, sizeof key - 1) != 0)
+            continue;
+        if (!unquote_value(line + sizeof key - 1, name, capacity))
+            name[0] = '\0';
+    }
+    fclose(stream);
+    return name[0] != '\0';
+}
+
+/* qv_report_os with the os-release file given. */
+void qv_report_os_from(const char *os_release_path)
+{
+    struct utsname system;
+    if (uname(&system) != 0)
+        return;
+    char pretty[QV_TEXT_LINE_SIZE];
+    char text[QV_TEXT_LINE_SIZE + 3 * sizeof system.release];
+    if (read_pretty_name(os_release_path, pretty, sizeof pretty))
+        qv_snprintf(text, sizeof text, "%s, %s %s %s", pretty, system.sysname, system.release,
+                    system.machine);
+    else
+        qv_snprintf(text, sizeof text, "%s %s %s", system.sysname, system.release, system.machine);
+    make_printable(text);
+    qv_log(QV_LOG_INFO, "OS: %s", text);
+
+    char host[QV_HOST_NAME_SIZE];
+    if (gethostname(host, sizeof host) == 0) {
+        host[sizeof host - 1] = '\0';
+        make_printable(host);
+        qv_log(QV_LOG_INFO, "Computer name: %s", host);
+    }
+}
+
+void qv_report_os(void)
+{
+    /* os-release(5): /etc/os-release, else the vendor's copy. */
+    static const char etc[] = "/etc/os-release";
+    qv_report_os_from(access(etc, R_OK) == 0 ? etc : "/usr/lib/os-release");
+}
+
+/* ---- memory ---------------------------------------------------------------------------- */
+
+/* Reads the "Key:   <n> kB" lines of a /proc file for the count keys. Sets bit i of the
+ * result and values[i] (in bytes) for each key found with a well-formed value. */
+static unsigned read_kib_fields(const char *path, const char *const keys[], uint64_t values[],
+                                unsigned count)
+{
+    FILE *stream = fopen(path, "re");
+    if (stream == nullptr)
+        return 0;
+    unsigned found = 0;
+    char line[QV_TEXT_LINE_SIZE];
+    while (read_line(stream, line, sizeof line)) {
+        char *colon = strchr(line, ':');
+        if (colon == nullptr)
+            continue;
+        *colon = '\0';
+        for (unsigned i = 0; i < count; i++) {
+            if ((found & (1u << i)) || strcmp(line, keys[i]) != 0)
+                continue;
+            const char *p = colon + 1;
+            while (*p == ' ' || *p == '\t')
+                p++;
+            if (*p < '0' || *p > '9')
+                break;
+            char *end;
+            errno = 0;
+            unsigned long long kib = strtoull(p, &end, 10);
+            if (errno != 0 || strcmp(end, " kB") != 0 || kib > UINT64_MAX / 1024)
+                break;
+            values[i] = static_cast<uint64_t>(kib) * 1024;
+            found |= 1u << i;
+        }
+    }
+    fclose(stream);
+    return found;
+}
+
+/* qv_report_memory with the /proc files and the address-space limit given. */
+void qv_report_memory_from(const char *meminfo_path, const char *status_path,
+                           uint64_t address_space_limit)
+{
+    static const char *const memory_keys[] = {"MemTotal", "MemAvailable", "SwapTotal", "SwapFree"};
+    uint64_t memory[4] = {0, 0, 0, 0};
+    unsigned found = read_kib_fields(meminfo_path, memory_keys, memory, 4);
+    if ((found & 0x3) == 0x3)
+        log_two_sizes("RAM     Total %7s  Available %7s", add_saturated(memory[0], QV_MEMORY_BIAS),
+                      add_saturated(memory[1], QV_MEMORY_BIAS));
+    if ((found & 0xC) == 0xC)
+        log_two_sizes("Page    Total %7s  Available %7s", add_saturated(memory[2], QV_MEMORY_BIAS),
+                      add_saturated(memory[3], QV_MEMORY_BIAS));
+
+    static const char *const status_keys[] = {"VmSize"};
+    uint64_t in_use = 0;
+    if (read_kib_fields(status_path, status_keys, &in_use, 1) == 1) {
+        /* A process can be over a limit set after it grew: nothing is left then. */
+        uint64_t left = in_use < address_space_limit ? address_space_limit - in_use : 0;
+        log_two_sizes("Virtual Total %7s  Available %7s",
+                      add_saturated(address_space_limit, QV_MEMORY_BIAS),
+                      add_saturated(left, QV_MEMORY_BIAS));
+    }
+}
+
+void qv_report_memory(void)
+{
+    struct rlimit limit;
+    uint64_t address_space = QV_ADDRESS_SPACE_DEFAULT;
+    if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        address_space = limit.rlim_cur;
+    qv_report_memory_from("/proc/meminfo", "/proc/self/status", address_space);
+}
+
+/* ---- drives ---------------------------------------------------------------------------- */
+
+/* The drives listed so far, so that each device is listed once (at its first mount
+ * point). A drive is its kind (one of the static texts) and its device number. */
+struct DriveId {
+    const char *kind;
+    dev_t id;
+};
+
+struct DriveList {
+    DriveId *drives;
+    size_t count;
+    size_t capacity;
+};
+
+/* Adds the drive unless listed. Returns 0 when added, 1 when listed before, 2 out of
+ * memory. */
+static unsigned add_drive(DriveList *list, DriveId drive)
+{
+    for (size_t i = 0; i < list->count; i++)
+        if (list->drives[i].kind == drive.kind && list->drives[i].id == drive.id)
+            return 1;
+    if (list->count == list->capacity) {
+        size_t capacity = list->capacity ? 2 * list->capacity : 16;
+        DriveId *drives =
+            static_cast<DriveId *>(qv_malloc(capacity * sizeof *drives, QV_FILE, __LINE__, 0));
+        if (drives == nullptr)
+            return 2;
+        if (list->count > 0)
+            memcpy(drives, list->drives, list->count * sizeof *drives);
+        free(list->drives);
+        list->drives = drives;
+        list->capacity = capacity;
+    }
+    list->drives[list->count++] = drive;
+    return 0;
+}
+
+/* The kind of drive a mount is ("Fixed drive", "RAM disk") and the device it is, or
+ * null for mounts that are not reported. */
+static const char *drive_kind(const struct mntent *mount, dev_t *id)
+{
+    struct stat st;
+    if (strcmp(mount->mnt_type, "tmpfs") == 0 || strcmp(mount->mnt_type, "ramfs") == 0) {
+        if (stat(mount->mnt_dir, &st) != 0)
+            return nullptr;
+        *id = st.st_dev;
+        return "RAM disk";
+    }
+    /* Only an absolute source can be a device node: "proc", "overlay" or "host:/export"
+     * would otherwise be looked up in the current directory. */
+    if (mount->mnt_fsname[0] != '/' || stat(mount->mnt_fsname, &st) != 0 || !S_ISBLK(st.st_mode))
+        return nullptr;
+    *id = st.st_rdev;
+    return "Fixed drive";
+}
+
+/* Logs the line of one drive: its sizes, or "0" for both when it cannot be sized. */
+static void report_drive(char *mount_point, const char *kind)
+{
+    struct statvfs volume;
+    char *total = nullptr;
+    char *free_space = nullptr;
+    bool sized = statvfs(mount_point, &volume) == 0;
+    make_printable(mount_point);
+    if (sized) {
+        uint64_t fragment = volume.f_frsize;
+        total = qv_format_byte_size(multiply_saturated(volume.f_blocks, fragment), 0);
+        free_space = qv_format_byte_size(multiply_saturated(volume.f_bfree, fragment), 0);
+        if (total != nullptr && free_space != nullptr)
+            qv_log(QV_LOG_INFO, "Drive %s Total %7s  Free %7s  Type: %s", mount_point, total,
+                   free_space, kind);
+    } else {
+        qv_log(QV_LOG_INFO, "Drive %s Total %7s  Free %7s  Type: %s", mount_point, "0", "0", kind);
+    }
+    free(total);
+    free(free_space);
+}
+
+/* qv_report_drives with the mount table given. */
+void qv_report_drives_from(const char *mounts_path)
+{
+    FILE *table = setmntent(mounts_path, "r");
+    if (table == nullptr)
+        return;
+    char *line = static_cast<char *>(qv_malloc(QV_MOUNT_LINE_SIZE, QV_FILE, __LINE__, 0));
+    DriveList listed = {nullptr, 0, 0};
+    struct mntent mount;
+    while (line != nullptr && getmntent_r(table, &mount, line, QV_MOUNT_LINE_SIZE) != nullptr) {
+        DriveId drive;
+        drive.kind = drive_kind(&mount, &drive.id);
+        if (drive.kind == nullptr)
+            continue;
+        unsigned added = add_drive(&listed, drive);
+        if (added == 2)
+            break; /* without the list, lines could repeat: stop here */
+        if (added == 0)
+            report_drive(mount.mnt_dir, drive.kind);
+    }
+    free(listed.drives);
+    free(line);
+    endmntent(table);
+}
+
+void qv_report_drives(void)
+{
+    qv_report_drives_from("/proc/self/mounts");
+}
+
+/* ---- the whole report ------------------------------------------------------------------- */
+
+void qv_system_report(void)
+{
+    char directory[QV_CWD_SIZE];
+    if (getcwd(directory, sizeof directory) != nullptr) {
+        make_printable(directory);
+        qv_log(QV_LOG_INFO, "Running in %s", directory);
+    }
+
+    /* A path that fills the whole buffer may have been cut: not used. */
+    char program[QV_NAME_SIZE];
+    ssize_t n = readlink("/proc/self/exe", program, sizeof program);
+    if (n > 0 && static_cast<size_t>(n) < sizeof program) {
+        program[n] = '\0';
+        qv_report_file_version(program);
+    }
+    qv_report_os();
+    qv_report_memory();
+    qv_report_drives();
+}
