@@ -11,7 +11,8 @@
 #include "QVLib/Posix/MutexPosix.h"
 #include "tests/support/LogCapture.h"
 
-namespace {
+namespace
+{
 
 std::string thread_prefix()
 {
@@ -80,10 +81,10 @@ TEST(LogCalls, TrailingControlAndHighBytesAreTrimmed)
     qv_log(QV_LOG_INFO, "%s", "line feed\r\n");
     qv_log(QV_LOG_INFO, "%s", "tabs\t\t");
     qv_log(QV_LOG_INFO, "%s", "blanks  ");
-    qv_log(QV_LOG_INFO, "%s", "accent caf\xc3\xa9");      /* the UTF-8 letter goes */
-    qv_log(QV_LOG_INFO, "%s", "mixed\xe9\n\x01\xff");     /* all four go */
+    qv_log(QV_LOG_INFO, "%s", "accent caf\xc3\xa9");  /* the UTF-8 letter goes */
+    qv_log(QV_LOG_INFO, "%s", "mixed\xe9\n\x01\xff"); /* all four go */
     qv_log(QV_LOG_INFO, "%s", "inner\ttab kept.");
-    qv_log(QV_LOG_INFO, "%s", "");                         /* prefix alone */
+    qv_log(QV_LOG_INFO, "%s", ""); /* prefix alone */
     auto lines = capture.finish();
     ASSERT_EQ(7u, lines.size());
     EXPECT_EQ("INFO   : line feed", lines[0]);

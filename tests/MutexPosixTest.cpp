@@ -14,7 +14,8 @@
 #include "QVLib/QVmalloc.h"
 #include "tests/support/LogCapture.h"
 
-namespace {
+namespace
+{
 
 TEST(QVmutex, ReentrantTakingNeedsAsManyReleases)
 {

@@ -18,26 +18,32 @@
 #include "tests/support/LogCapture.h"
 #include "tests/support/TestServer.h"
 
-namespace {
+namespace
+{
 
-const std::set<std::string> DATA = {"Alter_priv",  "Create_priv", "Delete_priv",
-                                    "Drop_priv",   "Index_priv",  "Insert_priv",
+const std::set<std::string> DATA = {"Alter_priv",      "Create_priv", "Delete_priv",
+                                    "Drop_priv",       "Index_priv",  "Insert_priv",
                                     "References_priv", "Select_priv", "Update_priv"};
-const std::set<std::string> ADMIN = {"File_priv", "Process_priv", "Reload_priv",
-                                     "Shutdown_priv"};
+const std::set<std::string> ADMIN = {"File_priv", "Process_priv", "Reload_priv", "Shutdown_priv"};
 
 /* The client library reads MYSQL_UNIX_PORT once, when it is first used: aim it at the
  * private server before any test connects. */
-class AimAtTestServer : public ::testing::Environment {
-public:
-    void SetUp() override { aimed = aim_client_at_test_server(); }
+class AimAtTestServer : public ::testing::Environment
+{
+  public:
+    void SetUp() override
+    {
+        aimed = aim_client_at_test_server();
+    }
     static bool aimed;
 };
 bool AimAtTestServer::aimed = false;
-const ::testing::Environment *const g_aim = ::testing::AddGlobalTestEnvironment(new AimAtTestServer);
+const ::testing::Environment *const g_aim =
+    ::testing::AddGlobalTestEnvironment(new AimAtTestServer);
 
-class ServerTest : public ::testing::Test {
-protected:
+class ServerTest : public ::testing::Test
+{
+  protected:
     void SetUp() override
     {
         ASSERT_TRUE(AimAtTestServer::aimed) << "the private MariaDB server is not running";
@@ -101,7 +107,8 @@ TEST_F(ServerTest, EachLevelOnNewAndOnFullyPrivilegedAccounts)
     ASSERT_EQ(30u, all.size());
     for (int level = 0; level <= 4; level++) {
         for (bool had_everything : {false, true}) {
-            std::string name = "qv_level" + std::to_string(level) + (had_everything ? "_full" : "_new");
+            std::string name =
+                "qv_level" + std::to_string(level) + (had_everything ? "_full" : "_new");
             std::string password = "Pw-" + name + "#%&";
             drop_account(root, name);
             std::set<std::string> before;
@@ -112,9 +119,9 @@ TEST_F(ServerTest, EachLevelOnNewAndOnFullyPrivilegedAccounts)
                 before = all;
             }
             StderrCapture capture;
-            ASSERT_EQ(0u, qv_DBEngine_add_user_with_host("localhost", nullptr, nullptr, 3306,
-                                                         nullptr, name.c_str(),
-                                                         password.c_str(), level))
+            ASSERT_EQ(0u,
+                      qv_DBEngine_add_user_with_host("localhost", nullptr, nullptr, 3306, nullptr,
+                                                     name.c_str(), password.c_str(), level))
                 << name;
             capture.finish();
             std::set<std::string> expected = expected_after(level, before, all);
@@ -134,9 +141,8 @@ TEST_F(ServerTest, EachLevelOnNewAndOnFullyPrivilegedAccounts)
 TEST_F(ServerTest, NoServerGivesStatus29)
 {
     StderrCapture capture;
-    unsigned status = qv_DBEngine_add_user_with_host("localhost", nullptr, nullptr, 3306,
-                                                     "/tmp/qv-no-such-server.sock",
-                                                     "qv_nobody", "x", 0);
+    unsigned status = qv_DBEngine_add_user_with_host(
+        "localhost", nullptr, nullptr, 3306, "/tmp/qv-no-such-server.sock", "qv_nobody", "x", 0);
     auto lines = capture.finish();
     EXPECT_EQ(29u, status);
     ASSERT_EQ(3u, lines.size());
@@ -163,8 +169,8 @@ TEST_F(ServerTest, RefusedStatementIsReportedWithoutThePassword)
     /* A name longer than the server allows passes our checks and is refused there. */
     std::string name(200, 'n');
     StderrCapture capture;
-    unsigned status = qv_DBEngine_add_user_with_host("localhost", nullptr, nullptr, 3306,
-                                                     nullptr, name.c_str(), "Secret-77", 3);
+    unsigned status = qv_DBEngine_add_user_with_host("localhost", nullptr, nullptr, 3306, nullptr,
+                                                     name.c_str(), "Secret-77", 3);
     auto lines = capture.finish();
     EXPECT_EQ(28u, status);
     ASSERT_EQ(3u, lines.size());
@@ -266,9 +272,8 @@ TEST_F(ServerTest, ProvisioningRunAsTheServerSeesIt)
     }
 
     /* A second run succeeds and changes nothing. */
-    std::string snapshot_query =
-        "SELECT User, Host, Priv FROM mysql.global_priv WHERE User IN (" +
-        std::string(ACCOUNT_NAMES) + ") ORDER BY User, Host";
+    std::string snapshot_query = "SELECT User, Host, Priv FROM mysql.global_priv WHERE User IN (" +
+                                 std::string(ACCOUNT_NAMES) + ") ORDER BY User, Host";
     Rows before = root.query(snapshot_query);
     ASSERT_EQ(6u, before.size());
     QVDBSettings again{};

@@ -13,7 +13,8 @@
 #include "tests/support/FakeMysql.h"
 #include "tests/support/LogCapture.h"
 
-namespace {
+namespace
+{
 
 const char DATA[] = "ALTER,CREATE,DELETE,DROP,INDEX,INSERT,REFERENCES,SELECT,UPDATE";
 const char ADMIN[] = "FILE,PROCESS,RELOAD,SHUTDOWN";
@@ -56,15 +57,22 @@ std::vector<std::string> expected_statements(int level)
     return s;
 }
 
-class EngineTest : public ::testing::Test {
-protected:
-    void SetUp() override { fake_mysql_reset(); }
-    void TearDown() override { qv_malloc_fail_nth(0); }
+class EngineTest : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        fake_mysql_reset();
+    }
+    void TearDown() override
+    {
+        qv_malloc_fail_nth(0);
+    }
 
     unsigned add(int level, const char *name = "N", const char *password = "P")
     {
-        return qv_DBEngine_add_user_with_host("localhost", nullptr, nullptr, 3306, nullptr,
-                                              name, password, level);
+        return qv_DBEngine_add_user_with_host("localhost", nullptr, nullptr, 3306, nullptr, name,
+                                              password, level);
     }
 };
 
@@ -164,8 +172,8 @@ TEST_F(EngineTest, FailureAtEachPositionStopsTheSequence)
 
 TEST_F(EngineTest, StatementErrorsMapToTheirStatus)
 {
-    const std::pair<int, unsigned> cases[] = {{1045, 27}, {1064, 28}, {2013, 29}, {3000, 30},
-                                              {0, 30}};
+    const std::pair<int, unsigned> cases[] = {
+        {1045, 27}, {1064, 28}, {2013, 29}, {3000, 30}, {0, 30}};
     for (auto [number, status] : cases) {
         fake_mysql_reset();
         fake_mysql().fail_statement = 3;
@@ -194,8 +202,8 @@ TEST_F(EngineTest, ConnectFailures)
     EXPECT_EQ(0u, lines[1].find("STACK_TRACE at MyDBEngine:"));
     EXPECT_EQ("ERROR  : Cannot connect to localhost", lines[2]);
 
-    const std::pair<int, unsigned> cases[] = {{1045, 27}, {1130, 28}, {2003, 29}, {0, 30},
-                                              {-5, 30}};
+    const std::pair<int, unsigned> cases[] = {
+        {1045, 27}, {1130, 28}, {2003, 29}, {0, 30}, {-5, 30}};
     for (auto [number, status] : cases) {
         fake_mysql_reset();
         fake_mysql().connect_fails = true;
@@ -269,7 +277,8 @@ TEST_F(EngineTest, StatementsThatWouldBeCutAreRefused)
     EXPECT_EQ(1u, add(QV_PRIV_ALL_GRANT, too_long.c_str(), password.c_str()));
     auto lines = capture.finish();
     ASSERT_EQ(1u, lines.size());
-    EXPECT_NE(std::string::npos, lines[0].find("qv_DBEngine_add_user_with_host: statement too long"));
+    EXPECT_NE(std::string::npos,
+              lines[0].find("qv_DBEngine_add_user_with_host: statement too long"));
     EXPECT_TRUE(fake_mysql().events.empty());
 
     /* a fragment alone that does not fit */
@@ -284,12 +293,11 @@ TEST_F(EngineTest, PasswordsNeverReachTheLog)
 {
     const char *password = "Rm5#Tq8w!Zp2";
     fake_mysql().fail_statement = 2;
-    fake_mysql().statement_error =
-        std::string("You have an error near 'IDENTIFIED BY '") + password + "' and " +
-        password + " again";
+    fake_mysql().statement_error = std::string("You have an error near 'IDENTIFIED BY '") +
+                                   password + "' and " + password + " again";
     StderrCapture capture;
-    EXPECT_EQ(28u, qv_DBEngine_add_user_with_host("localhost", "admin", "AdminPw42", 3306,
-                                                  nullptr, "N", password, QV_PRIV_ALL));
+    EXPECT_EQ(28u, qv_DBEngine_add_user_with_host("localhost", "admin", "AdminPw42", 3306, nullptr,
+                                                  "N", password, QV_PRIV_ALL));
     auto lines = capture.finish();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ("ERROR  : qv_mysql_s_query: errno: 1064 msg: You have an error near 'IDENTIFIED "
@@ -312,8 +320,8 @@ TEST_F(EngineTest, PasswordsNeverReachTheLog)
     fake_mysql().connect_errno = 1045;
     fake_mysql().connect_error = "Access denied for 'admin' using AdminPw42";
     StderrCapture capture3;
-    EXPECT_EQ(27u, qv_DBEngine_add_user_with_host("localhost", "admin", "AdminPw42", 3306,
-                                                  nullptr, "N", "x", QV_PRIV_ALL));
+    EXPECT_EQ(27u, qv_DBEngine_add_user_with_host("localhost", "admin", "AdminPw42", 3306, nullptr,
+                                                  "N", "x", QV_PRIV_ALL));
     auto lines3 = capture3.finish();
     EXPECT_EQ("ERROR  : do_connect: errno: 1045  msg: Access denied for 'admin' using ***",
               lines3[0]);

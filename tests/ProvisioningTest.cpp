@@ -12,11 +12,16 @@
 #include "tests/support/FakeMysql.h"
 #include "tests/support/LogCapture.h"
 
-namespace {
+namespace
+{
 
-class ProvisioningTest : public ::testing::Test {
-protected:
-    void SetUp() override { fake_mysql_reset(); }
+class ProvisioningTest : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        fake_mysql_reset();
+    }
     void TearDown() override
     {
         qv_DBEngine_settings_free(&settings);

@@ -10,7 +10,8 @@
 #include "QVLib/QVstring.h"
 #include "tests/support/LogCapture.h"
 
-namespace {
+namespace
+{
 
 TEST(QVstring, InitOperationsStoreTextAndLength)
 {
@@ -134,9 +135,9 @@ TEST(QVstring, MissingArgumentsAreReportedByName)
     EXPECT_EQ(1u, qv_string_reserve(nullptr, 1));
     EXPECT_EQ(1u, qv_string_copy_char(nullptr, "x"));
     auto lines = capture.finish();
-    const char *expected[] = {"qv_string_init", "qv_string_init", "qv_string_init_len",
-                              "qv_string_init_char", "qv_string_init_char",
-                              "qv_string_reserve", "qv_string_copy_char"};
+    const char *expected[] = {"qv_string_init",      "qv_string_init",      "qv_string_init_len",
+                              "qv_string_init_char", "qv_string_init_char", "qv_string_reserve",
+                              "qv_string_copy_char"};
     ASSERT_EQ(7u, lines.size());
     for (size_t i = 0; i < 7; i++) {
         EXPECT_EQ(0u, lines[i].find("ERROR   at QVstring:")) << lines[i];

@@ -87,8 +87,8 @@ MYSQL *STDCALL mysql_real_connect(MYSQL *mysql, const char *host, const char *us
     c.client_flags = clientflag;
     g_fake.events.push_back("connect " + number_of(mysql));
     if (g_fake.connect_fails) {
-        g_errors.at(reinterpret_cast<size_t>(mysql) - 1) = {
-            static_cast<unsigned>(g_fake.connect_errno), g_fake.connect_error};
+        g_errors.at(reinterpret_cast<size_t>(mysql) -
+                    1) = {static_cast<unsigned>(g_fake.connect_errno), g_fake.connect_error};
         return nullptr;
     }
     c.connected = true;
@@ -101,8 +101,8 @@ int STDCALL mysql_query(MYSQL *mysql, const char *q)
     c.statements.push_back(q);
     g_fake.events.push_back("query " + number_of(mysql) + " " + q);
     if (++g_fake.statements_sent == g_fake.fail_statement) {
-        g_errors.at(reinterpret_cast<size_t>(mysql) - 1) = {
-            static_cast<unsigned>(g_fake.statement_errno), g_fake.statement_error};
+        g_errors.at(reinterpret_cast<size_t>(mysql) -
+                    1) = {static_cast<unsigned>(g_fake.statement_errno), g_fake.statement_error};
         return 1;
     }
     return 0;

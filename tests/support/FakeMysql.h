@@ -15,7 +15,7 @@ struct FakeConnection {
     std::optional<std::string> host, user, password, database, unix_socket;
     unsigned port = 0;
     unsigned long client_flags = 0;
-    bool connected = false;            /* mysql_real_connect succeeded */
+    bool connected = false; /* mysql_real_connect succeeded */
     bool closed = false;
     std::vector<std::string> statements;
 };
@@ -23,10 +23,10 @@ struct FakeConnection {
 struct FakeMysql {
     /* What to fail. */
     bool init_fails = false;
-    bool connect_fails = false;        /* every connect fails with the error below */
+    bool connect_fails = false; /* every connect fails with the error below */
     int connect_errno = 2002;
     std::string connect_error = "Can't connect to local server through socket";
-    int fail_statement = 0;            /* 1-based over all statements sent; 0 none */
+    int fail_statement = 0; /* 1-based over all statements sent; 0 none */
     int statement_errno = 1064;
     std::string statement_error = "You have an error in your SQL syntax";
 

@@ -76,18 +76,40 @@ Rows ServerSession::query(const std::string &sql)
 }
 
 static const char *const g_privilege_columns[] = {
-    "Select_priv", "Insert_priv", "Update_priv", "Delete_priv", "Create_priv",
-    "Drop_priv", "Reload_priv", "Shutdown_priv", "Process_priv", "File_priv",
-    "Grant_priv", "References_priv", "Index_priv", "Alter_priv", "Show_db_priv",
-    "Super_priv", "Create_tmp_table_priv", "Lock_tables_priv", "Execute_priv",
-    "Repl_slave_priv", "Repl_client_priv", "Create_view_priv", "Show_view_priv",
-    "Create_routine_priv", "Alter_routine_priv", "Create_user_priv", "Event_priv",
-    "Trigger_priv", "Create_tablespace_priv", "Delete_history_priv",
+    "Select_priv",
+    "Insert_priv",
+    "Update_priv",
+    "Delete_priv",
+    "Create_priv",
+    "Drop_priv",
+    "Reload_priv",
+    "Shutdown_priv",
+    "Process_priv",
+    "File_priv",
+    "Grant_priv",
+    "References_priv",
+    "Index_priv",
+    "Alter_priv",
+    "Show_db_priv",
+    "Super_priv",
+    "Create_tmp_table_priv",
+    "Lock_tables_priv",
+    "Execute_priv",
+    "Repl_slave_priv",
+    "Repl_client_priv",
+    "Create_view_priv",
+    "Show_view_priv",
+    "Create_routine_priv",
+    "Alter_routine_priv",
+    "Create_user_priv",
+    "Event_priv",
+    "Trigger_priv",
+    "Create_tablespace_priv",
+    "Delete_history_priv",
 };
 
-std::vector<std::pair<std::string, std::string>> account_privileges(ServerSession &root,
-                                                                    const std::string &user,
-                                                                    const std::string &host)
+std::vector<std::pair<std::string, std::string>>
+account_privileges(ServerSession &root, const std::string &user, const std::string &host)
 {
     std::string columns;
     for (const char *column : g_privilege_columns)

@@ -23,31 +23,37 @@ bool aim_client_at_test_server();
 typedef std::vector<std::vector<std::string>> Rows;
 
 /* A connection to the private server as the given user (root by default). */
-class ServerSession {
-public:
+class ServerSession
+{
+  public:
     explicit ServerSession(const std::string &user = "root", const std::string &password = "");
     ~ServerSession();
     ServerSession(const ServerSession &) = delete;
     ServerSession &operator=(const ServerSession &) = delete;
 
-    bool connected() const { return mysql_ != nullptr; }
-    const std::string &error() const { return error_; }
+    bool connected() const
+    {
+        return mysql_ != nullptr;
+    }
+    const std::string &error() const
+    {
+        return error_;
+    }
 
     /* Runs a statement; throws std::runtime_error with the server's message on failure. */
     void exec(const std::string &sql);
     /* Runs a query and returns its rows (NULL as "NULL"). */
     Rows query(const std::string &sql);
 
-private:
+  private:
     MYSQL *mysql_;
     std::string error_;
 };
 
 /* The global privileges of user@host as "Y"/"N" by column name (Select_priv, ...,
  * Grant_priv), read from mysql.user; empty when the account does not exist. */
-std::vector<std::pair<std::string, std::string>> account_privileges(ServerSession &root,
-                                                                    const std::string &user,
-                                                                    const std::string &host);
+std::vector<std::pair<std::string, std::string>>
+account_privileges(ServerSession &root, const std::string &user, const std::string &host);
 
 /* Drops user@'%' and user@localhost if they exist. */
 void drop_account(ServerSession &root, const std::string &user);
