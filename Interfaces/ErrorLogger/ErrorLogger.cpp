@@ -1,5 +1,6 @@
 /*
- * ErrorLogger: the log calls, the line layout and the dispatch to sink or console.
+ * ErrorLogger: the log calls, the line layout, the dispatch to sink or console, and the
+ * installation of a sink with its banner and system report.
  *
  * Invariants: a log call allocates nothing and takes no lock; the installed sink is
  * read as one atomic pointer; the console stream table is set once, on the first line
@@ -17,6 +18,11 @@
 
 /* The installed sink, none at start; changed only by qv_log_set_sink. */
 static std::atomic<QVLogSink *> g_installed_sink{nullptr};
+
+/* Set-sink state: a call that starts while another one runs (nested, or on another
+ * thread) skips the report, and from then on the report is suppressed for good. */
+static std::atomic<int> g_set_sink_nesting{0};
+static std::atomic<bool> g_report_suppressed{false};
 
 /* One output stream per level, set to standard error on the first dispatched line. */
 static FILE *g_console[8];
@@ -89,27 +95,63 @@ static void qv_log_dispatch(int level, char *line)
         sink->on_fatal();
 }
 
+/* Appends texts and numbers to a buffer of fixed capacity, cutting what does not fit;
+ * the buffer is always terminated. Cheaper than a format per line. */
+struct LineBuilder {
+    char *buffer;
+    size_t capacity;
+    size_t used;
+
+    void text(const char *s)
+    {
+        size_t n = strlen(s);
+        size_t room = capacity - 1 - used;
+        if (n > room)
+            n = room;
+        memcpy(buffer + used, s, n);
+        used += n;
+        buffer[used] = '\0';
+    }
+    void number(int value)
+    {
+        char digits[16];
+        qv_snprintf(digits, sizeof digits, "%d", value);
+        text(digits);
+    }
+};
+
+/* The calling thread's id as eight hexadecimal digits, formatted once per thread. */
+static const char *thread_id_text(void)
+{
+    thread_local char text[20] = "";
+    if (text[0] == '\0')
+        qv_snprintf(text, sizeof text, "%08x", qv_thread_id());
+    return text;
+}
+
 /* Builds the prefix at the start of buffer and, unless format is null (a STACK_TRACE
  * line), the message after it; then dispatches the line. */
 static void log_line(const char *file, int line, int level, const char *format, va_list args)
 {
     char buffer[QV_LOG_LINE_SIZE];
-    int room = QV_LOG_LINE_SIZE;
-    char thread_id[20];
-    qv_snprintf(thread_id, sizeof thread_id, "%08x", qv_thread_id());
-
-    const char *name = format ? qv_log_level_name(level) : "STACK_TRACE";
-    const char *tail = format ? ": " : "";
-    if (file != nullptr)
-        qv_snprintf(buffer, room, "%s %s at %s:%d%s", thread_id, name, base_name(file), line, tail);
-    else
-        qv_snprintf(buffer, room, "%s %s%s", thread_id, name, tail);
+    LineBuilder prefix{buffer, QV_LOG_LINE_SIZE, 0};
+    buffer[0] = '\0';
+    prefix.text(thread_id_text());
+    prefix.text(" ");
+    prefix.text(format ? qv_log_level_name(level) : "STACK_TRACE");
+    if (file != nullptr) {
+        prefix.text(" at ");
+        prefix.text(base_name(file));
+        prefix.text(":");
+        prefix.number(line);
+    }
+    if (format != nullptr)
+        prefix.text(": ");
 
     /* The message never uses the last three bytes of the buffer. */
-    int used = static_cast<int>(strlen(buffer));
-    room = room - used - 3;
+    int room = QV_LOG_LINE_SIZE - static_cast<int>(prefix.used) - 3;
     if (format != nullptr && room > 0)
-        bounded_vformat(buffer + used, room, format, args);
+        bounded_vformat(buffer + prefix.used, room, format, args);
     qv_log_dispatch(level, buffer);
 }
 
@@ -133,4 +175,17 @@ void qv_log_trace(const char *file, int line)
 {
     va_list none{};
     log_line(file, line, QV_LOG_ERROR, nullptr, none);
+}
+
+unsigned qv_log_set_sink(QVLogSink *sink)
+{
+    int depth = ++g_set_sink_nesting;
+    g_installed_sink.store(sink, std::memory_order_release);
+    qv_log(QV_LOG_INFO, "Log started, %s", "Build number: DEVELOPMENT");
+    if (depth > 1)
+        g_report_suppressed = true;
+    else if (!g_report_suppressed)
+        qv_system_report();
+    --g_set_sink_nesting;
+    return 0;
 }

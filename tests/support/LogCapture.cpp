@@ -76,3 +76,19 @@ bool any_line_contains(const std::vector<std::string> &lines, const std::string 
             return true;
     return false;
 }
+
+bool has_stamp_and_thread_id(const std::string &line)
+{
+    static const char shape[] = "00/00/0000 00:00:00.000: xxxxxxxx ";
+    if (line.size() < sizeof shape - 1)
+        return false;
+    for (size_t i = 0; i < sizeof shape - 1; i++) {
+        unsigned char c = static_cast<unsigned char>(line[i]);
+        bool fits = shape[i] == '0'   ? isdigit(c) != 0
+                    : shape[i] == 'x' ? (isdigit(c) || (c >= 'a' && c <= 'f'))
+                                      : c == static_cast<unsigned char>(shape[i]);
+        if (!fits)
+            return false;
+    }
+    return true;
+}

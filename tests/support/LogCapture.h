@@ -8,10 +8,11 @@
 #include <string>
 #include <vector>
 
-class StderrCapture {
-public:
-    StderrCapture();   /* starts capturing */
-    ~StderrCapture();  /* stops, if finish was not called */
+class StderrCapture
+{
+  public:
+    StderrCapture();  /* starts capturing */
+    ~StderrCapture(); /* stops, if finish was not called */
     StderrCapture(const StderrCapture &) = delete;
     StderrCapture &operator=(const StderrCapture &) = delete;
 
@@ -19,7 +20,7 @@ public:
      * newline and without the thread id and blank that start a log line. */
     std::vector<std::string> finish();
 
-private:
+  private:
     int saved_fd_;
     int capture_fd_;
     bool active_;
@@ -30,6 +31,10 @@ std::vector<std::string> split_lines(const std::string &text);
 
 /* line without its leading "xxxxxxxx " thread id, when it has one. */
 std::string without_thread_id(const std::string &line);
+
+/* True when line starts with a log file time stamp "MM/DD/YYYY hh:mm:ss.mmm: " followed
+ * by a log line's thread id ("xxxxxxxx "). */
+bool has_stamp_and_thread_id(const std::string &line);
 
 /* True when one of lines contains needle. */
 bool any_line_contains(const std::vector<std::string> &lines, const std::string &needle);

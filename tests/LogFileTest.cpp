@@ -1,0 +1,398 @@
+/*
+ * Tests of the log file sink: the environment lookup, naming and opening the file
+ * (hostile patterns, links, FIFOs, a second instance, a full device), the line layout
+ * with its local time stamp, and installing and removing a sink. What happens once per
+ * process (the report and its suppression) runs in a child process of its own.
+ */
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "Interfaces/ErrorLogger/ErrorLogger.h"
+#include "QVLib/Posix/TimePosix.h"
+#include "tests/support/LogCapture.h"
+
+namespace
+{
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_file(const std::string &path, const std::string &text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+/* Runs each test in a fresh directory with neither variable set. */
+class LogFileTest : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        char templ[] = "/tmp/qv-logfile-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(templ));
+        dir = templ;
+        ASSERT_EQ(0, chdir(dir.c_str()));
+        unsetenv("QV_BASE_LOGFILE_NAME");
+        unsetenv("QV_LOGFILE_NAME_PATTERN");
+    }
+    void TearDown() override
+    {
+        qv_logger_destroy(&sink);
+        qv_time_set_clock_reader(nullptr);
+        unsetenv("QV_BASE_LOGFILE_NAME");
+        unsetenv("QV_LOGFILE_NAME_PATTERN");
+        ASSERT_EQ(0, chdir("/"));
+        std::string command = "rm -rf '" + dir + "'";
+        ASSERT_EQ(0, system(command.c_str()));
+    }
+
+    /* Creates the logger, capturing what it logs. */
+    unsigned create(std::vector<std::string> *lines = nullptr)
+    {
+        StderrCapture capture;
+        unsigned status = qv_logger_create(&sink);
+        auto captured = capture.finish();
+        if (lines)
+            *lines = captured;
+        return status;
+    }
+
+    std::string dir;
+    QVLogSink sink{};
+};
+
+TEST_F(LogFileTest, EnvironmentLookup)
+{
+    char value[QV_NAME_SIZE];
+    StderrCapture capture;
+    EXPECT_EQ(0u, qv_getenv("QV_TEST_UNSET", value, "fallback"));
+    EXPECT_STREQ("fallback", value);
+    EXPECT_EQ(24u, qv_getenv("QV_TEST_UNSET", value, nullptr));
+    EXPECT_STREQ("", value);
+    setenv("QV_TEST_VAR", "cameras", 1);
+    EXPECT_EQ(0u, qv_getenv("QV_TEST_VAR", value, "fallback"));
+    EXPECT_STREQ("cameras", value);
+    setenv("QV_TEST_VAR", "", 1);
+    EXPECT_EQ(1u, qv_getenv("QV_TEST_VAR", value, "fallback"));
+    setenv("QV_TEST_VAR", std::string(259, 'v').c_str(), 1);
+    EXPECT_EQ(0u, qv_getenv("QV_TEST_VAR", value, nullptr));
+    EXPECT_EQ(259u, strlen(value));
+    setenv("QV_TEST_VAR", std::string(260, 'v').c_str(), 1);
+    EXPECT_EQ(1u, qv_getenv("QV_TEST_VAR", value, nullptr));
+    EXPECT_STREQ("", value);
+    unsetenv("QV_TEST_VAR");
+    EXPECT_EQ(1u, qv_getenv("QV_TEST_VAR", value, std::string(260, 'd').c_str()));
+    auto lines = capture.finish();
+    ASSERT_EQ(4u, lines.size());
+    EXPECT_EQ("INFO   : Env var QV_TEST_UNSET not found", lines[0]);
+    EXPECT_EQ("ERROR  : qv_getenv(QV_TEST_VAR) destination buffer must be at least 1 bytes",
+              lines[1]);
+    EXPECT_EQ("ERROR  : qv_getenv(QV_TEST_VAR) destination buffer must be at least 261 bytes",
+              lines[2]);
+    EXPECT_EQ(lines[2], lines[3]);
+}
+
+TEST_F(LogFileTest, DefaultNameInTheCurrentDirectoryReplacesAnEarlierFile)
+{
+    write_file("VADedeVeZovid.log", "an earlier run\nwith two lines\n");
+    ASSERT_EQ(0u, create());
+    EXPECT_EQ("", read_file("VADedeVeZovid.log"));
+    EXPECT_EQ(0u, qv_logger_write(sink.context, "first line"));
+    EXPECT_EQ(sink.write, &qv_logger_write);
+    EXPECT_EQ(nullptr, sink.on_fatal);
+    std::string text = read_file("VADedeVeZovid.log");
+    /* "MM/DD/YYYY hh:mm:ss.mmm: first line\n" */
+    ASSERT_EQ(36u, text.size()) << text;
+    EXPECT_TRUE(has_stamp_and_thread_id(text.substr(0, 25) + "00000000 ")) << text;
+    EXPECT_EQ("first line\n", text.substr(25));
+    struct stat st;
+    ASSERT_EQ(0, stat("VADedeVeZovid.log", &st));
+    EXPECT_EQ(0u, st.st_mode & 0133); /* no execution, no writing by others */
+}
+
+TEST_F(LogFileTest, NamesFromTheEnvironment)
+{
+    setenv("QV_BASE_LOGFILE_NAME", "recorder", 1);
+    ASSERT_EQ(0u, create());
+    EXPECT_EQ(0, access("recorder.log", F_OK));
+    qv_logger_destroy(&sink);
+
+    ASSERT_EQ(0, mkdir("logs", 0755));
+    setenv("QV_LOGFILE_NAME_PATTERN", "logs/setup-%s-run.txt", 1);
+    ASSERT_EQ(0u, create());
+    EXPECT_EQ(0, access("logs/setup-recorder-run.txt", F_OK));
+    qv_logger_destroy(&sink);
+
+    setenv("QV_LOGFILE_NAME_PATTERN", "fixed-name.log", 1); /* no %s: the name itself */
+    ASSERT_EQ(0u, create());
+    EXPECT_EQ(0, access("fixed-name.log", F_OK));
+    qv_logger_destroy(&sink);
+
+    setenv("QV_LOGFILE_NAME_PATTERN", "%s-100%%.log", 1);
+    ASSERT_EQ(0u, create());
+    EXPECT_EQ(0, access("recorder-100%.log", F_OK));
+}
+
+TEST_F(LogFileTest, ValuesThatDoNotFitAreRefused)
+{
+    std::vector<std::string> lines;
+    setenv("QV_BASE_LOGFILE_NAME", std::string(260, 'b').c_str(), 1);
+    EXPECT_EQ(1u, create(&lines));
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ("ERROR  : qv_getenv(QV_BASE_LOGFILE_NAME) destination buffer must be at least 261 "
+              "bytes",
+              lines[0]);
+    EXPECT_EQ(0u, lines[1].find("STACK_TRACE at ErrorLogger:"));
+    EXPECT_NE(nullptr, sink.context); /* stays attached until destroyed */
+    qv_logger_destroy(&sink);
+
+    setenv("QV_BASE_LOGFILE_NAME", "", 1);
+    EXPECT_EQ(1u, create(&lines));
+    EXPECT_NE(std::string::npos, lines[0].find("at least 1 bytes"));
+    qv_logger_destroy(&sink);
+
+    /* each value fits, the name they form does not: no message */
+    setenv("QV_BASE_LOGFILE_NAME", std::string(200, 'b').c_str(), 1);
+    setenv("QV_LOGFILE_NAME_PATTERN", (std::string(100, 'p') + "%s").c_str(), 1);
+    EXPECT_EQ(1u, create(&lines));
+    EXPECT_TRUE(lines.empty());
+    EXPECT_EQ(1u, qv_logger_destroy(nullptr));
+    EXPECT_EQ(1u, qv_logger_create(nullptr));
+}
+
+TEST_F(LogFileTest, HostilePatternsAreRefused)
+{
+    for (const char *pattern :
+         {"%n", "%s%s.log", "%d.log", "log%", "%x%s", "%.1000000s", "%1$s", "%s%n", "%p"}) {
+        setenv("QV_LOGFILE_NAME_PATTERN", pattern, 1);
+        std::vector<std::string> lines;
+        EXPECT_EQ(1u, create(&lines)) << pattern;
+        ASSERT_EQ(1u, lines.size()) << pattern;
+        EXPECT_EQ(std::string("ERROR  : qv_logger_create: bad file name pattern ") + pattern,
+                  lines[0]);
+        qv_logger_destroy(&sink);
+    }
+}
+
+TEST_F(LogFileTest, FilesThatMustNotBeOpened)
+{
+    setenv("QV_LOGFILE_NAME_PATTERN", "missing/dir/%s.log", 1);
+    EXPECT_EQ(3u, create());
+    qv_logger_destroy(&sink);
+
+    /* a link in the file's place: the tool runs as an administrator */
+    write_file("victim", "precious\n");
+    ASSERT_EQ(0, symlink("victim", "linked.log"));
+    setenv("QV_LOGFILE_NAME_PATTERN", "linked.log", 1);
+    EXPECT_EQ(3u, create());
+    EXPECT_EQ("precious\n", read_file("victim"));
+    qv_logger_destroy(&sink);
+
+    ASSERT_EQ(0, mkfifo("fifo.log", 0644));
+    setenv("QV_LOGFILE_NAME_PATTERN", "fifo.log", 1);
+    EXPECT_EQ(3u, create());
+    qv_logger_destroy(&sink);
+
+    ASSERT_EQ(0, mkdir("dir.log", 0755));
+    setenv("QV_LOGFILE_NAME_PATTERN", "dir.log", 1);
+    EXPECT_EQ(3u, create());
+}
+
+TEST_F(LogFileTest, ASecondInstanceIsKeptOutAndReadersAreNot)
+{
+    ASSERT_EQ(0u, create());
+    ASSERT_EQ(0u, qv_logger_write(sink.context, "held by the first"));
+    QVLogSink second{};
+    EXPECT_EQ(3u, qv_logger_create(&second));
+    EXPECT_NE(std::string::npos, read_file("VADedeVeZovid.log").find("held by the first"));
+    int reader = open("VADedeVeZovid.log", O_RDONLY);
+    EXPECT_GE(reader, 0);
+    close(reader);
+    qv_logger_destroy(&second);
+    /* once the first is gone, the file can be taken again */
+    qv_logger_destroy(&sink);
+    ASSERT_EQ(0u, create());
+    EXPECT_EQ("", read_file("VADedeVeZovid.log"));
+}
+
+TEST_F(LogFileTest, AFullDeviceLosesLinesWithoutHarm)
+{
+    if (access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no /dev/full";
+    setenv("QV_LOGFILE_NAME_PATTERN", "/dev/full", 1);
+    ASSERT_EQ(0u, create());
+    for (int i = 0; i < 3; i++)
+        EXPECT_EQ(3u, qv_logger_write(sink.context, "lost line"));
+}
+
+TEST_F(LogFileTest, WriteWithoutAFileWritesNothing)
+{
+    EXPECT_EQ(0u, qv_logger_write(nullptr, "x"));
+    setenv("QV_LOGFILE_NAME_PATTERN", "missing/%s", 1);
+    EXPECT_EQ(3u, create());
+    EXPECT_EQ(0u, qv_logger_write(sink.context, "x"));
+    EXPECT_EQ(0u, qv_logger_destroy(&sink));
+    EXPECT_EQ(nullptr, sink.context);
+    EXPECT_EQ(0u, qv_logger_destroy(&sink));
+}
+
+void new_year_eve_clock(struct timespec *now)
+{
+    struct tm t = {};
+    t.tm_year = 2026 - 1900;
+    t.tm_mon = 11;
+    t.tm_mday = 31;
+    t.tm_hour = 23;
+    t.tm_min = 30;
+    t.tm_sec = 5;
+    now->tv_sec = timegm(&t);
+    now->tv_nsec = 250000000;
+}
+
+TEST_F(LogFileTest, StampIsLocalTimeMonthFirst)
+{
+    const char *old_tz = getenv("TZ");
+    std::string saved = old_tz ? old_tz : "";
+    setenv("TZ", "CET-1", 1); /* one hour east of UTC, no daylight saving */
+    tzset();
+    qv_time_set_clock_reader(new_year_eve_clock);
+    ASSERT_EQ(0u, create());
+    qv_logger_write(sink.context, "00000a1c INFO   : Log started, Build number: DEVELOPMENT");
+    if (old_tz)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+    EXPECT_EQ("01/01/2027 00:30:05.250: 00000a1c INFO   : Log started, Build number: DEVELOPMENT\n",
+              read_file("VADedeVeZovid.log"));
+}
+
+/* ---- once per process: in a child process each ---- */
+
+/* Runs body in a child process; the child exits 0 when body returns an empty text and
+ * prints the text otherwise. */
+#define IN_CHILD_PROCESS(...)                                                                      \
+    EXPECT_EXIT(                                                                                   \
+        {                                                                                          \
+            std::string failure = (__VA_ARGS__)();                                                 \
+            if (!failure.empty())                                                                  \
+                fprintf(stderr, "%s\n", failure.c_str());                                          \
+            fflush(stderr);                                                                        \
+            _exit(failure.empty() ? 0 : 1);                                                        \
+        },                                                                                         \
+        ::testing::ExitedWithCode(0), "")
+
+TEST_F(LogFileTest, InstallingWritesBannerAndReportFirstAndRemovingRepeatsThemOnTheConsole)
+{
+    IN_CHILD_PROCESS([&]() -> std::string {
+        if (qv_logger_create(&sink) != 0)
+            return "create failed";
+        qv_log_set_sink(&sink);
+        qv_log(QV_LOG_INFO, "%s", "Closing log file");
+        StderrCapture capture;
+        qv_log_set_sink(nullptr);
+        auto console = capture.finish();
+        qv_logger_destroy(&sink);
+        auto lines = split_lines(read_file("VADedeVeZovid.log"));
+        if (lines.size() < 4)
+            return "too few lines in the file";
+        for (const std::string &line : lines)
+            if (!has_stamp_and_thread_id(line))
+                return "line without stamp: " + line;
+        if (lines[0].find("INFO   : Log started, Build number: DEVELOPMENT") == std::string::npos)
+            return "first line is not the banner: " + lines[0];
+        if (lines[1].find("INFO   : Running in ") == std::string::npos)
+            return "the report does not follow the banner: " + lines[1];
+        if (lines.back().find("INFO   : Closing log file") == std::string::npos)
+            return "last line: " + lines.back();
+        if (console.size() < 2 || console[0] != "INFO   : Log started, Build number: DEVELOPMENT" ||
+            console[1].find("INFO   : Running in ") != 0)
+            return "no banner and report on the console";
+        if (console.size() != lines.size() - 1)
+            return "the console report differs in length from the file's";
+        return "";
+    });
+}
+
+QVLogSink *g_nested_sink;
+int g_nested_calls;
+
+unsigned nesting_writer(void *, const char *line)
+{
+    fprintf(stderr, "%s\n", line);
+    if (g_nested_calls++ == 0)
+        qv_log_set_sink(g_nested_sink); /* re-entered while writing the first banner */
+    return 0;
+}
+
+TEST_F(LogFileTest, ASetSinkCallInsideAnotherSuppressesTheReportForGood)
+{
+    IN_CHILD_PROCESS([&]() -> std::string {
+        static QVLogSink nested{nullptr, nesting_writer, nullptr};
+        g_nested_sink = &nested;
+        StderrCapture capture;
+        qv_log_set_sink(&nested);
+        qv_log_set_sink(nullptr);
+        qv_log_set_sink(&nested);
+        qv_log_set_sink(nullptr);
+        auto lines = capture.finish();
+        for (const std::string &line : lines)
+            if (line.find("Running in") != std::string::npos)
+                return "a report was written: " + line;
+        int banners = 0;
+        for (const std::string &line : lines)
+            banners += line == "INFO   : Log started, Build number: DEVELOPMENT";
+        return banners == 5 ? "" : "expected five banners, got " + std::to_string(banners);
+    });
+}
+
+int g_fatal_calls;
+std::vector<std::string> g_sink_lines;
+
+unsigned collecting_writer(void *, const char *line)
+{
+    g_sink_lines.push_back(without_thread_id(line));
+    return 0;
+}
+
+void count_fatal()
+{
+    g_fatal_calls++;
+    if (g_sink_lines.empty() || g_sink_lines.back() != "**FATAL**: out of disk")
+        g_fatal_calls = 100; /* called before the line was dispatched */
+}
+
+TEST_F(LogFileTest, FatalLinesCallTheSinksHookOnceAfterwards)
+{
+    IN_CHILD_PROCESS([&]() -> std::string {
+        static QVLogSink collector{nullptr, collecting_writer, count_fatal};
+        StderrCapture quiet;
+        qv_log_set_sink(&collector);
+        qv_log(QV_LOG_ERROR, "%s", "not fatal");
+        qv_log(QV_LOG_FATAL, "%s", "out of disk");
+        qv_log(8, "%s", "dropped");
+        qv_log_set_sink(nullptr);
+        if (g_fatal_calls != 1)
+            return "on_fatal called " + std::to_string(g_fatal_calls) + " times";
+        for (const std::string &line : g_sink_lines)
+            if (line.find("dropped") != std::string::npos)
+                return "a level-8 line reached the sink";
+        return "";
+    });
+}
+
+} // namespace
