@@ -1,6 +1,13 @@
 /*
- * AppFramework: the small application framework the tool runs in (the part of MFC it
- * uses): BOOL, the application base class and its entry point, and the message box.
+ * AppFramework: the small application framework the tool runs in, standing in for the
+ * part of MFC it uses: BOOL, the application base class CWinApp, the process entry that
+ * calls the one application object's InitInstance, and AfxMessageBox.
+ *
+ * Exactly one application object exists: a global object defined in the executable's
+ * own sources (a linker drops unreferenced objects of a static library), which
+ * registers itself when it is constructed. The process entry sets the locale's
+ * character type, calls InitInstance and ends the process with the exit code the
+ * application recorded.
  */
 #ifndef APPFRAMEWORK_APPFRAMEWORK_H
 #define APPFRAMEWORK_APPFRAMEWORK_H
@@ -12,5 +19,47 @@ typedef int BOOL;
 #ifndef FALSE
 #define FALSE 0
 #endif
+
+#define MB_OK 0x00000000u /* one OK button, no icon */
+#define IDOK 1
+
+class CWinApp
+{
+  public:
+    /* Registers this object as the application; with no name, the application title
+     * that the executable defines (AfxAppTitle) is used. */
+    explicit CWinApp(const char *app_name = nullptr);
+    virtual ~CWinApp();
+
+    /* The whole job of a tool without a main window; the answer FALSE ends the process
+     * without a message loop. */
+    virtual BOOL InitInstance();
+
+    /* Records the registry key; the tool reads and writes no settings. */
+    void SetRegistryKey(const char *key);
+
+    /* The process's exit code, 0 unless the application records another. */
+    void SetExitCode(int code);
+    int ExitCode() const;
+
+    const char *m_pszAppName;     /* the application title: the message box caption */
+    const char *m_pszRegistryKey; /* null until SetRegistryKey */
+
+  private:
+    int exit_code_;
+};
+
+/* The application object, or null before it is constructed. */
+CWinApp *AfxGetApp();
+
+/* The application title, defined once by the executable. */
+extern const char AfxAppTitle[];
+
+/* Shows text to the user and waits until it is dismissed: always one line
+ * "<title>: <text>" on standard error; in a graphical session (DISPLAY or
+ * WAYLAND_DISPLAY set) also a modal dialog with the title, the text as plain text and
+ * one OK button, through zenity or else xmessage, started without a shell. Without a
+ * graphical session nothing waits. Returns IDOK. */
+int AfxMessageBox(const char *text, unsigned type = MB_OK, unsigned help_id = 0);
 
 #endif

@@ -1,17 +1,11 @@
 /*
- * VADedeVeZovid: the tool's entry point. It provisions the service accounts with the
- * administrator's settings, logging to standard error, and exits 0 on success and 1 on
- * failure.
+ * VADedeVeZovid: the program's own part of the framework: its title and its one
+ * application object, constructed during static initialisation. The framework's entry
+ * point calls the object's InitInstance.
  */
+#include "WinGUI/Resource.h"
 #include "WinGUI/VADedeVeZovidApp.h"
 
-#include "Interfaces/ErrorLogger/ErrorLogger.h"
+const char AfxAppTitle[] = QV_APP_TITLE;
 
-int main()
-{
-    QVDBSettings settings{};
-    qv_log(QV_LOG_INFO, "%s", "VADedeVeZovid Application Started");
-    BOOL provisioned = ProvisionServiceAccounts(&settings);
-    qv_DBEngine_settings_free(&settings);
-    return provisioned ? 0 : 1;
-}
+CHalvernApp theApp;

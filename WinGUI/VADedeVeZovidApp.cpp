@@ -1,9 +1,11 @@
 /*
- * VADedeVeZovidApp: the service account table and the provisioning run.
+ * VADedeVeZovidApp: the service account table, the provisioning run and the
+ * application's start-up and shut-down.
  */
 #include "WinGUI/VADedeVeZovidApp.h"
 
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
+#include "QVLib/GuiMessages.h"
 
 static const char QV_FILE[] = "WinGUI/VADedeVeZovidApp";
 
@@ -38,4 +40,27 @@ BOOL ProvisionServiceAccounts(QVDBSettings *settings)
         if (!AddServiceAccount(settings, account->name, account->password, account->level))
             return FALSE;
     return TRUE;
+}
+
+BOOL CHalvernApp::InitInstance()
+{
+    qv_gui_set_lang(0);
+    SetRegistryKey("Quorvane");
+    /* Without a log file the lines go on to standard error. */
+    if (qv_logger_create(&m_logSink) == 0)
+        qv_log_set_sink(&m_logSink);
+    qv_log(QV_LOG_INFO, "%s", "VADedeVeZovid Application Started");
+
+    if (ProvisionServiceAccounts(&m_dbSettings)) {
+        qv_log(QV_LOG_INFO, "%s", "Closing log file");
+        /* The sink must be removed before its logger is destroyed. */
+        qv_log_set_sink(nullptr);
+        qv_logger_destroy(&m_logSink);
+        SetExitCode(0);
+    } else {
+        /* The log file stays open until the process ends; every line is in it already. */
+        AfxMessageBox(qv_get_gui_message(qv_gui_lang, "KTRGU0079"), MB_OK, 0);
+        SetExitCode(1);
+    }
+    return FALSE;
 }

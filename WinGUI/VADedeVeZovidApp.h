@@ -1,14 +1,17 @@
 /*
- * VADedeVeZovidApp: the provisioning run, the tool's one piece of work.
+ * VADedeVeZovidApp: the application object and the provisioning run, the tool's one
+ * piece of work.
  *
- * Holding the administrator's connection settings, it creates the suite's service
+ * Holding the administrator's connection settings, the run creates the suite's service
  * accounts one after another, each at its own privilege level, and stops at the first
- * that cannot be created; accounts made before stay in place.
+ * that cannot be created; accounts made before stay in place. The application opens
+ * the log, runs it once, and either closes the log or tells the user of the failure.
  */
 #ifndef WINGUI_VADEDEVEZOVIDAPP_H
 #define WINGUI_VADEDEVEZOVIDAPP_H
 
 #include "AppFramework/AppFramework.h"
+#include "Interfaces/ErrorLogger/ErrorLogger.h"
 #include "Interfaces/dbengine/MySQL/MyDBEngine.h"
 
 struct ServiceAccount {
@@ -29,5 +32,22 @@ BOOL AddServiceAccount(const QVDBSettings *settings, const char *name, const cha
  * and creates every service account. Returns TRUE when all were created. The settings'
  * texts stay owned by the caller's record. */
 BOOL ProvisionServiceAccounts(QVDBSettings *settings);
+
+/* The tool's application object. It has no window: InitInstance does the whole job
+ * and answers FALSE, and the exit code tells whether provisioning succeeded (0) or
+ * failed (1). */
+class CHalvernApp : public CWinApp
+{
+  public:
+    CHalvernApp() = default;
+
+    /* Selects language 0, opens the log file, provisions the service accounts, then
+     * closes the log, or shows the "KTRGU0079" message and leaves the log open until
+     * the process ends. Returns FALSE. */
+    BOOL InitInstance() override;
+
+    QVLogSink m_logSink{};       /* filled by qv_logger_create */
+    QVDBSettings m_dbSettings{}; /* the administrator's settings used by the run */
+};
 
 #endif
