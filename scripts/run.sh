@@ -14,24 +14,27 @@ build=build/release
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF > /dev/null
 cmake --build "$build" -j "$(nproc 2>/dev/null || echo 2)" > /dev/null
 tool=$(pwd)/$build/WinGUI/VADedeVeZovid
+# The tool writes VADedeVeZovid.log in its current directory: the build folder here.
+log_dir=$(pwd)/$build
 
 admin=$(command -v mariadb-admin || command -v mysqladmin || true)
 if [ -n "$admin" ] && "$admin" --no-defaults -uroot ping > /dev/null 2>&1; then
     echo "A local server answers: running the tool against it."
     status=0
-    "$tool" || status=$?
-    echo "VADedeVeZovid exited with status $status"
+    (cd "$log_dir" && "$tool") || status=$?
+    echo "VADedeVeZovid exited with status $status; its log is $log_dir/VADedeVeZovid.log"
     exit "$status"
 fi
 
 echo "No local server answers: starting a private MariaDB for the demonstration."
 state=$(pwd)/$build/demo-mariadb
-tests/support/private-mariadb.sh start "$state"
-trap 'tests/support/private-mariadb.sh stop "$state"' EXIT
+server=$(pwd)/tests/support/private-mariadb.sh
+"$server" start "$state"
+trap '"$server" stop "$state"' EXIT
 socket=$(cat "$state/socket")
 status=0
-MYSQL_UNIX_PORT=$socket "$tool" || status=$?
-echo "VADedeVeZovid exited with status $status"
+(cd "$log_dir" && MYSQL_UNIX_PORT=$socket "$tool") || status=$?
+echo "VADedeVeZovid exited with status $status; its log is $log_dir/VADedeVeZovid.log"
 echo
 echo "Accounts and grants on the private server:"
 client=$(command -v mariadb || command -v mysql)
