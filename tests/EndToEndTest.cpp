@@ -17,6 +17,7 @@
 
 #include "tests/support/LogCapture.h"
 #include "tests/support/RunProgram.h"
+#include "tests/support/TestFiles.h"
 #include "tests/support/TestServer.h"
 
 namespace
@@ -32,7 +33,7 @@ class EndToEndTest : public ::testing::Test
     {
         socket = test_server_socket();
         ASSERT_FALSE(socket.empty()) << "the private MariaDB server is not running";
-        dir = make_temp_dir("qv-e2e");
+        dir = scratch.path();
         bin = dir + "/bin";
         ASSERT_EQ(0, mkdir(bin.c_str(), 0755));
         /* A stand-in zenity that records each call, one argument per line. */
@@ -45,11 +46,6 @@ class EndToEndTest : public ::testing::Test
         for (const char *account : ACCOUNTS)
             drop_account(root, account);
     }
-    void TearDown() override
-    {
-        remove_tree(dir);
-    }
-
     /* Runs the tool; display says whether a graphical session seems present. */
     ProgramResult run(bool display = false, const std::string &server_socket = "")
     {
@@ -69,11 +65,11 @@ class EndToEndTest : public ::testing::Test
 
     std::vector<std::string> log_lines()
     {
-        return split_lines(read_text_file(dir + "/VADedeVeZovid.log"));
+        return split_lines(read_file(dir + "/VADedeVeZovid.log"));
     }
     std::string zenity_calls()
     {
-        return read_text_file(dir + "/zenity-calls");
+        return read_file(dir + "/zenity-calls");
     }
 
     /* The index of the first line holding needle, or lines.size(). */
@@ -107,6 +103,7 @@ class EndToEndTest : public ::testing::Test
         }
     }
 
+    TempDir scratch{"qv-e2e"};
     std::string socket, dir, bin;
 };
 
@@ -122,8 +119,9 @@ TEST_F(EndToEndTest, SuccessLeavesACompleteLogAndShowsNoDialog)
     expect_stamped(lines);
     EXPECT_NE(std::string::npos, lines[0].find("INFO   : Log started, Build number: DEVELOPMENT"));
     EXPECT_NE(std::string::npos, lines[1].find("INFO   : Running in " + dir));
-    EXPECT_NE(std::string::npos, read_text_file(dir + "/VADedeVeZovid.log")
-                                     .find("INFO   : VADedeVeZovid Application Started"));
+    EXPECT_NE(
+        std::string::npos,
+        read_file(dir + "/VADedeVeZovid.log").find("INFO   : VADedeVeZovid Application Started"));
     EXPECT_NE(std::string::npos, lines.back().find("INFO   : Closing log file"));
 
     /* the banner and the report once more, on standard error, at shut-down */
@@ -171,7 +169,7 @@ TEST_F(EndToEndTest, RefusedLoginFails)
     EXPECT_EQ(1, r.exit_code);
     EXPECT_EQ(1u, message_lines(r.err).size());
     EXPECT_EQ("", zenity_calls()); /* no graphical session: nothing waits */
-    std::string log = read_text_file(dir + "/VADedeVeZovid.log");
+    std::string log = read_file(dir + "/VADedeVeZovid.log");
     EXPECT_NE(std::string::npos, log.find("ERROR  : do_connect: errno: 1045  msg: Access denied"));
     EXPECT_NE(std::string::npos, log.find("ERROR  : Cannot connect to localhost"));
 }
@@ -193,7 +191,7 @@ TEST_F(EndToEndTest, RefusedStatementFailsAndNamesItWithoutThePassword)
     EXPECT_NE(std::string::npos, lines[failure].find("TO 'QuOrvAneIndeX' IDENTIFIED BY '***'"));
     EXPECT_NE(std::string::npos, lines[failure + 1].find("STACK_TRACE at MyDBEngine:"));
     EXPECT_NE(std::string::npos, lines[failure + 2].find("STACK_TRACE at MyDBEngine:"));
-    std::string log = read_text_file(dir + "/VADedeVeZovid.log");
+    std::string log = read_file(dir + "/VADedeVeZovid.log");
     EXPECT_EQ(std::string::npos, log.find("m4hqzwtyop71v652kdnx"));
     EXPECT_EQ(
         1u,
@@ -220,7 +218,7 @@ TEST_F(EndToEndTest, LogFileHeldByAnotherInstance)
     EXPECT_EQ(1u, message_lines(failed.err).size());
     EXPECT_NE(std::string::npos, zenity_calls().find(FAILURE_TEXT));
     close(held);
-    EXPECT_EQ("the other instance's log\n", read_text_file(path));
+    EXPECT_EQ("the other instance's log\n", read_file(path));
 }
 
 } // namespace

@@ -19,22 +19,10 @@
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
 #include "QVLib/Posix/TimePosix.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TestFiles.h"
 
 namespace
 {
-
-std::string read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void write_file(const std::string &path, const std::string &text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 /* Runs each test in a fresh directory with neither variable set. */
 class LogFileTest : public ::testing::Test
@@ -42,10 +30,7 @@ class LogFileTest : public ::testing::Test
   protected:
     void SetUp() override
     {
-        char templ[] = "/tmp/qv-logfile-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(templ));
-        dir = templ;
-        ASSERT_EQ(0, chdir(dir.c_str()));
+        ASSERT_EQ(0, chdir(dir.path().c_str()));
         unsetenv("QV_BASE_LOGFILE_NAME");
         unsetenv("QV_LOGFILE_NAME_PATTERN");
     }
@@ -56,8 +41,6 @@ class LogFileTest : public ::testing::Test
         unsetenv("QV_BASE_LOGFILE_NAME");
         unsetenv("QV_LOGFILE_NAME_PATTERN");
         ASSERT_EQ(0, chdir("/"));
-        std::string command = "rm -rf '" + dir + "'";
-        ASSERT_EQ(0, system(command.c_str()));
     }
 
     /* Creates the logger, capturing what it logs. */
@@ -71,7 +54,7 @@ class LogFileTest : public ::testing::Test
         return status;
     }
 
-    std::string dir;
+    TempDir dir{"qv-logfile"};
     QVLogSink sink{};
 };
 

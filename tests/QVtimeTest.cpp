@@ -17,6 +17,7 @@
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
 #include "QVLib/QVtime.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TimeRecords.h"
 
 namespace
 {
@@ -67,34 +68,16 @@ unsigned weekday_from_days(int64_t z)
 /* ---- helpers --------------------------------------------------------------------------- */
 
 /* A record with the calendar fields set directly, bypassing qv_time_init_full. */
-QVtime fields(unsigned year, unsigned month, unsigned day, unsigned hour = 0, unsigned minute = 0,
-              unsigned second = 0, unsigned millisecond = 0)
-{
-    QVtime t{};
-    t.year = static_cast<uint16_t>(year);
-    t.month = static_cast<uint8_t>(month);
-    t.day = static_cast<uint8_t>(day);
-    t.hour = static_cast<uint8_t>(hour);
-    t.minute = static_cast<uint8_t>(minute);
-    t.second = static_cast<uint8_t>(second);
-    t.millisecond = static_cast<uint16_t>(millisecond);
-    return t;
-}
-
 std::string show(const QVtime &t)
 {
-    char text[80];
-    snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u wd%u ticks %lld", t.year,
-             t.month, t.day, t.hour, t.minute, t.second, t.millisecond, t.weekday,
-             static_cast<long long>(t.ticks));
-    return text;
+    return show_time(t) + " ticks " + std::to_string(t.ticks);
 }
 
 /* The record that the module must produce for the given instant. */
 QVtime expected(unsigned year, unsigned month, unsigned day, unsigned hour, unsigned minute,
                 unsigned second, unsigned millisecond)
 {
-    QVtime t = fields(year, month, day, hour, minute, second, millisecond);
+    QVtime t = time_fields(year, month, day, hour, minute, second, millisecond);
     int64_t z = days_from_civil(year, month, day);
     t.weekday = static_cast<uint8_t>(weekday_from_days(z));
     int64_t secs = z * 86400 + hour * 3600 + minute * 60 + second;
@@ -156,7 +139,7 @@ TEST(QVtimeRange, EveryDayConvertsToSecondsAndBack)
                 h = 3, mi = 14, s = 7; /* the range ends at 03:14:07 */
             }
             const int64_t secs = z * 86400 + h * 3600 + mi * 60 + s;
-            QVtime t = fields(y, c.month, c.day, h, mi, s);
+            QVtime t = time_fields(y, c.month, c.day, h, mi, s);
             ASSERT_EQ(secs, qv_time_to_secs(&t)) << show(t);
 
             QVtime back{};
@@ -172,7 +155,7 @@ TEST(QVtimeRange, EveryDayConvertsToSecondsAndBack)
             ASSERT_TRUE(same(want_ms, built)) << show(want_ms) << " != " << show(built);
         }
         /* Day numbers rise by one and weekdays follow, independently of the reference. */
-        QVtime midnight = fields(y, c.month, c.day);
+        QVtime midnight = time_fields(y, c.month, c.day);
         const int64_t day = qv_time_to_secs(&midnight) / 86400;
         QVtime back{};
         qv_time_from_secs(&back, day * 86400);
@@ -217,18 +200,18 @@ TEST(QVtimeValidity, EachFieldAtAndBeyondItsBounds)
         const char *message; /* expected report, for the invalid ones */
     };
     const Case cases[] = {
-        {fields(1991, 1, 1), 1, nullptr},
-        {fields(65535, 12, 31, 23, 59, 59, 999), 1, nullptr},
-        {fields(1990, 12, 31, 23, 59, 59), 0, "Invalid time: 12/31/1990 23:59:59.000"},
-        {fields(2000, 0, 15), 0, "Invalid time: 0/15/2000 0:00:00.000"},
-        {fields(2000, 13, 15), 0, "Invalid time: 13/15/2000 0:00:00.000"},
-        {fields(2000, 2, 0), 0, "Invalid time: 2/0/2000 0:00:00.000"},
-        {fields(2000, 2, 31), 1, nullptr}, /* not compared with the month's length */
-        {fields(2000, 2, 32), 0, "Invalid time: 2/32/2000 0:00:00.000"},
-        {fields(2000, 2, 3, 24), 0, "Invalid time: 2/3/2000 24:00:00.000"},
-        {fields(2000, 2, 3, 1, 60), 0, "Invalid time: 2/3/2000 1:60:00.000"},
-        {fields(2000, 2, 3, 1, 2, 60), 0, "Invalid time: 2/3/2000 1:02:60.000"},
-        {fields(2000, 2, 3, 1, 2, 3, 1000), 0, "Invalid time: 2/3/2000 1:02:03.1000"},
+        {time_fields(1991, 1, 1), 1, nullptr},
+        {time_fields(65535, 12, 31, 23, 59, 59, 999), 1, nullptr},
+        {time_fields(1990, 12, 31, 23, 59, 59), 0, "Invalid time: 12/31/1990 23:59:59.000"},
+        {time_fields(2000, 0, 15), 0, "Invalid time: 0/15/2000 0:00:00.000"},
+        {time_fields(2000, 13, 15), 0, "Invalid time: 13/15/2000 0:00:00.000"},
+        {time_fields(2000, 2, 0), 0, "Invalid time: 2/0/2000 0:00:00.000"},
+        {time_fields(2000, 2, 31), 1, nullptr}, /* not compared with the month's length */
+        {time_fields(2000, 2, 32), 0, "Invalid time: 2/32/2000 0:00:00.000"},
+        {time_fields(2000, 2, 3, 24), 0, "Invalid time: 2/3/2000 24:00:00.000"},
+        {time_fields(2000, 2, 3, 1, 60), 0, "Invalid time: 2/3/2000 1:60:00.000"},
+        {time_fields(2000, 2, 3, 1, 2, 60), 0, "Invalid time: 2/3/2000 1:02:60.000"},
+        {time_fields(2000, 2, 3, 1, 2, 3, 1000), 0, "Invalid time: 2/3/2000 1:02:03.1000"},
     };
     for (const Case &c : cases) {
         StderrCapture capture;
@@ -245,7 +228,7 @@ TEST(QVtimeValidity, EachFieldAtAndBeyondItsBounds)
 
 TEST(QVtimeValidity, MessageNamesTheFieldsMonthFirst)
 {
-    QVtime t = fields(1985, 11, 22, 7, 5, 9, 42);
+    QVtime t = time_fields(1985, 11, 22, 7, 5, 9, 42);
     t.weekday = 3;
     t.ticks = 12345;
     const QVtime before = t;
@@ -259,7 +242,7 @@ TEST(QVtimeValidity, MessageNamesTheFieldsMonthFirst)
 
 TEST(QVtimeValidity, WeekdayIsNeverChecked)
 {
-    QVtime t = fields(2009, 5, 1, 17, 1, 19);
+    QVtime t = time_fields(2009, 5, 1, 17, 1, 19);
     t.weekday = 200;
     EXPECT_EQ(1, qv_time_is_valid(&t));
     EXPECT_EQ(1241197279, qv_time_to_secs(&t));
@@ -300,7 +283,7 @@ TEST(QVtimeValidity, AtMostFourReportsAreInProgress)
         holder.lines.clear(); /* the banner and report of the installation */
     }
 
-    const QVtime bad = fields(1990, 1, 2, 3, 4, 5, 6);
+    const QVtime bad = time_fields(1990, 1, 2, 3, 4, 5, 6);
     std::vector<std::thread> reporters;
     for (int i = 0; i < 4; i++)
         reporters.emplace_back([&bad] { EXPECT_EQ(0, qv_time_is_valid(&bad)); });
@@ -310,7 +293,7 @@ TEST(QVtimeValidity, AtMostFourReportsAreInProgress)
     }
     /* Four reports in progress: a fifth invalid record is rejected without one. */
     EXPECT_EQ(0, qv_time_is_valid(&bad));
-    QVtime other = fields(1989, 1, 1);
+    QVtime other = time_fields(1989, 1, 1);
     EXPECT_EQ(-1, qv_time_to_secs(&other));
     {
         std::lock_guard<std::mutex> guard(holder.lock);
@@ -337,14 +320,14 @@ TEST(QVtimeValidity, AtMostFourReportsAreInProgress)
 
 TEST(QVtimeConversion, KnownInstants)
 {
-    QVtime t = fields(2009, 5, 1, 17, 1, 19);
+    QVtime t = time_fields(2009, 5, 1, 17, 1, 19);
     EXPECT_EQ(1241197279, qv_time_to_secs(&t));
     QVtime built{};
     ASSERT_EQ(0u, qv_time_init_full(&built, 2009, 5, 1, 17, 1, 19, 0));
     EXPECT_EQ(128856708790000000, built.ticks);
     EXPECT_EQ(5, built.weekday); /* Friday */
 
-    QVtime leap = fields(2008, 2, 29, 23, 59, 59, 999);
+    QVtime leap = time_fields(2008, 2, 29, 23, 59, 59, 999);
     EXPECT_EQ(1204329599, qv_time_to_secs(&leap));
     ASSERT_EQ(0u, qv_time_init_full(&built, 2008, 2, 29, 23, 59, 59, 999));
     EXPECT_EQ(128488031999990000, built.ticks);
@@ -354,18 +337,18 @@ TEST(QVtimeConversion, KnownInstants)
 
 TEST(QVtimeConversion, EdgesOfTheRange)
 {
-    QVtime first = fields(1991, 1, 1);
+    QVtime first = time_fields(1991, 1, 1);
     EXPECT_EQ(662688000, qv_time_to_secs(&first));
     QVtime built{};
     ASSERT_EQ(0u, qv_time_init_full(&built, 1991, 1, 1, 0, 0, 0, 0));
     EXPECT_EQ(2, built.weekday); /* Tuesday */
 
-    QVtime last = fields(2038, 1, 19, 3, 14, 7);
+    QVtime last = time_fields(2038, 1, 19, 3, 14, 7);
     EXPECT_EQ(2147483647, qv_time_to_secs(&last));
-    QVtime end_of_2038 = fields(2038, 12, 31, 23, 59, 59);
+    QVtime end_of_2038 = time_fields(2038, 12, 31, 23, 59, 59);
     EXPECT_EQ(2177452799, qv_time_to_secs(&end_of_2038));
 
-    QVtime after = fields(2039, 1, 1);
+    QVtime after = time_fields(2039, 1, 1);
     StderrCapture capture;
     EXPECT_EQ(1, qv_time_is_valid(&after));
     EXPECT_EQ(-1, qv_time_to_secs(&after)); /* out of range, not invalid: no report */
@@ -385,7 +368,7 @@ TEST(QVtimeConversion, FromSecondsAcceptsOnlyThe32BitRange)
 
     /* Refused counts leave the record alone: negative ones, and those past 2038 whose
      * year and ticks the record cannot carry (the largest would overflow the ticks). */
-    QVtime kept = fields(2001, 2, 3, 4, 5, 6, 7);
+    QVtime kept = time_fields(2001, 2, 3, 4, 5, 6, 7);
     kept.weekday = 9;
     kept.ticks = 42;
     for (int64_t secs : {int64_t{-1}, INT64_MIN, int64_t{2147483648}, INT64_MAX}) {
@@ -399,8 +382,8 @@ TEST(QVtimeConversion, FromSecondsAcceptsOnlyThe32BitRange)
 
 TEST(QVtimeConversion, DayPastTheMonthEndRunsOn)
 {
-    QVtime feb31 = fields(2009, 2, 31);
-    QVtime mar3 = fields(2009, 3, 3);
+    QVtime feb31 = time_fields(2009, 2, 31);
+    QVtime mar3 = time_fields(2009, 3, 3);
     EXPECT_EQ(qv_time_to_secs(&mar3), qv_time_to_secs(&feb31));
 
     QVtime t{};

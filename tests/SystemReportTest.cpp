@@ -26,6 +26,7 @@
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
 #include "QVLib/QVmalloc.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TestFiles.h"
 
 namespace
 {
@@ -38,42 +39,6 @@ std::string format_size(uint64_t bytes, int precision = 0)
     free(text);
     return result;
 }
-
-/* A private directory for the files a test writes, removed at the end. */
-class TempDir
-{
-  public:
-    TempDir()
-    {
-        char name[] = "/tmp/qv-report-XXXXXX";
-        if (mkdtemp(name) == nullptr)
-            throw std::runtime_error("mkdtemp");
-        path_ = name;
-    }
-    ~TempDir()
-    {
-        std::filesystem::remove_all(path_);
-    }
-    std::string file(const std::string &name, const std::string &content) const
-    {
-        std::string p = path_ + "/" + name;
-        std::ofstream(p, std::ios::binary) << content;
-        return p;
-    }
-    std::string dir(const std::string &name) const
-    {
-        std::string p = path_ + "/" + name;
-        std::filesystem::create_directories(p);
-        return p;
-    }
-    const std::string &path() const
-    {
-        return path_;
-    }
-
-  private:
-    std::string path_;
-};
 
 std::string uname_text()
 {

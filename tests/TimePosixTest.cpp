@@ -21,6 +21,7 @@
 #include "QVLib/Posix/TimePosix.h"
 #include "QVLib/QVtime.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TimeRecords.h"
 
 namespace
 {
@@ -98,27 +99,6 @@ class FixedClock
     FixedClock &operator=(const FixedClock &) = delete;
 };
 
-/* A record with calendar fields only, read by qv_time_local_offset as UTC. */
-QVtime at(int year, int month, int day, int hour, int minute, int second)
-{
-    QVtime t{};
-    t.year = static_cast<uint16_t>(year);
-    t.month = static_cast<uint8_t>(month);
-    t.day = static_cast<uint8_t>(day);
-    t.hour = static_cast<uint8_t>(hour);
-    t.minute = static_cast<uint8_t>(minute);
-    t.second = static_cast<uint8_t>(second);
-    return t;
-}
-
-std::string show(const QVtime &t)
-{
-    char text[64];
-    snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%03u wd%u", t.year, t.month, t.day,
-             t.hour, t.minute, t.second, t.millisecond, t.weekday);
-    return text;
-}
-
 /* The ticks of a UTC reading, whole milliseconds. */
 int64_t ticks_of(const struct timespec &reading)
 {
@@ -152,7 +132,7 @@ TEST(QVtimeNow, ReadsTheClockAsUtc)
     StderrCapture capture;
     qv_time_now(&t);
     EXPECT_TRUE(capture.finish().empty());
-    EXPECT_EQ("2009-05-01 15:01:19.250 wd5", show(t));
+    EXPECT_EQ("2009-05-01 15:01:19.250 wd5", show_time(t));
     EXPECT_EQ(ticks_of(reading), t.ticks);
 }
 
@@ -182,7 +162,7 @@ TEST(QVtimeNow, ClockBefore1991GivesTheClampedRecordAndItsReports)
     EXPECT_EQ("ERROR  : Invalid time: 6/15/1985 12:00:00.500", lines[0]);
     EXPECT_TRUE(starts_with(lines[1], "STACK_TRACE at QVtime:")) << lines[1];
     EXPECT_TRUE(starts_with(lines[2], "STACK_TRACE at TimePosix:")) << lines[2];
-    EXPECT_EQ("1970-01-01 00:00:00.000 wd4", show(t));
+    EXPECT_EQ("1970-01-01 00:00:00.000 wd4", show_time(t));
     EXPECT_EQ(116444736000000000, t.ticks);
 }
 
@@ -197,7 +177,7 @@ TEST(QVtimeNow, ClockAfterTheLastSecondGivesTheClampedRecordAndItsReports)
     EXPECT_EQ("WARNING: set_qv_time_from_int64 bad secs 2158963200", lines[0]);
     EXPECT_TRUE(starts_with(lines[1], "STACK_TRACE at QVtime:")) << lines[1];
     EXPECT_TRUE(starts_with(lines[2], "STACK_TRACE at TimePosix:")) << lines[2];
-    EXPECT_EQ("2038-01-19 03:14:07.000 wd2", show(t));
+    EXPECT_EQ("2038-01-19 03:14:07.000 wd2", show_time(t));
 
     /* After 2038 the calendar side gives up first: the record falls back to 1970. */
     clock.set(utc(2040, 3, 1, 0, 0, 0));
@@ -207,7 +187,7 @@ TEST(QVtimeNow, ClockAfterTheLastSecondGivesTheClampedRecordAndItsReports)
     ASSERT_EQ(2u, lines.size());
     EXPECT_TRUE(starts_with(lines[0], "STACK_TRACE at QVtime:")) << lines[0];
     EXPECT_TRUE(starts_with(lines[1], "STACK_TRACE at TimePosix:")) << lines[1];
-    EXPECT_EQ("1970-01-01 00:00:00.000 wd4", show(t));
+    EXPECT_EQ("1970-01-01 00:00:00.000 wd4", show_time(t));
 }
 
 TEST(QVtimeNow, ImpossibleReadingsStillGiveACompleteRecord)
@@ -225,7 +205,7 @@ TEST(QVtimeNow, ImpossibleReadingsStillGiveACompleteRecord)
         StderrCapture capture;
         qv_time_now(&t);
         capture.finish();
-        EXPECT_EQ("1970-01-01 00:00:00.000 wd4", show(t)) << reading.tv_sec;
+        EXPECT_EQ("1970-01-01 00:00:00.000 wd4", show_time(t)) << reading.tv_sec;
         EXPECT_EQ(116444736000000000, t.ticks);
     }
     const struct {
@@ -240,7 +220,7 @@ TEST(QVtimeNow, ImpossibleReadingsStillGiveACompleteRecord)
         clock.set({utc(2009, 5, 1, 15, 1, 19).tv_sec, f.nanoseconds});
         QVtime t;
         qv_time_now(&t);
-        EXPECT_EQ(f.expected, show(t)) << f.nanoseconds;
+        EXPECT_EQ(f.expected, show_time(t)) << f.nanoseconds;
     }
 }
 
@@ -294,8 +274,9 @@ TEST(LocalOffset, ZonesWithoutDaylightSaving)
     for (const auto &z : zones) {
         Zone zone(z.tz);
         for (const QVtime &t :
-             {at(2009, 1, 15, 12, 0, 0), at(2009, 7, 15, 12, 0, 0), at(2037, 12, 31, 23, 59, 59)})
-            EXPECT_EQ(z.offset, qv_time_local_offset(&t)) << z.tz << " " << show(t);
+             {time_fields(2009, 1, 15, 12, 0, 0), time_fields(2009, 7, 15, 12, 0, 0),
+              time_fields(2037, 12, 31, 23, 59, 59)})
+            EXPECT_EQ(z.offset, qv_time_local_offset(&t)) << z.tz << " " << show_time(t);
     }
 }
 
@@ -309,47 +290,53 @@ void expect_changes(const char *tz, std::initializer_list<Change> changes)
 {
     Zone zone(tz);
     for (const Change &c : changes) {
-        EXPECT_EQ(c.offset_before, qv_time_local_offset(&c.before)) << tz << " " << show(c.before);
-        EXPECT_EQ(c.offset_after, qv_time_local_offset(&c.after)) << tz << " " << show(c.after);
+        EXPECT_EQ(c.offset_before, qv_time_local_offset(&c.before))
+            << tz << " " << show_time(c.before);
+        EXPECT_EQ(c.offset_after, qv_time_local_offset(&c.after))
+            << tz << " " << show_time(c.after);
     }
 }
 
 TEST(LocalOffset, EastOfUtcWithDaylightSaving)
 {
-    expect_changes("Europe/Berlin",
-                   {{at(2009, 3, 29, 0, 59, 59), at(2009, 3, 29, 1, 0, 0), -3600, -7200},
-                    {at(2009, 10, 25, 0, 59, 59), at(2009, 10, 25, 1, 0, 0), -7200, -3600}});
+    expect_changes(
+        "Europe/Berlin",
+        {{time_fields(2009, 3, 29, 0, 59, 59), time_fields(2009, 3, 29, 1, 0, 0), -3600, -7200},
+         {time_fields(2009, 10, 25, 0, 59, 59), time_fields(2009, 10, 25, 1, 0, 0), -7200, -3600}});
 }
 
 TEST(LocalOffset, WestOfUtcWithDaylightSaving)
 {
-    expect_changes("America/New_York",
-                   {{at(2009, 3, 8, 6, 59, 59), at(2009, 3, 8, 7, 0, 0), 18000, 14400},
-                    {at(2009, 11, 1, 5, 59, 59), at(2009, 11, 1, 6, 0, 0), 14400, 18000}});
+    expect_changes(
+        "America/New_York",
+        {{time_fields(2009, 3, 8, 6, 59, 59), time_fields(2009, 3, 8, 7, 0, 0), 18000, 14400},
+         {time_fields(2009, 11, 1, 5, 59, 59), time_fields(2009, 11, 1, 6, 0, 0), 14400, 18000}});
 }
 
 TEST(LocalOffset, HalfHourZoneWithDaylightSaving)
 {
     /* Southern hemisphere: daylight saving spans the year's end. */
-    expect_changes("Australia/Adelaide",
-                   {{at(2009, 4, 4, 16, 29, 59), at(2009, 4, 4, 16, 30, 0), -37800, -34200},
-                    {at(2009, 10, 3, 16, 29, 59), at(2009, 10, 3, 16, 30, 0), -34200, -37800}});
+    expect_changes("Australia/Adelaide", {{time_fields(2009, 4, 4, 16, 29, 59),
+                                           time_fields(2009, 4, 4, 16, 30, 0), -37800, -34200},
+                                          {time_fields(2009, 10, 3, 16, 29, 59),
+                                           time_fields(2009, 10, 3, 16, 30, 0), -34200, -37800}});
 }
 
 TEST(LocalOffset, DaylightSavingOfHalfAnHour)
 {
     /* Lord Howe Island moves by 30 minutes, not by an hour. */
-    expect_changes("Australia/Lord_Howe",
-                   {{at(2009, 4, 4, 14, 59, 59), at(2009, 4, 4, 15, 0, 0), -39600, -37800},
-                    {at(2009, 10, 3, 15, 29, 59), at(2009, 10, 3, 15, 30, 0), -37800, -39600}});
+    expect_changes("Australia/Lord_Howe", {{time_fields(2009, 4, 4, 14, 59, 59),
+                                            time_fields(2009, 4, 4, 15, 0, 0), -39600, -37800},
+                                           {time_fields(2009, 10, 3, 15, 29, 59),
+                                            time_fields(2009, 10, 3, 15, 30, 0), -37800, -39600}});
 }
 
 TEST(LocalOffset, RecordsOutsideTheRangeGiveTheStandardOffset)
 {
     Zone zone("America/New_York");
     QVtime cleared{};
-    QVtime summer_1970 = at(1970, 7, 1, 12, 0, 0);
-    QVtime summer_2040 = at(2040, 7, 1, 12, 0, 0);
+    QVtime summer_1970 = time_fields(1970, 7, 1, 12, 0, 0);
+    QVtime summer_2040 = time_fields(2040, 7, 1, 12, 0, 0);
     StderrCapture capture;
     EXPECT_EQ(18000, qv_time_local_offset(&cleared));
     EXPECT_EQ(18000, qv_time_local_offset(&summer_2040)); /* out of range: silently */
@@ -398,11 +385,11 @@ TEST(LocalStamp, DaylightSavingEastOfUtc)
 {
     Zone zone("Europe/Berlin");
     FixedClock clock(utc(2009, 5, 1, 15, 1, 19, 250));
-    EXPECT_EQ("2009-05-01 17:01:19.250 wd5", show(local_stamp()));
+    EXPECT_EQ("2009-05-01 17:01:19.250 wd5", show_time(local_stamp()));
     clock.set(utc(2009, 3, 28, 23, 30, 0)); /* the night of the change: still standard */
-    EXPECT_EQ("2009-03-29 00:30:00.000 wd0", show(local_stamp()));
+    EXPECT_EQ("2009-03-29 00:30:00.000 wd0", show_time(local_stamp()));
     clock.set(utc(2009, 3, 29, 22, 30, 0));
-    EXPECT_EQ("2009-03-30 00:30:00.000 wd1", show(local_stamp()));
+    EXPECT_EQ("2009-03-30 00:30:00.000 wd1", show_time(local_stamp()));
 }
 
 TEST(LocalStamp, AcrossMidnightAndTheYearsEnd)
@@ -426,7 +413,7 @@ TEST(LocalStamp, AcrossMidnightAndTheYearsEnd)
     for (const auto &c : cases) {
         Zone zone(c.tz);
         FixedClock clock(c.reading);
-        EXPECT_EQ(c.local, show(local_stamp())) << c.tz;
+        EXPECT_EQ(c.local, show_time(local_stamp())) << c.tz;
     }
 }
 
@@ -454,7 +441,7 @@ struct StampingSink {
             self->deepest = self->depth;
         QVtime stamp = local_stamp();
         if (self->depth == 1)
-            self->stamps.push_back(show(stamp));
+            self->stamps.push_back(show_time(stamp));
         self->depth--;
         return 0;
     }
@@ -564,7 +551,7 @@ TEST(StampReports, AReportWrittenOutsideAStampIsStampedSilently)
     EXPECT_TRUE(starts_with(sink.lines[1], "STACK_TRACE at QVtime:"));
     EXPECT_TRUE(starts_with(sink.lines[2], "STACK_TRACE at TimePosix:"));
     EXPECT_EQ(1, sink.deepest);
-    EXPECT_EQ("1970-01-01 00:00:00.000 wd4", show(t));
+    EXPECT_EQ("1970-01-01 00:00:00.000 wd4", show_time(t));
 }
 
 } // namespace

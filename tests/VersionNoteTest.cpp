@@ -27,6 +27,7 @@
 #include "Interfaces/ErrorLogger/VersionNote.h"
 #include "QVLib/QVmalloc.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TestFiles.h"
 
 #ifndef QV_TOOL_PATH
 #error "the build passes the built program's path as QV_TOOL_PATH"
@@ -36,41 +37,6 @@ namespace
 {
 
 const std::string kTool = QV_TOOL_PATH;
-
-class TempDir
-{
-  public:
-    TempDir()
-    {
-        char name[] = "/tmp/qv-note-XXXXXX";
-        if (mkdtemp(name) == nullptr)
-            throw std::runtime_error("mkdtemp");
-        path_ = name;
-    }
-    ~TempDir()
-    {
-        std::filesystem::remove_all(path_);
-    }
-    std::string file(const std::string &name, const std::string &content) const
-    {
-        std::string p = path_ + "/" + name;
-        std::ofstream(p, std::ios::binary | std::ios::trunc) << content;
-        return p;
-    }
-    const std::string &path() const
-    {
-        return path_;
-    }
-
-  private:
-    std::string path_;
-};
-
-std::string read_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 std::vector<std::string> report_lines(const std::string &path)
 {

@@ -141,16 +141,30 @@ static int open_regular(const char *path, uint64_t *file_size)
     return fd;
 }
 
-uint32_t qv_version_note_size(const char *path)
+/* Opens the regular file at path and finds its version note. Returns the open
+ * descriptor (the caller closes it) with the note's offset and size, or -1 with
+ * *failure 3 when the file cannot be opened, 1 when it holds no note. */
+static int open_note(const char *path, uint64_t *offset, uint32_t *size, unsigned *failure)
 {
     uint64_t file_size = 0;
     int fd = open_regular(path, &file_size);
-    if (fd < 0)
-        return 0;
+    *failure = 3;
+    if (fd >= 0 && !locate_note(fd, file_size, offset, size)) {
+        close(fd);
+        fd = -1;
+        *failure = 1;
+    }
+    return fd;
+}
+
+uint32_t qv_version_note_size(const char *path)
+{
     uint64_t offset = 0;
     uint32_t size = 0;
-    if (!locate_note(fd, file_size, &offset, &size))
-        size = 0;
+    unsigned failure;
+    int fd = open_note(path, &offset, &size, &failure);
+    if (fd < 0)
+        return 0;
     close(fd);
     return size;
 }
@@ -159,14 +173,14 @@ unsigned qv_version_note_read(const char *path, uint32_t size, void *block)
 {
     if (block == nullptr || size == 0)
         return 1;
-    uint64_t file_size = 0;
-    int fd = open_regular(path, &file_size);
-    if (fd < 0)
-        return 3;
     uint64_t offset = 0;
     uint32_t found = 0;
+    unsigned failure;
+    int fd = open_note(path, &offset, &found, &failure);
+    if (fd < 0)
+        return failure;
     unsigned status = 0;
-    if (!locate_note(fd, file_size, &offset, &found) || found != size)
+    if (found != size)
         status = 1;
     else if (!read_at(fd, offset, block, size))
         status = 3;

@@ -1,5 +1,7 @@
 #include "tests/support/RunProgram.h"
 
+#include "tests/support/TestFiles.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -7,49 +9,16 @@
 
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
-#include <sstream>
 
 extern char **environ;
-
-std::string read_text_file(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::string make_temp_dir(const char *prefix)
-{
-    std::string templ = std::string("/tmp/") + prefix + "-XXXXXX";
-    std::vector<char> buffer(templ.begin(), templ.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) == nullptr)
-        return "";
-    return buffer.data();
-}
-
-void remove_tree(const std::string &path)
-{
-    if (path.rfind("/tmp/", 0) != 0)
-        return;
-    pid_t child = fork();
-    if (child == 0) {
-        execlp("rm", "rm", "-rf", "--", path.c_str(), static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    int status;
-    waitpid(child, &status, 0);
-}
 
 ProgramResult run_program(const std::vector<std::string> &argv, const std::string &cwd,
                           const std::map<std::string, std::optional<std::string>> &env,
                           int timeout_seconds)
 {
     ProgramResult result;
-    std::string out_path = make_temp_dir("qv-run");
-    std::string out_file = out_path + "/out", err_file = out_path + "/err";
+    TempDir output("qv-run");
+    std::string out_file = output.path() + "/out", err_file = output.path() + "/err";
     pid_t child = fork();
     if (child == 0) {
         for (const auto &[name, value] : env) {
@@ -85,8 +54,7 @@ ProgramResult run_program(const std::vector<std::string> &argv, const std::strin
     }
     if (WIFEXITED(status))
         result.exit_code = WEXITSTATUS(status);
-    result.out = read_text_file(out_file);
-    result.err = read_text_file(err_file);
-    remove_tree(out_path);
+    result.out = read_file(out_file);
+    result.err = read_file(err_file);
     return result;
 }

@@ -22,10 +22,4 @@ ProgramResult run_program(const std::vector<std::string> &argv, const std::strin
                           const std::map<std::string, std::optional<std::string>> &env,
                           int timeout_seconds = 60);
 
-/* A new empty directory under /tmp; removed with remove_tree. */
-std::string make_temp_dir(const char *prefix);
-void remove_tree(const std::string &path);
-
-std::string read_text_file(const std::string &path);
-
 #endif

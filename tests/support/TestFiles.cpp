@@ -1,0 +1,49 @@
+#include "tests/support/TestFiles.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <vector>
+
+TempDir::TempDir(const char *prefix)
+{
+    std::string pattern = std::string("/tmp/") + prefix + "-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (mkdtemp(name.data()) == nullptr)
+        throw std::runtime_error("cannot make a temporary directory");
+    path_ = name.data();
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::string TempDir::file(const std::string &name, const std::string &content) const
+{
+    std::string p = path_ + "/" + name;
+    write_file(p, content);
+    return p;
+}
+
+std::string TempDir::dir(const std::string &name) const
+{
+    std::string p = path_ + "/" + name;
+    std::filesystem::create_directories(p);
+    return p;
+}
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_file(const std::string &path, const std::string &content)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
