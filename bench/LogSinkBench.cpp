@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
@@ -70,4 +71,12 @@ BENCHMARK(BM_SpdlogBasicFileSinkFlushEveryLine);
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::error_code ignored;
+    std::filesystem::remove_all(bench_dir(), ignored); /* the two log files */
+    return 0;
+}
