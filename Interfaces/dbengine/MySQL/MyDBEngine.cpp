@@ -27,11 +27,7 @@ static const char QV_FILE[] = "Interfaces/dbengine/MySQL/MyDBEngine";
 
 /* ---- passwords out of log lines ---------------------------------------------------- */
 
-/* Copies text into out (capacity bytes), replacing the literal after every
- * "IDENTIFIED BY '" (up to the next quote or the end) and every occurrence of the
- * non-empty secrets by "***". The copy is cut to fit; a cut never uncovers a secret,
- * because secrets are replaced where they stand in the source. */
-static void mask_passwords(const char *text, const char *const secrets[], size_t secret_count,
+void qv_mask_passwords(const char *text, const char *const secrets[], size_t secret_count,
                            char *out, size_t capacity)
 {
     static const char marker[] = "IDENTIFIED BY '";
@@ -158,7 +154,7 @@ static unsigned do_connect(QVDBEngine *engine, const char *host, const char *use
     int number = static_cast<int>(mysql_errno(handle));
     char message[QV_MASKED_SIZE];
     const char *secrets[] = {password};
-    mask_passwords(mysql_error(handle), secrets, 1, message, sizeof message);
+    qv_mask_passwords(mysql_error(handle), secrets, 1, message, sizeof message);
     qv_log(QV_LOG_ERROR, "do_connect: errno: %d  msg: %s", number, message);
     mysql_close(handle);
     return failure_status(number);
@@ -232,8 +228,8 @@ static unsigned send_statement(QVDBEngine *engine, const char *statement, const 
         const char *secrets[] = {qv_string_or_null(&engine->settings.password), secret};
         char message[QV_MASKED_SIZE];
         char query[QV_MASKED_SIZE];
-        mask_passwords(mysql_error(engine->connection), secrets, 2, message, sizeof message);
-        mask_passwords(statement, secrets, 2, query, sizeof query);
+        qv_mask_passwords(mysql_error(engine->connection), secrets, 2, message, sizeof message);
+        qv_mask_passwords(statement, secrets, 2, query, sizeof query);
         qv_log(QV_LOG_ERROR, "qv_mysql_s_query: errno: %d msg: %s query: %s", number, message,
                query);
         status = failure_status(number);

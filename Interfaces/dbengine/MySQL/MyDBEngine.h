@@ -16,6 +16,7 @@
 #ifndef INTERFACES_DBENGINE_MYSQL_MYDBENGINE_H
 #define INTERFACES_DBENGINE_MYSQL_MYDBENGINE_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "QVLib/Posix/MutexPosix.h"
@@ -77,6 +78,14 @@ unsigned qv_mysql_s_query(QVDBEngine *engine, const char *statement);
 /* Maps a client library error number: 0 -> 0, 1045 -> 27, 1000..1999 -> 28,
  * 2000..2999 -> 29, anything else -> 30. */
 unsigned qv_mysql_errno_to_status(int number);
+
+/* Copies text into out (capacity bytes, capacity > 0), replacing the literal after every
+ * "IDENTIFIED BY '" (up to the next quote or the end) and every occurrence of the
+ * non-empty secrets (null entries are skipped) by "***". The copy is cut to fit; a cut
+ * never uncovers a secret, because secrets are replaced where they stand in the source.
+ * Every line this module logs that may hold a password goes through it. */
+void qv_mask_passwords(const char *text, const char *const secrets[], size_t secret_count,
+                       char *out, size_t capacity);
 
 /* Logs in to the server at host as user (null: "root" with no password) and creates or
  * updates the account newusername, with newuserpassword, at level priv, in both of its
