@@ -16,7 +16,8 @@
 static CWinApp *g_app = nullptr;
 
 CWinApp::CWinApp(const char *app_name)
-    : m_pszAppName(app_name ? app_name : AfxAppTitle), m_pszRegistryKey(nullptr), exit_code_(0)
+    : m_pszAppName(app_name ? app_name : AfxAppTitle), m_pszRegistryKey(nullptr), m_argc(0),
+      m_argv(nullptr), exit_code_(0)
 {
     g_app = this;
 }

@@ -6,8 +6,8 @@
  * Exactly one application object exists: a global object defined in the executable's
  * own sources (a linker drops unreferenced objects of a static library), which
  * registers itself when it is constructed. The process entry sets the locale's
- * character type, calls InitInstance and ends the process with the exit code the
- * application recorded.
+ * character type, hands the application its command line, calls InitInstance and ends
+ * the process with the exit code the application recorded.
  */
 #ifndef APPFRAMEWORK_APPFRAMEWORK_H
 #define APPFRAMEWORK_APPFRAMEWORK_H
@@ -44,6 +44,8 @@ class CWinApp
 
     const char *m_pszAppName;     /* the application title: the message box caption */
     const char *m_pszRegistryKey; /* null until SetRegistryKey */
+    int m_argc;                   /* the command line, as main received it; the */
+    char **m_argv;                /* process entry sets it before InitInstance */
 
   private:
     int exit_code_;

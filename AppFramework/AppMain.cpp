@@ -12,7 +12,7 @@
 
 /* The process entry: nothing is constructed here; the application object was, during
  * static initialisation. */
-int main()
+int main(int argc, char **argv)
 {
     /* Only the character type: numbers keep the "C" formatting. */
     setlocale(LC_CTYPE, "");
@@ -21,6 +21,8 @@ int main()
         fprintf(stderr, "%s: no application object\n", AfxAppTitle);
         return 1;
     }
+    app->m_argc = argc;
+    app->m_argv = argv;
     app->InitInstance();
     exit(app->ExitCode());
 }

@@ -4,6 +4,9 @@
  */
 #include "WinGUI/VADedeVeZovidApp.h"
 
+#include <cstdio>
+#include <cstring>
+
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
 #include "QVLib/GuiMessages.h"
 
@@ -35,6 +38,7 @@ BOOL ProvisionServiceAccounts(QVDBSettings *settings)
     qv_string_copy_char(&settings->user, "root");
     qv_string_copy_char(&settings->password, "");
     settings->port = 3306;
+    qv_DBEngine_report_option_file();
 
     for (const ServiceAccount *account = g_service_accounts; account->name != nullptr; account++)
         if (!AddServiceAccount(settings, account->name, account->password, account->level))
@@ -42,8 +46,83 @@ BOOL ProvisionServiceAccounts(QVDBSettings *settings)
     return TRUE;
 }
 
+const char g_usage_text[] =
+    "Usage: VADedeVeZovid [--help | --version]\n"
+    "\n"
+    "Creates the database accounts of the Quorvane video-surveillance suite\n"
+    "(QuorvaneInternal, QuOrvAneIndeX, DUVidIdeRiv) on the MySQL or MariaDB server of\n"
+    "this machine, logging in as root at localhost through the local socket. Run it once\n"
+    "when the suite is installed, as root on Debian and Ubuntu (sudo VADedeVeZovid);\n"
+    "running it again sets the same passwords and privileges.\n"
+    "\n"
+    "Root's password, or another socket, can be given in the [client] or [VADedeVeZovid]\n"
+    "group of ~/.my.cnf (password=..., socket=...; keep it mode 600). No other option file\n"
+    "is read.\n"
+    "\n"
+    "Environment:\n"
+    "  QV_BASE_LOGFILE_NAME     the log file's base name (default VADedeVeZovid)\n"
+    "  QV_LOGFILE_NAME_PATTERN  the log file's name, %s standing for the base name\n"
+    "                           (default %s.log)\n"
+    "  MYSQL_UNIX_PORT          the server's socket (read by the client library)\n"
+    "\n"
+    "Exit status:\n"
+    "  0  every account was created\n"
+    "  1  an account could not be created; the log says why, and a line \"hint:\" on\n"
+    "     standard error says what to do\n"
+    "  2  bad usage\n"
+    "\n"
+    "Options:\n"
+    "  --help     show this text and exit\n"
+    "  --version  show the version and exit\n"
+    "\n"
+    "See VADedeVeZovid(8).\n";
+
+QVAppAction ParseCommandLine(int argc, char *const argv[], const char **offending)
+{
+    *offending = nullptr;
+    if (argc <= 1)
+        return QV_APP_PROVISION;
+    QVAppAction action = QV_APP_BAD_USAGE;
+    if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)
+        action = QV_APP_HELP;
+    else if (strcmp(argv[1], "--version") == 0)
+        action = QV_APP_VERSION;
+    if (action == QV_APP_BAD_USAGE || argc > 2) {
+        *offending = action == QV_APP_BAD_USAGE ? argv[1] : argv[2];
+        return QV_APP_BAD_USAGE;
+    }
+    return action;
+}
+
+/* Answers the command line when it asks for something other than the job; returns
+ * true when the process should end now, with its exit code recorded. */
+static bool answer_command_line(CWinApp *app)
+{
+    const char *offending = nullptr;
+    switch (ParseCommandLine(app->m_argc, app->m_argv, &offending)) {
+    case QV_APP_PROVISION:
+        return false;
+    case QV_APP_HELP:
+        fputs(g_usage_text, stdout);
+        app->SetExitCode(0);
+        return true;
+    case QV_APP_VERSION:
+        printf("%s %s\n", app->m_pszAppName, QV_VERSION_TEXT);
+        app->SetExitCode(0);
+        return true;
+    case QV_APP_BAD_USAGE:
+        fprintf(stderr, "%s: unknown or extra argument '%s'; see %s --help\n", app->m_pszAppName,
+                offending, app->m_pszAppName);
+        app->SetExitCode(2);
+        return true;
+    }
+    return true;
+}
+
 BOOL CHalvernApp::InitInstance()
 {
+    if (answer_command_line(this))
+        return FALSE;
     qv_gui_set_lang(0);
     SetRegistryKey("Quorvane");
     /* Without a log file the lines go on to standard error. */
@@ -60,6 +139,11 @@ BOOL CHalvernApp::InitInstance()
     } else {
         /* The log file stays open until the process ends; every line is in it already. */
         AfxMessageBox(qv_get_gui_message(qv_gui_lang, "KTRGU0079"), MB_OK, 0);
+        /* The remedy, when the cause is a common one; the message box keeps the
+         * catalogue's text alone. */
+        const char *hint = qv_DBEngine_last_hint();
+        if (hint[0] != '\0')
+            fprintf(stderr, "%s: hint: %s\n", m_pszAppName, hint);
         SetExitCode(1);
     }
     return FALSE;

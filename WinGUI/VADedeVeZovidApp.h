@@ -33,6 +33,22 @@ BOOL AddServiceAccount(const QVDBSettings *settings, const char *name, const cha
  * texts stay owned by the caller's record. */
 BOOL ProvisionServiceAccounts(QVDBSettings *settings);
 
+/* What the command line asks for. The tool reads nothing from it for its job: it only
+ * answers --help and --version, and refuses anything else. */
+enum QVAppAction {
+    QV_APP_PROVISION = 0, /* no argument: create the accounts */
+    QV_APP_HELP,
+    QV_APP_VERSION,
+    QV_APP_BAD_USAGE
+};
+
+/* Reads the command line (argv[0] is the program). Returns the action; for
+ * QV_APP_BAD_USAGE, *offending points at the argument that was refused. */
+QVAppAction ParseCommandLine(int argc, char *const argv[], const char **offending);
+
+/* The usage text that --help prints. */
+extern const char g_usage_text[];
+
 /* The tool's application object. It has no window: InitInstance does the whole job
  * and answers FALSE, and the exit code tells whether provisioning succeeded (0) or
  * failed (1). */
@@ -41,9 +57,11 @@ class CHalvernApp : public CWinApp
   public:
     CHalvernApp() = default;
 
-    /* Selects language 0, opens the log file, provisions the service accounts, then
-     * closes the log, or shows the "KTRGU0079" message and leaves the log open until
-     * the process ends. Returns FALSE. */
+    /* Answers --help and --version, or refuses a bad command line (exit code 2),
+     * touching neither the server nor the log. Otherwise selects language 0, opens the
+     * log file, provisions the service accounts, then closes the log, or shows the
+     * "KTRGU0079" message followed on standard error by the failure's hint, and leaves
+     * the log open until the process ends. Returns FALSE. */
     BOOL InitInstance() override;
 
     QVLogSink m_logSink{};       /* filled by qv_logger_create */

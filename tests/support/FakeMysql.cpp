@@ -73,6 +73,43 @@ MYSQL *STDCALL mysql_init(MYSQL *mysql)
     return handle;
 }
 
+int STDCALL mysql_options(MYSQL *mysql, enum mysql_option option, const void *arg)
+{
+    FakeConnection &c = connection_of(mysql);
+    switch (option) {
+    case MYSQL_READ_DEFAULT_FILE:
+        c.read_default_file = static_cast<const char *>(arg);
+        break;
+    case MYSQL_READ_DEFAULT_GROUP:
+        c.read_default_group = static_cast<const char *>(arg);
+        break;
+    case MYSQL_OPT_CONNECT_TIMEOUT:
+        c.connect_timeout = *static_cast<const unsigned *>(arg);
+        break;
+    case MYSQL_OPT_READ_TIMEOUT:
+        c.read_timeout = *static_cast<const unsigned *>(arg);
+        break;
+    case MYSQL_OPT_WRITE_TIMEOUT:
+        c.write_timeout = *static_cast<const unsigned *>(arg);
+        break;
+    default:
+        return 1; /* the engine sets no other option */
+    }
+    return 0;
+}
+
+char *STDCALL mysql_get_server_info(MYSQL *mysql)
+{
+    (void)connection_of(mysql); /* a valid handle */
+    return const_cast<char *>(g_fake.server_info.c_str());
+}
+
+unsigned long STDCALL mysql_get_server_version(MYSQL *mysql)
+{
+    (void)connection_of(mysql);
+    return g_fake.server_version;
+}
+
 MYSQL *STDCALL mysql_real_connect(MYSQL *mysql, const char *host, const char *user,
                                   const char *passwd, const char *db, unsigned int port,
                                   const char *unix_socket, unsigned long clientflag)

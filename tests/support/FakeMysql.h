@@ -1,7 +1,8 @@
 /*
- * FakeMysql: a stand-in for the six MySQL client calls the engine makes (mysql_init,
- * mysql_real_connect, mysql_query, mysql_errno, mysql_error, mysql_close), linked in
- * place of the client library. It records every call in order and can be told to fail
+ * FakeMysql: a stand-in for the MySQL client calls the engine makes (mysql_init,
+ * mysql_options, mysql_real_connect, mysql_get_server_info, mysql_get_server_version,
+ * mysql_query, mysql_errno, mysql_error, mysql_close), linked in place of the client
+ * library. It records every call in order and can be told to fail
  * any of them, so that tests see exact statement sequences and injected failures.
  */
 #ifndef TESTS_SUPPORT_FAKEMYSQL_H
@@ -18,6 +19,9 @@ struct FakeConnection {
     bool connected = false; /* mysql_real_connect succeeded */
     bool closed = false;
     std::vector<std::string> statements;
+    /* options set before connecting */
+    std::optional<std::string> read_default_file, read_default_group;
+    std::optional<unsigned> connect_timeout, read_timeout, write_timeout;
 };
 
 struct FakeMysql {
@@ -29,6 +33,9 @@ struct FakeMysql {
     int fail_statement = 0; /* 1-based over all statements sent; 0 none */
     int statement_errno = 1064;
     std::string statement_error = "You have an error in your SQL syntax";
+    /* The server the connections reach. */
+    std::string server_info = "10.11.6-MariaDB-0+deb12u1";
+    unsigned long server_version = 101106;
 
     /* What happened: one entry per call, e.g. "init 1", "connect 1", "query 1 <text>",
      * "close 1", numbered by handle. */

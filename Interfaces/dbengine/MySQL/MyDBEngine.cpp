@@ -5,12 +5,18 @@
  * Invariants: an engine's lock exists exactly when the engine is fully created; every
  * statement is sent and its outcome read under that lock; every connection that was
  * opened is closed by qv_DBEngine_finish. Passwords are replaced by "***" in every line
- * this module logs, whatever the server's message holds.
+ * this module logs, whatever the server's message holds. The last failure of a client
+ * call is kept per thread, in plain storage (no destructor), for the hint that ends a
+ * failed account creation.
  */
 #include "Interfaces/dbengine/MySQL/MyDBEngine.h"
 
 #include <mysql.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -24,6 +30,22 @@ static const char QV_FILE[] = "Interfaces/dbengine/MySQL/MyDBEngine";
 /* Room for a logged statement or message once passwords are masked ("***" may be
  * longer than what it hides). */
 #define QV_MASKED_SIZE 4096
+/* Room for a hint and for the option file's path. */
+#define QV_HINT_SIZE 512
+#define QV_PATH_SIZE 4096
+
+/* The last failure of a client call on this thread: its error number (0 none) and
+ * whether the failing statement was a GRANT. */
+struct LastFailure {
+    int number;
+    bool grant;
+};
+static thread_local LastFailure t_failure;
+static thread_local char t_hint[QV_HINT_SIZE];
+
+/* Test seams; 0 selects the default. */
+static std::atomic<unsigned> g_connect_timeout{0}, g_read_timeout{0}, g_write_timeout{0};
+static std::atomic<int> g_forced_form{QV_FORM_BY_SERVER};
 
 /* ---- passwords out of log lines ---------------------------------------------------- */
 
@@ -115,7 +137,7 @@ void qv_DBEngine_settings_free(QVDBSettings *settings)
     qv_string_free(&settings->unix_socket);
 }
 
-/* ---- the engine -------------------------------------------------------------------- */
+/* ---- error numbers --------------------------------------------------------------------- */
 
 unsigned qv_mysql_errno_to_status(int number)
 {
@@ -136,6 +158,79 @@ static unsigned failure_status(int number)
     return number == 0 ? 30 : qv_mysql_errno_to_status(number);
 }
 
+/* ---- the option file and the time-outs --------------------------------------------- */
+
+bool qv_DBEngine_option_file(char *path, size_t capacity)
+{
+    const char *home = getenv("HOME");
+    if (home == nullptr || home[0] == '\0') {
+        /* No HOME (a service manager's environment): the account's own home. */
+        struct passwd entry, *found = nullptr;
+        char buffer[QV_PATH_SIZE];
+        if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr ||
+            found->pw_dir == nullptr || found->pw_dir[0] == '\0')
+            return false;
+        return qv_snprintf(path, capacity, "%s/%s", found->pw_dir, QV_DB_OPTION_FILE) >= 0;
+    }
+    return qv_snprintf(path, capacity, "%s/%s", home, QV_DB_OPTION_FILE) >= 0;
+}
+
+void qv_DBEngine_report_option_file(void)
+{
+    char path[QV_PATH_SIZE];
+    struct stat st;
+    if (!qv_DBEngine_option_file(path, sizeof path) || stat(path, &st) != 0)
+        return;
+    qv_log(QV_LOG_INFO, "qv_DBEngine_report_option_file: client options are read from %s",
+           path);
+    if ((st.st_mode & 077) != 0)
+        qv_log(QV_LOG_WARNING,
+               "qv_DBEngine_report_option_file: %s can be read by other users (mode %03o); it "
+               "holds root's password: chmod 600 it",
+               path, static_cast<unsigned>(st.st_mode & 0777));
+}
+
+static unsigned timeout_or_default(const std::atomic<unsigned> &seam, unsigned default_seconds)
+{
+    unsigned seconds = seam.load(std::memory_order_relaxed);
+    return seconds != 0 ? seconds : default_seconds;
+}
+
+/* Has handle read the option file and bound every wait. Returns false when the client
+ * library refuses an option (out of memory). */
+static bool set_connection_options(MYSQL *handle)
+{
+    unsigned timeouts[] = {timeout_or_default(g_connect_timeout, QV_DB_CONNECT_TIMEOUT),
+                           timeout_or_default(g_read_timeout, QV_DB_READ_TIMEOUT),
+                           timeout_or_default(g_write_timeout, QV_DB_WRITE_TIMEOUT)};
+    if (mysql_options(handle, MYSQL_OPT_CONNECT_TIMEOUT, &timeouts[0]) != 0 ||
+        mysql_options(handle, MYSQL_OPT_READ_TIMEOUT, &timeouts[1]) != 0 ||
+        mysql_options(handle, MYSQL_OPT_WRITE_TIMEOUT, &timeouts[2]) != 0)
+        return false;
+    /* The group is set only with the file: a group alone makes the library read the
+     * system-wide files, whose socket would override MYSQL_UNIX_PORT. */
+    char path[QV_PATH_SIZE];
+    if (!qv_DBEngine_option_file(path, sizeof path))
+        return true;
+    return mysql_options(handle, MYSQL_READ_DEFAULT_FILE, path) == 0 &&
+           mysql_options(handle, MYSQL_READ_DEFAULT_GROUP, QV_DB_OPTION_GROUP) == 0;
+}
+
+void qv_DBEngine_set_timeouts(unsigned connect_seconds, unsigned read_seconds,
+                              unsigned write_seconds)
+{
+    g_connect_timeout = connect_seconds;
+    g_read_timeout = read_seconds;
+    g_write_timeout = write_seconds;
+}
+
+void qv_DBEngine_force_form(int form)
+{
+    g_forced_form = form;
+}
+
+/* ---- the engine -------------------------------------------------------------------- */
+
 static unsigned do_connect(QVDBEngine *engine, const char *host, const char *user,
                            const char *password, unsigned port, const char *unix_socket,
                            unsigned long client_flags)
@@ -146,12 +241,18 @@ static unsigned do_connect(QVDBEngine *engine, const char *host, const char *use
         return 26;
     }
     engine->connection = nullptr;
+    if (!set_connection_options(handle)) {
+        qv_log(QV_LOG_ERROR, "%s", "do_connect: mysql_options() failed (probably out of memory)");
+        mysql_close(handle);
+        return 26;
+    }
     if (mysql_real_connect(handle, host, user, password, "mysql", port, unix_socket,
                            client_flags) != nullptr) {
         engine->connection = handle;
         return 0;
     }
     int number = static_cast<int>(mysql_errno(handle));
+    t_failure = {number, false};
     char message[QV_MASKED_SIZE];
     const char *secrets[] = {password};
     qv_mask_passwords(mysql_error(handle), secrets, 1, message, sizeof message);
@@ -225,6 +326,7 @@ static unsigned send_statement(QVDBEngine *engine, const char *statement, const 
     }
     if (mysql_query(engine->connection, statement) != 0) {
         int number = static_cast<int>(mysql_errno(engine->connection));
+        t_failure = {number, strncmp(statement, "GRANT ", 6) == 0};
         const char *secrets[] = {qv_string_or_null(&engine->settings.password), secret};
         char message[QV_MASKED_SIZE];
         char query[QV_MASKED_SIZE];
@@ -247,6 +349,80 @@ unsigned qv_mysql_s_query(QVDBEngine *engine, const char *statement)
     return send_statement(engine, statement, nullptr);
 }
 
+/* ---- the server's form ------------------------------------------------------------ */
+
+int qv_DBEngine_account_form(QVDBEngine *engine)
+{
+    int forced = g_forced_form.load(std::memory_order_relaxed);
+    if (forced != QV_FORM_BY_SERVER)
+        return forced;
+    const char *info = mysql_get_server_info(engine->connection);
+    bool mariadb = info != nullptr && strstr(info, "MariaDB") != nullptr;
+    return !mariadb && mysql_get_server_version(engine->connection) >= 80000
+               ? QV_FORM_CREATE_ALTER
+               : QV_FORM_GRANT_IDENTIFIED;
+}
+
+/* ---- hints ------------------------------------------------------------------------- */
+
+const char *qv_DBEngine_hint(int number, bool grant, const char *account, char *out,
+                             size_t capacity)
+{
+    const char *remedy = nullptr;
+    switch (number) {
+    case 2002:
+    case 2003:
+        remedy = "no database server answers on this machine; start it, or name its socket in "
+                 "MYSQL_UNIX_PORT or in ~/.my.cnf";
+        break;
+    case 1045:
+        remedy = "the server refused root's password; put it in the [client] group of ~/.my.cnf "
+                 "(mode 600) and run again";
+        break;
+    case 1698:
+        remedy = "the server admits root only for the system's root user; run the tool as root, "
+                 "for example with sudo";
+        break;
+    case 1819:
+        qv_snprintf(out, capacity,
+                    "the server's password policy refused the built-in password of %s; relax the "
+                    "policy while the suite is installed (accounts made before stay), then run "
+                    "again",
+                    account ? account : "an account");
+        return out;
+    case 1290:
+        remedy = "the server runs with --skip-grant-tables or read-only and cannot create "
+                 "accounts; restart it normally";
+        break;
+    case 1044:
+    case 1142:
+    case 1227:
+    case 1410:
+        remedy = "root lacks the privileges to grant these; it needs ALL PRIVILEGES WITH GRANT "
+                 "OPTION";
+        break;
+    case 2006:
+    case 2013:
+        remedy = "the server stopped answering (a lock held by another session, such as a "
+                 "backup's FLUSH TABLES WITH READ LOCK, or a restart); run again when it answers";
+        break;
+    case 1064:
+        if (grant)
+            remedy = "the server does not accept this statement form; see the supported servers "
+                     "in VADedeVeZovid(8)";
+        break;
+    }
+    if (remedy == nullptr)
+        return nullptr;
+    qv_snprintf(out, capacity, "%s", remedy);
+    return out;
+}
+
+const char *qv_DBEngine_last_hint(void)
+{
+    return t_hint;
+}
+
 /* ---- accounts ---------------------------------------------------------------------- */
 
 enum Fragment {
@@ -257,74 +433,112 @@ enum Fragment {
     TO_LOCAL,
     FROM_ANY,
     FROM_LOCAL,
+    IDENTIFIED_ANY, /* the account with its password, for CREATE USER and ALTER USER */
+    IDENTIFIED_LOCAL,
     FRAGMENT_COUNT,
     NO_PRIVS = -1
 };
 
+/* Which pair of account fragments a statement names. */
+enum AccountPart { ACCOUNT_TO, ACCOUNT_FROM, ACCOUNT_IDENTIFIED };
+
 /* One statement of a level's sequence. It is sent twice in a row: for the name alone,
  * then for the name at localhost. Its format takes the privilege fragment (unless
- * privs is NO_PRIVS) and then the account fragment, TO (with the password) for a
- * GRANT, FROM for a REVOKE. */
+ * privs is NO_PRIVS) and then the account fragment. */
 struct PairedStatement {
     const char *format;
     int privs;
-    bool grant;
+    AccountPart account;
 };
 
 static const PairedStatement level_all_grant[] = {
-    {"GRANT ALL ON *.* %s WITH GRANT OPTION", NO_PRIVS, true},
+    {"GRANT ALL ON *.* %s WITH GRANT OPTION", NO_PRIVS, ACCOUNT_TO},
 };
 static const PairedStatement level_all[] = {
-    {"GRANT ALL ON *.* %s", NO_PRIVS, true},
-    {"REVOKE GRANT OPTION ON *.* %s", NO_PRIVS, false},
+    {"GRANT ALL ON *.* %s", NO_PRIVS, ACCOUNT_TO},
+    {"REVOKE GRANT OPTION ON *.* %s", NO_PRIVS, ACCOUNT_FROM},
 };
 static const PairedStatement level_data[] = {
-    {"GRANT %s ON *.* %s", DATA_PRIVS, true},
-    {"REVOKE GRANT OPTION ON *.* %s", NO_PRIVS, false},
-    {"REVOKE %s ON *.* %s", ADMIN_PRIVS, false},
+    {"GRANT %s ON *.* %s", DATA_PRIVS, ACCOUNT_TO},
+    {"REVOKE GRANT OPTION ON *.* %s", NO_PRIVS, ACCOUNT_FROM},
+    {"REVOKE %s ON *.* %s", ADMIN_PRIVS, ACCOUNT_FROM},
 };
 static const PairedStatement level_data_reload[] = {
-    {"GRANT %s ON *.* %s", DATA_PRIVS, true},
-    {"REVOKE GRANT OPTION ON *.* %s", NO_PRIVS, false},
-    {"REVOKE %s ON *.* %s", ADMIN_PRIVS, false},
-    {"GRANT RELOAD ON *.* %s", NO_PRIVS, true},
+    {"GRANT %s ON *.* %s", DATA_PRIVS, ACCOUNT_TO},
+    {"REVOKE GRANT OPTION ON *.* %s", NO_PRIVS, ACCOUNT_FROM},
+    {"REVOKE %s ON *.* %s", ADMIN_PRIVS, ACCOUNT_FROM},
+    {"GRANT RELOAD ON *.* %s", NO_PRIVS, ACCOUNT_TO},
 };
 static const PairedStatement level_usage[] = {
-    {"GRANT %s ON *.* %s", USAGE_PRIVS, true},
-    {"REVOKE GRANT OPTION ON *.* %s", NO_PRIVS, false},
-    {"REVOKE %s ON *.* %s", ADMIN_PRIVS, false},
-    {"REVOKE %s ON *.* %s", DATA_PRIVS, false},
+    {"GRANT %s ON *.* %s", USAGE_PRIVS, ACCOUNT_TO},
+    {"REVOKE GRANT OPTION ON *.* %s", NO_PRIVS, ACCOUNT_FROM},
+    {"REVOKE %s ON *.* %s", ADMIN_PRIVS, ACCOUNT_FROM},
+    {"REVOKE %s ON *.* %s", DATA_PRIVS, ACCOUNT_FROM},
+};
+/* On MySQL 8.0 and later, GRANT neither creates an account nor sets a password: every
+ * level's sequence is preceded by these, so that an existing account's password is
+ * reset as on the other servers. */
+static const PairedStatement create_alter_prologue[] = {
+    {"CREATE USER IF NOT EXISTS %s", NO_PRIVS, ACCOUNT_IDENTIFIED},
+    {"ALTER USER %s", NO_PRIVS, ACCOUNT_IDENTIFIED},
 };
 
-struct LevelSequence {
+struct StatementList {
     const PairedStatement *steps;
     size_t count;
 };
 
-#define QV_SEQUENCE(steps)                                                                         \
+#define QV_LIST(steps)                                                                             \
     {                                                                                              \
         steps, sizeof steps / sizeof steps[0]                                                      \
     }
-static const LevelSequence g_levels[] = {
-    QV_SEQUENCE(level_all_grant),   QV_SEQUENCE(level_all),   QV_SEQUENCE(level_data),
-    QV_SEQUENCE(level_data_reload), QV_SEQUENCE(level_usage),
+static const StatementList g_levels[] = {
+    QV_LIST(level_all_grant),   QV_LIST(level_all),   QV_LIST(level_data),
+    QV_LIST(level_data_reload), QV_LIST(level_usage),
 };
+static const StatementList g_prologue = QV_LIST(create_alter_prologue);
+
+/* A level's sequence in one form: the prologue's statements (none in the GRANT form),
+ * then the level's, each list sent pair by pair. */
+struct Sequence {
+    StatementList prologue;
+    StatementList level;
+};
+
+static Sequence sequence_of(int priv, int form)
+{
+    StatementList none = {nullptr, 0};
+    return {form == QV_FORM_CREATE_ALTER ? g_prologue : none, g_levels[priv]};
+}
+
+static size_t statement_count(const Sequence &sequence)
+{
+    return 2 * (sequence.prologue.count + sequence.level.count);
+}
 
 typedef char Fragments[FRAGMENT_COUNT][QV_STATEMENT_SIZE];
 
-/* Forms the fragments; returns false when one does not fit its buffer. */
-static bool build_fragments(Fragments f, const char *name, const char *password)
+/* Forms the fragments of form; returns false when one does not fit its buffer. In the
+ * CREATE USER form the GRANTs name the account without its password. */
+static bool build_fragments(Fragments f, int form, const char *name, const char *password)
 {
+    bool identified_grants = form != QV_FORM_CREATE_ALTER;
     int results[] = {
         qv_snprintf(f[USAGE_PRIVS], QV_STATEMENT_SIZE, "USAGE"),
         qv_snprintf(f[DATA_PRIVS], QV_STATEMENT_SIZE,
                     "ALTER,CREATE,DELETE,DROP,INDEX,INSERT,REFERENCES,SELECT,UPDATE"),
         qv_snprintf(f[ADMIN_PRIVS], QV_STATEMENT_SIZE, "FILE,PROCESS,RELOAD,SHUTDOWN"),
-        qv_snprintf(f[TO_ANY], QV_STATEMENT_SIZE, "TO '%s' IDENTIFIED BY '%s'", name, password),
-        qv_snprintf(f[TO_LOCAL], QV_STATEMENT_SIZE, "TO '%s'@'localhost' IDENTIFIED BY '%s'", name,
-                    password),
+        identified_grants ? qv_snprintf(f[TO_ANY], QV_STATEMENT_SIZE, "TO '%s' IDENTIFIED BY '%s'",
+                                        name, password)
+                          : qv_snprintf(f[TO_ANY], QV_STATEMENT_SIZE, "TO '%s'", name),
+        identified_grants ? qv_snprintf(f[TO_LOCAL], QV_STATEMENT_SIZE,
+                                        "TO '%s'@'localhost' IDENTIFIED BY '%s'", name, password)
+                          : qv_snprintf(f[TO_LOCAL], QV_STATEMENT_SIZE, "TO '%s'@'localhost'", name),
         qv_snprintf(f[FROM_ANY], QV_STATEMENT_SIZE, "FROM '%s'", name),
         qv_snprintf(f[FROM_LOCAL], QV_STATEMENT_SIZE, "FROM '%s'@'localhost'", name),
+        qv_snprintf(f[IDENTIFIED_ANY], QV_STATEMENT_SIZE, "'%s' IDENTIFIED BY '%s'", name, password),
+        qv_snprintf(f[IDENTIFIED_LOCAL], QV_STATEMENT_SIZE, "'%s'@'localhost' IDENTIFIED BY '%s'",
+                    name, password),
     };
     for (int result : results)
         if (result < 0)
@@ -332,14 +546,19 @@ static bool build_fragments(Fragments f, const char *name, const char *password)
     return true;
 }
 
-/* Forms statement number index (from 0) of level priv into statement; returns the
+/* Forms statement number index (from 0) of sequence into statement; returns the
  * qv_snprintf result (negative when it did not fit). */
-static int format_statement(int priv, size_t index, const Fragments f, char *statement)
+static int format_statement(const Sequence &sequence, size_t index, const Fragments f,
+                            char *statement)
 {
-    const PairedStatement *step = &g_levels[priv].steps[index / 2];
+    size_t pair = index / 2;
+    const PairedStatement *step = pair < sequence.prologue.count
+                                      ? &sequence.prologue.steps[pair]
+                                      : &sequence.level.steps[pair - sequence.prologue.count];
     bool local = index % 2 == 1;
-    const char *account =
-        step->grant ? f[local ? TO_LOCAL : TO_ANY] : f[local ? FROM_LOCAL : FROM_ANY];
+    static const Fragment parts[][2] = {
+        {TO_ANY, TO_LOCAL}, {FROM_ANY, FROM_LOCAL}, {IDENTIFIED_ANY, IDENTIFIED_LOCAL}};
+    const char *account = f[parts[step->account][local ? 1 : 0]];
     if (step->privs == NO_PRIVS)
         return qv_snprintf(statement, QV_STATEMENT_SIZE, step->format, account);
     return qv_snprintf(statement, QV_STATEMENT_SIZE, step->format, f[step->privs], account);
@@ -347,9 +566,11 @@ static int format_statement(int priv, size_t index, const Fragments f, char *sta
 
 /* Checks the arguments in order; logs the first that fails and returns false. A name
  * or password with a quote or backslash would break out of its quoted literal, and an
- * empty name would grant to the server's anonymous accounts. */
+ * empty name would grant to the server's anonymous accounts. Every statement of both
+ * forms must fit: the form is known only once connected, and a cut statement could
+ * create an account with a wrong name or password. */
 static bool arguments_valid(const char *host, const char *newusername, const char *newuserpassword,
-                            int priv, Fragments fragments)
+                            int priv)
 {
     const char *problem = nullptr;
     if (host == nullptr)
@@ -366,13 +587,15 @@ static bool arguments_valid(const char *host, const char *newusername, const cha
         problem = "qv_DBEngine_add_user_with_host: unsafe newusername";
     else if (strpbrk(newuserpassword, "'\\") != nullptr)
         problem = "qv_DBEngine_add_user_with_host: unsafe newuserpassword";
-    else if (!build_fragments(fragments, newusername, newuserpassword))
-        problem = "qv_DBEngine_add_user_with_host: statement too long";
-    else {
-        /* A cut statement could create an account with a wrong name or password. */
+    const int forms[] = {QV_FORM_GRANT_IDENTIFIED, QV_FORM_CREATE_ALTER};
+    for (size_t k = 0; k < 2 && problem == nullptr; k++) {
+        Fragments fragments;
         char statement[QV_STATEMENT_SIZE];
-        for (size_t i = 0; i < 2 * g_levels[priv].count && problem == nullptr; i++)
-            if (format_statement(priv, i, fragments, statement) < 0)
+        Sequence sequence = sequence_of(priv, forms[k]);
+        if (!build_fragments(fragments, forms[k], newusername, newuserpassword))
+            problem = "qv_DBEngine_add_user_with_host: statement too long";
+        for (size_t i = 0; i < statement_count(sequence) && problem == nullptr; i++)
+            if (format_statement(sequence, i, fragments, statement) < 0)
                 problem = "qv_DBEngine_add_user_with_host: statement too long";
     }
     if (problem == nullptr)
@@ -409,13 +632,43 @@ static unsigned make_call_settings(QVDBSettings *s, const char *host, const char
     return status;
 }
 
+/* Sends the sequence of level priv in the form the engine's server takes, after one
+ * INFO line that names the account, the server and the form. Returns the status of the
+ * first statement that fails, or 0. */
+static unsigned send_sequence(QVDBEngine *engine, const char *newusername,
+                              const char *newuserpassword, int priv)
+{
+    int form = qv_DBEngine_account_form(engine);
+    const char *server = mysql_get_server_info(engine->connection);
+    qv_log(QV_LOG_INFO, "qv_DBEngine_add_user_with_host: %s on server %s: %s", newusername,
+           server ? server : "(unknown)",
+           form == QV_FORM_CREATE_ALTER
+               ? "MySQL 8.0 or later, accounts made with CREATE USER and ALTER USER, then GRANT"
+               : "accounts made with GRANT ... IDENTIFIED BY");
+
+    Fragments fragments;
+    build_fragments(fragments, form, newusername, newuserpassword); /* they fit: checked */
+    Sequence sequence = sequence_of(priv, form);
+    char statement[QV_STATEMENT_SIZE];
+    for (size_t i = 0; i < statement_count(sequence); i++) {
+        format_statement(sequence, i, fragments, statement);
+        unsigned status = send_statement(engine, statement, newuserpassword);
+        if (status != 0) {
+            qv_log_trace(QV_FILE, __LINE__);
+            return status;
+        }
+    }
+    return 0;
+}
+
 unsigned qv_DBEngine_add_user_with_host(const char *host, const char *user, const char *password,
                                         uint32_t port, const char *unix_socket,
                                         const char *newusername, const char *newuserpassword,
                                         int priv)
 {
-    Fragments fragments;
-    if (!arguments_valid(host, newusername, newuserpassword, priv, fragments))
+    t_hint[0] = '\0';
+    t_failure = {0, false};
+    if (!arguments_valid(host, newusername, newuserpassword, priv))
         return 1;
 
     QVDBSettings settings{}; /* all texts absent */
@@ -427,17 +680,18 @@ unsigned qv_DBEngine_add_user_with_host(const char *host, const char *user, cons
         status = qv_DBEngine_init(&engine, &settings);
         if (status != 0)
             qv_log(QV_LOG_ERROR, "Cannot connect to %s", host);
+        else
+            status = send_sequence(engine, newusername, newuserpassword, priv);
     }
-
-    char statement[QV_STATEMENT_SIZE];
-    for (size_t i = 0; status == 0 && i < 2 * g_levels[priv].count; i++) {
-        format_statement(priv, i, fragments, statement);
-        status = send_statement(engine, statement, newuserpassword);
-        if (status != 0)
-            qv_log_trace(QV_FILE, __LINE__);
-    }
-
     qv_DBEngine_finish(&engine);
     qv_DBEngine_settings_free(&settings);
+
+    /* The remedy comes last, after every line of the failure it answers. */
+    char hint[QV_HINT_SIZE];
+    if (status != 0 && t_failure.number != 0 &&
+        qv_DBEngine_hint(t_failure.number, t_failure.grant, newusername, hint, sizeof hint)) {
+        qv_log(QV_LOG_ERROR, "hint: %s", hint);
+        memcpy(t_hint, hint, sizeof hint);
+    }
     return status;
 }

@@ -6,12 +6,20 @@
  * library's error numbers to status codes, and creates (or updates) one account at one
  * of five privilege levels with a fixed sequence of GRANT and REVOKE statements that
  * always covers both forms of the account: the name alone (any host) and the name at
- * localhost.
+ * localhost. MySQL 8.0 and later no longer create accounts or set passwords through
+ * GRANT: there each sequence is preceded by CREATE USER IF NOT EXISTS and ALTER USER,
+ * and its GRANTs carry no password. Every other server gets the GRANT ... IDENTIFIED BY
+ * form, unchanged.
+ *
+ * Every connection reads one option file, the administrator's own ~/.my.cnf (groups
+ * [client] and [VADedeVeZovid]), which may give root's password and the socket, and
+ * every wait on the server is bounded: connect 30 s, each read and write 120 s.
  *
  * Status codes: 0 success, 1 bad argument (or a finished lock), 2 out of memory,
  * 26 no connection handle, 27 login refused (error 1045), 28 other server error
  * (1000-1999), 29 client library error (2000-2999), 30 any other error number.
- * No password ever reaches a log line.
+ * No password ever reaches a log line. A failed account creation ends with one line
+ * "hint: ..." that names the remedy, when the cause is a common one.
  */
 #ifndef INTERFACES_DBENGINE_MYSQL_MYDBENGINE_H
 #define INTERFACES_DBENGINE_MYSQL_MYDBENGINE_H
@@ -75,6 +83,39 @@ void qv_DBEngine_finish(QVDBEngine **ppDBEngine);
  * Returns 0, 1 when the lock is gone (nothing sent), or the mapped error status. */
 unsigned qv_mysql_s_query(QVDBEngine *engine, const char *statement);
 
+/* Time-outs of every connection, in seconds: a server that accepts the connection and
+ * never answers, or a statement stuck behind another session's lock, ends in a client
+ * error (2013) instead of a wait without end. */
+#define QV_DB_CONNECT_TIMEOUT 30
+#define QV_DB_READ_TIMEOUT 120
+#define QV_DB_WRITE_TIMEOUT 120
+
+/* The option file every connection reads: "$HOME/.my.cnf" (the home directory of the
+ * user the tool runs as when HOME is not set), groups [client] and [VADedeVeZovid].
+ * The system-wide option files are never read. */
+#define QV_DB_OPTION_FILE ".my.cnf"
+#define QV_DB_OPTION_GROUP "VADedeVeZovid"
+
+/* Forms the option file's path into path (capacity bytes). Returns false when there is
+ * no home directory or the path does not fit; the file need not exist. */
+bool qv_DBEngine_option_file(char *path, size_t capacity);
+
+/* Logs, at level INFO, that the option file is read and from where (never what it
+ * holds), and a WARNING when group or others may read it (it holds root's password).
+ * Logs nothing when the file does not exist. */
+void qv_DBEngine_report_option_file(void);
+
+/* How accounts are made on the server a connection reached. */
+enum {
+    QV_FORM_BY_SERVER = 0,        /* decided from the server's version (the default) */
+    QV_FORM_GRANT_IDENTIFIED = 1, /* GRANT ... IDENTIFIED BY: MariaDB, MySQL up to 5.7 */
+    QV_FORM_CREATE_ALTER = 2      /* CREATE USER and ALTER USER first: MySQL 8.0 and later */
+};
+
+/* The form for the server of a connected engine: QV_FORM_CREATE_ALTER for MySQL 8.0
+ * and later (version >= 80000 and not MariaDB), else QV_FORM_GRANT_IDENTIFIED. */
+int qv_DBEngine_account_form(QVDBEngine *engine);
+
 /* Maps a client library error number: 0 -> 0, 1045 -> 27, 1000..1999 -> 28,
  * 2000..2999 -> 29, anything else -> 30. */
 unsigned qv_mysql_errno_to_status(int number);
@@ -87,15 +128,35 @@ unsigned qv_mysql_errno_to_status(int number);
 void qv_mask_passwords(const char *text, const char *const secrets[], size_t secret_count,
                        char *out, size_t capacity);
 
-/* Logs in to the server at host as user (null: "root" with no password) and creates or
- * updates the account newusername, with newuserpassword, at level priv, in both of its
- * forms. Connection and statements are this call's own; statements sent before a
- * failure stay in effect. Returns 0, 1 for a bad argument (including an empty or unsafe
- * name or password, or a statement that would not fit its buffer), or the status of the
- * failed step. */
+/* Logs in to the server at host as user (null: "root" with no password, or the password
+ * of the option file) and creates or updates the account newusername, with
+ * newuserpassword, at level priv, in both of its forms. Connection and statements are
+ * this call's own; statements sent before a failure stay in effect. Logs one INFO line
+ * naming the account, the server and the form used. Returns 0, 1 for a bad argument
+ * (including an empty or unsafe name or password, or a statement that would not fit its
+ * buffer), or the status of the failed step; a failure's lines end with its hint, if
+ * one is known (qv_DBEngine_last_hint). */
 unsigned qv_DBEngine_add_user_with_host(const char *host, const char *user, const char *password,
                                         uint32_t port, const char *unix_socket,
                                         const char *newusername, const char *newuserpassword,
                                         int priv);
+
+/* Forms into out (capacity bytes) the remedy for a failure with error number, met on a
+ * GRANT statement when grant is true, while making account (null when no account was
+ * being made). Returns out, or null when no remedy is known for that failure. */
+const char *qv_DBEngine_hint(int number, bool grant, const char *account, char *out,
+                             size_t capacity);
+
+/* The hint that the last failed qv_DBEngine_add_user_with_host on this thread logged,
+ * or "" when it succeeded or no hint was known. The text belongs to the engine and stays
+ * valid until the next call on this thread. */
+const char *qv_DBEngine_last_hint(void);
+
+/* Test seams: time-outs shorter than the defaults above (0 restores a default), and the
+ * form forced for every server, so that the MySQL 8 statements can be run against
+ * MariaDB. They apply to the connections and account creations that follow. */
+void qv_DBEngine_set_timeouts(unsigned connect_seconds, unsigned read_seconds,
+                              unsigned write_seconds);
+void qv_DBEngine_force_form(int form);
 
 #endif
