@@ -2,7 +2,9 @@
  * End-to-end tests: the built program run as a user runs it, against the private
  * MariaDB server, in a directory of its own. What it leaves in the log file, on standard
  * error, in the dialog (a stand-in zenity on the PATH records how it was called) and in
- * its exit status.
+ * its exit status; its command line; and the servers administrators run: root with a
+ * password given in ~/.my.cnf, root admitted by socket authentication only, a password
+ * policy.
  */
 #include <gtest/gtest.h>
 
@@ -46,8 +48,11 @@ class EndToEndTest : public ::testing::Test
         for (const char *account : ACCOUNTS)
             drop_account(root, account);
     }
-    /* Runs the tool; display says whether a graphical session seems present. */
-    ProgramResult run(bool display = false, const std::string &server_socket = "")
+    /* Runs the tool; display says whether a graphical session seems present. HOME is
+     * the test's own folder unless home names another. */
+    ProgramResult run(bool display = false, const std::string &server_socket = "",
+                      const std::vector<std::string> &args = {}, const std::string &home = "",
+                      const std::vector<std::string> &prefix = {})
     {
         std::string path = bin + ":" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin");
         std::map<std::string, std::optional<std::string>> env = {
@@ -59,8 +64,29 @@ class EndToEndTest : public ::testing::Test
             {"QV_LOGFILE_NAME_PATTERN", std::nullopt},
             {"LANG", "C.UTF-8"},
             {"LC_ALL", std::nullopt},
+            {"HOME", home.empty() ? dir : home},
         };
-        return run_program({QV_TOOL_PATH}, dir, env);
+        std::vector<std::string> argv = prefix;
+        argv.push_back(prefix.empty() ? QV_TOOL_PATH : tool_copy());
+        argv.insert(argv.end(), args.begin(), args.end());
+        return run_program(argv, dir, env);
+    }
+    /* A copy of the tool that any user may run, wherever the build is. */
+    std::string tool_copy()
+    {
+        std::string copy = dir + "/VADedeVeZovid";
+        write_file(copy, read_file(QV_TOOL_PATH));
+        chmod(copy.c_str(), 0755);
+        return copy;
+    }
+    /* The hint lines of standard error. */
+    static std::vector<std::string> hint_lines(const std::string &err)
+    {
+        std::vector<std::string> found;
+        for (const std::string &line : split_lines(err))
+            if (line.rfind("VADedeVeZovid: hint: ", 0) == 0)
+                found.push_back(line);
+        return found;
     }
 
     std::vector<std::string> log_lines()
@@ -86,7 +112,8 @@ class EndToEndTest : public ::testing::Test
     {
         std::vector<std::string> found;
         for (const std::string &line : split_lines(err))
-            if (line.rfind("VADedeVeZovid: ", 0) == 0)
+            if (line.rfind("VADedeVeZovid: ", 0) == 0 &&
+                line.rfind("VADedeVeZovid: hint: ", 0) != 0)
                 found.push_back(line);
         return found;
     }
@@ -146,32 +173,113 @@ TEST_F(EndToEndTest, NoServerShowsTheMessageOnceAndKeepsTheLog)
     EXPECT_EQ(std::string("--info\n--no-markup\n--title=VADedeVeZovid\n--text=") + FAILURE_TEXT +
                   "\n---\n",
               zenity_calls());
-    /* the failure, then the catalogue's first build for the message */
+    const std::string hint = "no database server answers on this machine; start it, or name its "
+                             "socket in MYSQL_UNIX_PORT or in ~/.my.cnf";
+    EXPECT_NE(std::string::npos, r.err.find(std::string("VADedeVeZovid: ") + FAILURE_TEXT +
+                                            "\nVADedeVeZovid: hint: " + hint + "\n"))
+        << r.err;
+    /* the failure, its hint, then the catalogue's first build for the message */
     auto lines = log_lines();
     expect_stamped(lines);
     size_t failure = find_line(lines, "ERROR  : do_connect: errno: 2002");
-    ASSERT_LT(failure + 4, lines.size());
+    ASSERT_LT(failure + 5, lines.size());
     EXPECT_NE(std::string::npos, lines[failure + 1].find("STACK_TRACE at MyDBEngine:"));
     EXPECT_NE(std::string::npos, lines[failure + 2].find("ERROR  : Cannot connect to localhost"));
+    EXPECT_NE(std::string::npos, lines[failure + 3].find("ERROR  : hint: " + hint));
     EXPECT_NE(std::string::npos,
-              lines[failure + 3].find("INFO   : qv_make_gui_messages(en-US) starting"));
+              lines[failure + 4].find("INFO   : qv_make_gui_messages(en-US) starting"));
     EXPECT_NE(std::string::npos,
-              lines[failure + 4].find("INFO   : qv_make_gui_messages(en-US) ending"));
-    EXPECT_EQ(failure + 5, lines.size());
+              lines[failure + 5].find("INFO   : qv_make_gui_messages(en-US) ending"));
+    EXPECT_EQ(failure + 6, lines.size());
 }
 
-TEST_F(EndToEndTest, RefusedLoginFails)
+TEST_F(EndToEndTest, RootWithAPasswordFromTheOptionFileOnly)
 {
+    const std::string root_password = "R00t-Only-Here";
     ServerSession root;
-    root.exec("ALTER USER 'root'@'localhost' IDENTIFIED BY 'not-empty-now'");
-    ProgramResult r = run(false);
+    root.exec("ALTER USER 'root'@'localhost' IDENTIFIED BY '" + root_password + "'");
+    TempDir home("qv-home");
+    ProgramResult refused = run(false, "", {}, home.path());
+    home.file(".my.cnf", "[client]\npassword=" + root_password + "\n");
+    chmod((home.path() + "/.my.cnf").c_str(), 0600);
+    ProgramResult ok = run(false, "", {}, home.path());
+    std::string ok_log = read_file(dir + "/VADedeVeZovid.log");
     root.exec("ALTER USER 'root'@'localhost' IDENTIFIED BY ''");
-    EXPECT_EQ(1, r.exit_code);
-    EXPECT_EQ(1u, message_lines(r.err).size());
+
+    EXPECT_EQ(1, refused.exit_code);
     EXPECT_EQ("", zenity_calls()); /* no graphical session: nothing waits */
-    std::string log = read_file(dir + "/VADedeVeZovid.log");
-    EXPECT_NE(std::string::npos, log.find("ERROR  : do_connect: errno: 1045  msg: Access denied"));
-    EXPECT_NE(std::string::npos, log.find("ERROR  : Cannot connect to localhost"));
+    EXPECT_EQ(std::vector<std::string>{"VADedeVeZovid: hint: the server refused root's password; "
+                                       "put it in the [client] group of ~/.my.cnf (mode 600) and "
+                                       "run again"},
+              hint_lines(refused.err));
+
+    EXPECT_EQ(0, ok.exit_code) << ok.err;
+    EXPECT_NE(std::string::npos,
+              ok_log.find("INFO   : qv_DBEngine_report_option_file: client options are read from " +
+                          home.path() + "/.my.cnf"));
+    EXPECT_EQ(std::string::npos, ok_log.find("WARNING")); /* mode 600 */
+    const std::string secrets[] = {root_password, "Rm5#Tq8w!Zp2&Lx9^Vc4*Nb7?Hs3%Gd6",
+                                   "m4hqzwtyop71v652kdnx;r-ploiuwbe3",
+                                   "3kvb720w8r65xkc1m7tbqgzwy519vn2d"};
+    for (const std::string &secret : secrets)
+        for (const std::string &text : {ok_log, ok.err, ok.out, refused.err, refused.out})
+            EXPECT_EQ(std::string::npos, text.find(secret)) << secret;
+    for (const char *account : ACCOUNTS)
+        EXPECT_EQ(1u, root.query(std::string("SELECT 1 FROM mysql.user WHERE User='") + account +
+                                 "' AND Host='localhost'")
+                          .size());
+}
+
+TEST_F(EndToEndTest, RootAdmittedBySocketAuthenticationOnly)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root: the tool is run as root and as another user";
+    /* What the server's packages install: root logs in only as the system's root. */
+    ServerSession root;
+    root.exec("ALTER USER 'root'@'localhost' IDENTIFIED VIA mysql_native_password USING "
+              "'invalid' OR unix_socket");
+    chmod(dir.c_str(), 0777); /* the other user writes its log here */
+    ProgramResult as_nobody =
+        run(false, "", {}, "",
+            {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    std::string nobody_log = read_file(dir + "/VADedeVeZovid.log");
+    ProgramResult as_root = run(false);
+    root.exec("ALTER USER 'root'@'localhost' IDENTIFIED VIA mysql_native_password USING "
+              "PASSWORD('')");
+
+    EXPECT_EQ(1, as_nobody.exit_code) << as_nobody.err;
+    EXPECT_NE(std::string::npos, nobody_log.find("ERROR  : do_connect: errno: 1698"));
+    const std::string hint = "hint: the server admits root only for the system's root user; run "
+                             "the tool as root, for example with sudo";
+    EXPECT_NE(std::string::npos, nobody_log.find("ERROR  : " + hint));
+    EXPECT_EQ(std::vector<std::string>{"VADedeVeZovid: " + hint}, hint_lines(as_nobody.err));
+    EXPECT_EQ(0, as_root.exit_code) << as_root.err;
+}
+
+TEST_F(EndToEndTest, CommandLineIsAnsweredWithoutTouchingServerOrLog)
+{
+    const std::string nowhere = "/tmp/qv-no-such-server.sock"; /* a run would fail */
+    ProgramResult help = run(false, nowhere, {"--help"});
+    EXPECT_EQ(0, help.exit_code);
+    EXPECT_EQ(0u, help.out.find("Usage: VADedeVeZovid"));
+    for (const char *topic : {"~/.my.cnf", "QV_BASE_LOGFILE_NAME", "QV_LOGFILE_NAME_PATTERN",
+                              "MYSQL_UNIX_PORT", "Exit status", "--version"})
+        EXPECT_NE(std::string::npos, help.out.find(topic)) << topic;
+    ProgramResult version = run(false, nowhere, {"--version"});
+    EXPECT_EQ(0, version.exit_code);
+    EXPECT_EQ("VADedeVeZovid 4.0.0.0\n", version.out);
+    for (const auto &args : std::vector<std::vector<std::string>>{
+             {"--dry-run"}, {"--help", "extra"}, {""}, {"provision"}}) {
+        ProgramResult bad = run(false, nowhere, args);
+        EXPECT_EQ(2, bad.exit_code) << args[0];
+        EXPECT_EQ(1u, split_lines(bad.err).size()) << bad.err;
+        EXPECT_EQ(0u, bad.err.find("VADedeVeZovid: unknown or extra argument '"));
+        EXPECT_EQ("", bad.out);
+    }
+    for (const ProgramResult &r : {help, version})
+        EXPECT_EQ("", r.err);
+    struct stat st;
+    EXPECT_NE(0, stat((dir + "/VADedeVeZovid.log").c_str(), &st)); /* no log was made */
 }
 
 TEST_F(EndToEndTest, RefusedStatementFailsAndNamesItWithoutThePassword)
@@ -184,13 +292,18 @@ TEST_F(EndToEndTest, RefusedStatementFailsAndNamesItWithoutThePassword)
     root.exec("UNINSTALL SONAME 'simple_password_check'");
     EXPECT_EQ(1, r.exit_code);
     EXPECT_EQ(1u, message_lines(r.err).size());
+    const std::string hint = "hint: the server's password policy refused the built-in password "
+                             "of QuOrvAneIndeX; relax the policy while the suite is installed "
+                             "(accounts made before stay), then run again";
+    EXPECT_EQ(std::vector<std::string>{"VADedeVeZovid: " + hint}, hint_lines(r.err));
     auto lines = log_lines();
     expect_stamped(lines);
     size_t failure = find_line(lines, "ERROR  : qv_mysql_s_query: errno: 1819");
-    ASSERT_LT(failure + 2, lines.size());
+    ASSERT_LT(failure + 3, lines.size());
     EXPECT_NE(std::string::npos, lines[failure].find("TO 'QuOrvAneIndeX' IDENTIFIED BY '***'"));
     EXPECT_NE(std::string::npos, lines[failure + 1].find("STACK_TRACE at MyDBEngine:"));
     EXPECT_NE(std::string::npos, lines[failure + 2].find("STACK_TRACE at MyDBEngine:"));
+    EXPECT_NE(std::string::npos, lines[failure + 3].find("ERROR  : " + hint));
     std::string log = read_file(dir + "/VADedeVeZovid.log");
     EXPECT_EQ(std::string::npos, log.find("m4hqzwtyop71v652kdnx"));
     EXPECT_EQ(

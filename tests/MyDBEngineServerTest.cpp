@@ -1,14 +1,18 @@
 /*
  * Tests of the engine and the provisioning run against the private MariaDB server:
  * what each level leaves an account holding, on a new account and on one that held
- * everything before; logins; the statements and connections the server saw; and the
- * failures a user meets (no server, a wrong administrator password).
+ * everything before, in the GRANT form and in the CREATE USER form of MySQL 8 (which
+ * MariaDB accepts too); logins; the statements and connections the server saw; and the
+ * failures a user meets (no server, a wrong administrator password, a statement stuck
+ * behind another session's lock).
  */
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include <chrono>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -101,41 +105,119 @@ std::set<std::string> expected_after(int level, std::set<std::string> before,
     }
 }
 
-TEST_F(ServerTest, EachLevelOnNewAndOnFullyPrivilegedAccounts)
+/* Waits (up to 5 s) until no other root session is left on the server: a closing
+ * client does not wait for the server to end its session. */
+void wait_until_alone(ServerSession &root)
+{
+    for (int i = 0; i < 100; i++) {
+        Rows others = root.query("SELECT COUNT(*) FROM information_schema.PROCESSLIST "
+                                 "WHERE USER = 'root' AND ID <> CONNECTION_ID()");
+        if (others[0][0] == "0")
+            return;
+        usleep(50000);
+    }
+}
+
+/* The stored password hash of user@host. */
+std::string stored_password(ServerSession &root, const std::string &user, const std::string &host)
+{
+    Rows rows = root.query("SELECT authentication_string FROM mysql.user WHERE User='" + user +
+                           "' AND Host='" + host + "'");
+    return rows.empty() ? "" : rows[0][0];
+}
+
+TEST_F(ServerTest, EachLevelOnNewAndOnFullyPrivilegedAccountsInBothForms)
 {
     const std::set<std::string> all = all_privileges(root);
     ASSERT_EQ(30u, all.size());
-    for (int level = 0; level <= 4; level++) {
-        for (bool had_everything : {false, true}) {
-            std::string name =
-                "qv_level" + std::to_string(level) + (had_everything ? "_full" : "_new");
-            std::string password = "Pw-" + name + "#%&";
-            drop_account(root, name);
-            std::set<std::string> before;
-            if (had_everything) {
-                for (const char *host : {"%", "localhost"})
-                    root.exec("GRANT ALL ON *.* TO '" + name + "'@'" + host +
-                              "' IDENTIFIED BY 'old' WITH GRANT OPTION");
-                before = all;
+    for (int form : {QV_FORM_GRANT_IDENTIFIED, QV_FORM_CREATE_ALTER})
+        for (int level = 0; level <= 4; level++) {
+            for (bool had_everything : {false, true}) {
+                qv_DBEngine_force_form(form);
+                std::string name = "qv_f" + std::to_string(form) + "_level" +
+                                   std::to_string(level) + (had_everything ? "_full" : "_new");
+                std::string password = "Pw-" + name + "#%&";
+                drop_account(root, name);
+                std::set<std::string> before;
+                if (had_everything) {
+                    for (const char *host : {"%", "localhost"})
+                        root.exec("GRANT ALL ON *.* TO '" + name + "'@'" + host +
+                                  "' IDENTIFIED BY 'old' WITH GRANT OPTION");
+                    before = all;
+                }
+                StderrCapture capture;
+                ASSERT_EQ(0u, qv_DBEngine_add_user_with_host("localhost", nullptr, nullptr, 3306,
+                                                             nullptr, name.c_str(),
+                                                             password.c_str(), level))
+                    << name;
+                qv_DBEngine_force_form(QV_FORM_BY_SERVER);
+                auto lines = capture.finish();
+                EXPECT_TRUE(any_line_contains(lines, form == QV_FORM_CREATE_ALTER
+                                                         ? "accounts made with CREATE USER"
+                                                         : "accounts made with GRANT ..."));
+                std::set<std::string> expected = expected_after(level, before, all);
+                EXPECT_EQ(expected, held(root, name, "%")) << name;
+                EXPECT_EQ(expected, held(root, name, "localhost")) << name;
+                /* Socket logins reach the localhost form; the other has the same hash. */
+                EXPECT_EQ(stored_password(root, name, "localhost"),
+                          stored_password(root, name, "%"));
+                EXPECT_NE("", stored_password(root, name, "%"));
+                ServerSession login(name, password);
+                EXPECT_TRUE(login.connected()) << name << ": " << login.error();
+                if (had_everything) {
+                    ServerSession old_password(name, "old");
+                    EXPECT_FALSE(old_password.connected()) << name;
+                }
+                drop_account(root, name);
             }
-            StderrCapture capture;
-            ASSERT_EQ(0u,
-                      qv_DBEngine_add_user_with_host("localhost", nullptr, nullptr, 3306, nullptr,
-                                                     name.c_str(), password.c_str(), level))
-                << name;
-            capture.finish();
-            std::set<std::string> expected = expected_after(level, before, all);
-            EXPECT_EQ(expected, held(root, name, "%")) << name;
-            EXPECT_EQ(expected, held(root, name, "localhost")) << name;
-            ServerSession login(name, password);
-            EXPECT_TRUE(login.connected()) << name << ": " << login.error();
-            if (had_everything) {
-                ServerSession old_password(name, "old");
-                EXPECT_FALSE(old_password.connected()) << name;
-            }
-            drop_account(root, name);
         }
+}
+
+TEST_F(ServerTest, StatementStuckBehindALockEndsWithinTheTimeOut)
+{
+    for (int i = 0; i < 3; i++)
+        drop_account(root, g_service_accounts[i].name);
+    auto backup = std::make_unique<ServerSession>(); /* holds the lock as a backup would */
+    ASSERT_TRUE(backup->connected()) << backup->error();
+    backup->exec("FLUSH TABLES WITH READ LOCK");
+
+    qv_DBEngine_set_timeouts(0, 2, 2);
+    QVDBSettings settings{};
+    BOOL provisioned;
+    std::vector<std::string> lines;
+    auto start = std::chrono::steady_clock::now();
+    {
+        StderrCapture capture;
+        provisioned = ProvisionServiceAccounts(&settings);
+        lines = capture.finish();
     }
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    qv_DBEngine_set_timeouts(0, 0, 0);
+    qv_DBEngine_settings_free(&settings);
+    backup->exec("UNLOCK TABLES");
+    backup.reset();
+    /* The session whose statement timed out ends once the lock is gone. */
+    wait_until_alone(root);
+
+    EXPECT_FALSE(provisioned);
+    EXPECT_LT(seconds, 10.0);
+    EXPECT_GE(seconds, 1.5);
+    EXPECT_TRUE(any_line_contains(lines, "ERROR  : qv_mysql_s_query: errno: 2013"));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(0u, lines.back().find("ERROR  : hint: the server stopped answering (a lock held by "
+                                    "another session, such as a backup's FLUSH TABLES WITH READ "
+                                    "LOCK, or a restart); run again when it answers"));
+
+    /* Once the lock is gone, a new run succeeds. */
+    QVDBSettings again{};
+    {
+        StderrCapture capture;
+        EXPECT_TRUE(ProvisionServiceAccounts(&again));
+    }
+    qv_DBEngine_settings_free(&again);
+    for (int i = 0; i < 3; i++)
+        EXPECT_FALSE(held(root, g_service_accounts[i].name, "localhost").empty());
 }
 
 TEST_F(ServerTest, NoServerGivesStatus29)
@@ -145,7 +227,7 @@ TEST_F(ServerTest, NoServerGivesStatus29)
         "localhost", nullptr, nullptr, 3306, "/tmp/qv-no-such-server.sock", "qv_nobody", "x", 0);
     auto lines = capture.finish();
     EXPECT_EQ(29u, status);
-    ASSERT_EQ(3u, lines.size());
+    ASSERT_EQ(4u, lines.size());
     EXPECT_EQ(0u, lines[0].find("ERROR  : do_connect: errno: 2002  msg: ")) << lines[0];
     EXPECT_EQ(0u, lines[1].find("STACK_TRACE at MyDBEngine:"));
     EXPECT_EQ("ERROR  : Cannot connect to localhost", lines[2]);
@@ -173,10 +255,11 @@ TEST_F(ServerTest, RefusedStatementIsReportedWithoutThePassword)
                                                      name.c_str(), "Secret-77", 3);
     auto lines = capture.finish();
     EXPECT_EQ(28u, status);
-    ASSERT_EQ(3u, lines.size());
-    EXPECT_EQ(0u, lines[0].find("ERROR  : qv_mysql_s_query: errno: ")) << lines[0];
-    EXPECT_NE(std::string::npos, lines[0].find("IDENTIFIED BY '***'"));
-    EXPECT_EQ(std::string::npos, lines[0].find("Secret-77"));
+    ASSERT_EQ(4u, lines.size()); /* the server line, then the failure's */
+    EXPECT_EQ(0u, lines[1].find("ERROR  : qv_mysql_s_query: errno: ")) << lines[1];
+    EXPECT_NE(std::string::npos, lines[1].find("IDENTIFIED BY '***'"));
+    for (const std::string &line : lines)
+        EXPECT_EQ(std::string::npos, line.find("Secret-77"));
 }
 
 const char *const ACCOUNT_NAMES = "'QuorvaneInternal','QuOrvAneIndeX','DUVidIdeRiv'";
@@ -196,14 +279,7 @@ TEST_F(ServerTest, ProvisioningRunAsTheServerSeesIt)
         StderrCapture capture;
         provisioned = ProvisionServiceAccounts(&settings);
     }
-    /* A closing client does not wait for the server: let its Quit reach the log. */
-    for (int i = 0; i < 100; i++) {
-        Rows others = root.query("SELECT COUNT(*) FROM information_schema.PROCESSLIST "
-                                 "WHERE USER = 'root' AND ID <> CONNECTION_ID()");
-        if (others[0][0] == "0")
-            break;
-        usleep(50000);
-    }
+    wait_until_alone(root);
     root.exec("SET GLOBAL general_log = 0");
     qv_DBEngine_settings_free(&settings);
     ASSERT_TRUE(provisioned);

@@ -196,28 +196,29 @@ TEST_F(EngineTest, ConnectionArguments)
 TEST_F(EngineTest, FailureAtEachPositionStopsTheSequence)
 {
     for (int level = 0; level <= 4; level++) {
-      for (bool mysql8 : {false, true}) {
-        size_t count = expected_statements(level, mysql8).size();
-        for (size_t position = 1; position <= count; position++) {
-            fake_mysql_reset();
-            if (mysql8)
-                use_mysql8();
-            fake_mysql().fail_statement = static_cast<int>(position);
-            fake_mysql().statement_errno = 1133;
-            StderrCapture capture;
-            EXPECT_EQ(28u, add(level));
-            auto lines = capture.finish();
-            const FakeMysql &fake = fake_mysql();
-            ASSERT_EQ(static_cast<int>(position), fake.statements_sent) << level << "/" << position;
-            EXPECT_EQ(0, fake.open_handles);
-            EXPECT_EQ("close 1", fake.events.back());
-            ASSERT_EQ(4u, lines.size()); /* the server line, then the failure's */
-            EXPECT_EQ(0u, lines[1].find("ERROR  : qv_mysql_s_query: errno: 1133 msg: "));
-            EXPECT_EQ(0u, lines[2].find("STACK_TRACE at MyDBEngine:"));
-            EXPECT_EQ(0u, lines[3].find("STACK_TRACE at MyDBEngine:"));
-            EXPECT_NE(lines[2], lines[3]);
+        for (bool mysql8 : {false, true}) {
+            size_t count = expected_statements(level, mysql8).size();
+            for (size_t position = 1; position <= count; position++) {
+                fake_mysql_reset();
+                if (mysql8)
+                    use_mysql8();
+                fake_mysql().fail_statement = static_cast<int>(position);
+                fake_mysql().statement_errno = 1133;
+                StderrCapture capture;
+                EXPECT_EQ(28u, add(level));
+                auto lines = capture.finish();
+                const FakeMysql &fake = fake_mysql();
+                ASSERT_EQ(static_cast<int>(position), fake.statements_sent)
+                    << level << "/" << position;
+                EXPECT_EQ(0, fake.open_handles);
+                EXPECT_EQ("close 1", fake.events.back());
+                ASSERT_EQ(4u, lines.size()); /* the server line, then the failure's */
+                EXPECT_EQ(0u, lines[1].find("ERROR  : qv_mysql_s_query: errno: 1133 msg: "));
+                EXPECT_EQ(0u, lines[2].find("STACK_TRACE at MyDBEngine:"));
+                EXPECT_EQ(0u, lines[3].find("STACK_TRACE at MyDBEngine:"));
+                EXPECT_NE(lines[2], lines[3]);
+            }
         }
-      }
     }
 }
 
@@ -581,8 +582,11 @@ TEST_F(EngineTest, OptionFileIsReportedWithoutItsContents)
         std::vector<std::string> lines;
     } cases[] = {
         {false, 0, {}},
-        {true, 0600, {"INFO   : qv_DBEngine_report_option_file: client options are read from " + cnf}},
-        {true, 0640,
+        {true,
+         0600,
+         {"INFO   : qv_DBEngine_report_option_file: client options are read from " + cnf}},
+        {true,
+         0640,
          {"INFO   : qv_DBEngine_report_option_file: client options are read from " + cnf,
           "WARNING: qv_DBEngine_report_option_file: " + cnf +
               " can be read by other users (mode 640); it holds root's password: chmod 600 it"}},
@@ -606,29 +610,37 @@ TEST_F(EngineTest, EachCommonFailureEndsWithItsHint)
         int number;
         const char *hint; /* its beginning; null: none */
     } cases[] = {
-        {true, 0, 2002, "no database server answers on this machine; start it, or name its "
-                        "socket in MYSQL_UNIX_PORT or in ~/.my.cnf"},
+        {true, 0, 2002,
+         "no database server answers on this machine; start it, or name its "
+         "socket in MYSQL_UNIX_PORT or in ~/.my.cnf"},
         {true, 0, 2003, "no database server answers"},
-        {true, 0, 1045, "the server refused root's password; put it in the [client] group of "
-                        "~/.my.cnf (mode 600) and run again"},
-        {true, 0, 1698, "the server admits root only for the system's root user; run the tool "
-                        "as root, for example with sudo"},
-        {true, 0, 1044, "root lacks the privileges to grant these; it needs ALL PRIVILEGES WITH "
-                        "GRANT OPTION"},
-        {false, 1, 1819, "the server's password policy refused the built-in password of N; relax "
-                         "the policy while the suite is installed (accounts made before stay), "
-                         "then run again"},
-        {false, 3, 1290, "the server runs with --skip-grant-tables or read-only and cannot "
-                         "create accounts; restart it normally"},
+        {true, 0, 1045,
+         "the server refused root's password; put it in the [client] group of "
+         "~/.my.cnf (mode 600) and run again"},
+        {true, 0, 1698,
+         "the server admits root only for the system's root user; run the tool "
+         "as root, for example with sudo"},
+        {true, 0, 1044,
+         "root lacks the privileges to grant these; it needs ALL PRIVILEGES WITH "
+         "GRANT OPTION"},
+        {false, 1, 1819,
+         "the server's password policy refused the built-in password of N; relax "
+         "the policy while the suite is installed (accounts made before stay), "
+         "then run again"},
+        {false, 3, 1290,
+         "the server runs with --skip-grant-tables or read-only and cannot "
+         "create accounts; restart it normally"},
         {false, 1, 1142, "root lacks the privileges"},
         {false, 2, 1227, "root lacks the privileges"},
         {false, 4, 1410, "root lacks the privileges"},
-        {false, 5, 2013, "the server stopped answering (a lock held by another session, such as "
-                         "a backup's FLUSH TABLES WITH READ LOCK, or a restart); run again when "
-                         "it answers"},
+        {false, 5, 2013,
+         "the server stopped answering (a lock held by another session, such as "
+         "a backup's FLUSH TABLES WITH READ LOCK, or a restart); run again when "
+         "it answers"},
         {false, 1, 2006, "the server stopped answering"},
-        {false, 1, 1064, "the server does not accept this statement form; see the supported "
-                         "servers in VADedeVeZovid(8)"},
+        {false, 1, 1064,
+         "the server does not accept this statement form; see the supported "
+         "servers in VADedeVeZovid(8)"},
         {false, 3, 1064, nullptr}, /* a REVOKE: not the GRANT form */
         {true, 0, 1130, nullptr},
         {false, 2, 0, nullptr},

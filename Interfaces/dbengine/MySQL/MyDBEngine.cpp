@@ -50,7 +50,7 @@ static std::atomic<int> g_forced_form{QV_FORM_BY_SERVER};
 /* ---- passwords out of log lines ---------------------------------------------------- */
 
 void qv_mask_passwords(const char *text, const char *const secrets[], size_t secret_count,
-                           char *out, size_t capacity)
+                       char *out, size_t capacity)
 {
     static const char marker[] = "IDENTIFIED BY '";
     const size_t marker_length = sizeof marker - 1;
@@ -181,8 +181,7 @@ void qv_DBEngine_report_option_file(void)
     struct stat st;
     if (!qv_DBEngine_option_file(path, sizeof path) || stat(path, &st) != 0)
         return;
-    qv_log(QV_LOG_INFO, "qv_DBEngine_report_option_file: client options are read from %s",
-           path);
+    qv_log(QV_LOG_INFO, "qv_DBEngine_report_option_file: client options are read from %s", path);
     if ((st.st_mode & 077) != 0)
         qv_log(QV_LOG_WARNING,
                "qv_DBEngine_report_option_file: %s can be read by other users (mode %03o); it "
@@ -531,12 +530,14 @@ static bool build_fragments(Fragments f, int form, const char *name, const char 
         identified_grants ? qv_snprintf(f[TO_ANY], QV_STATEMENT_SIZE, "TO '%s' IDENTIFIED BY '%s'",
                                         name, password)
                           : qv_snprintf(f[TO_ANY], QV_STATEMENT_SIZE, "TO '%s'", name),
-        identified_grants ? qv_snprintf(f[TO_LOCAL], QV_STATEMENT_SIZE,
-                                        "TO '%s'@'localhost' IDENTIFIED BY '%s'", name, password)
-                          : qv_snprintf(f[TO_LOCAL], QV_STATEMENT_SIZE, "TO '%s'@'localhost'", name),
+        identified_grants
+            ? qv_snprintf(f[TO_LOCAL], QV_STATEMENT_SIZE, "TO '%s'@'localhost' IDENTIFIED BY '%s'",
+                          name, password)
+            : qv_snprintf(f[TO_LOCAL], QV_STATEMENT_SIZE, "TO '%s'@'localhost'", name),
         qv_snprintf(f[FROM_ANY], QV_STATEMENT_SIZE, "FROM '%s'", name),
         qv_snprintf(f[FROM_LOCAL], QV_STATEMENT_SIZE, "FROM '%s'@'localhost'", name),
-        qv_snprintf(f[IDENTIFIED_ANY], QV_STATEMENT_SIZE, "'%s' IDENTIFIED BY '%s'", name, password),
+        qv_snprintf(f[IDENTIFIED_ANY], QV_STATEMENT_SIZE, "'%s' IDENTIFIED BY '%s'", name,
+                    password),
         qv_snprintf(f[IDENTIFIED_LOCAL], QV_STATEMENT_SIZE, "'%s'@'localhost' IDENTIFIED BY '%s'",
                     name, password),
     };
