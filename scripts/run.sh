@@ -32,8 +32,11 @@ server=$(pwd)/tests/support/private-mariadb.sh
 "$server" start "$state"
 trap '"$server" stop "$state"' EXIT
 socket=$(cat "$state/socket")
+# The tool reads the administrator's ~/.my.cnf; yours is not meant for the private server.
+home=$state/home
+mkdir -p "$home"
 status=0
-(cd "$log_dir" && MYSQL_UNIX_PORT=$socket "$tool") || status=$?
+(cd "$log_dir" && HOME=$home MYSQL_UNIX_PORT=$socket "$tool") || status=$?
 echo "VADedeVeZovid exited with status $status; its log is $log_dir/VADedeVeZovid.log"
 echo
 echo "Accounts and grants on the private server:"
