@@ -9,6 +9,7 @@
 
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
 #include "QVLib/GuiMessages.h"
+#include "WinGUI/AccountCheck.h"
 
 static const char QV_FILE[] = "WinGUI/VADedeVeZovidApp";
 
@@ -29,15 +30,25 @@ BOOL AddServiceAccount(const QVDBSettings *settings, const char *name, const cha
     return status == 0 ? TRUE : FALSE;
 }
 
-BOOL ProvisionServiceAccounts(QVDBSettings *settings)
+unsigned AdministratorSettings(QVDBSettings *settings)
 {
-    if (qv_DBEngine_settings_init(settings) != 0) {
+    unsigned status = qv_DBEngine_settings_init(settings);
+    if (status != 0) {
         qv_log_trace(QV_FILE, __LINE__);
-        return FALSE;
+        return status;
     }
     qv_string_copy_char(&settings->user, "root");
     qv_string_copy_char(&settings->password, "");
     settings->port = 3306;
+    return 0;
+}
+
+BOOL ProvisionServiceAccounts(QVDBSettings *settings)
+{
+    if (AdministratorSettings(settings) != 0) {
+        qv_log_trace(QV_FILE, __LINE__);
+        return FALSE;
+    }
     qv_DBEngine_report_option_file();
 
     for (const ServiceAccount *account = g_service_accounts; account->name != nullptr; account++)
@@ -47,7 +58,7 @@ BOOL ProvisionServiceAccounts(QVDBSettings *settings)
 }
 
 const char g_usage_text[] =
-    "Usage: VADedeVeZovid [--help | --version]\n"
+    "Usage: VADedeVeZovid [--check | --help | --version]\n"
     "\n"
     "Creates the database accounts of the Quorvane video-surveillance suite\n"
     "(QuorvaneInternal, QuOrvAneIndeX, DUVidIdeRiv) on the MySQL or MariaDB server of\n"
@@ -72,6 +83,10 @@ const char g_usage_text[] =
     "  2  bad usage\n"
     "\n"
     "Options:\n"
+    "  --check    say whether the server holds the accounts as a run leaves them:\n"
+    "             one line per account and host (present, privileges, password),\n"
+    "             then a summary; changes nothing and writes no log. Exit status 0\n"
+    "             when all are as they should be, 1 when any is missing or differs\n"
     "  --help     show this text and exit\n"
     "  --version  show the version and exit\n"
     "\n"
@@ -87,6 +102,8 @@ QVAppAction ParseCommandLine(int argc, char *const argv[], const char **offendin
         action = QV_APP_HELP;
     else if (strcmp(argv[1], "--version") == 0)
         action = QV_APP_VERSION;
+    else if (strcmp(argv[1], "--check") == 0)
+        action = QV_APP_CHECK;
     if (action == QV_APP_BAD_USAGE || argc > 2) {
         *offending = action == QV_APP_BAD_USAGE ? argv[1] : argv[2];
         return QV_APP_BAD_USAGE;
@@ -94,9 +111,18 @@ QVAppAction ParseCommandLine(int argc, char *const argv[], const char **offendin
     return action;
 }
 
+/* Writes the last failure's hint, if any, to standard error after the lines on the
+ * failure. */
+static void print_hint(const CWinApp *app)
+{
+    const char *hint = qv_DBEngine_last_hint();
+    if (hint[0] != '\0')
+        fprintf(stderr, "%s: hint: %s\n", app->m_pszAppName, hint);
+}
+
 /* Answers the command line when it asks for something other than the job; returns
  * true when the process should end now, with its exit code recorded. */
-static bool answer_command_line(CWinApp *app)
+static bool answer_command_line(CHalvernApp *app)
 {
     const char *offending = nullptr;
     switch (ParseCommandLine(app->m_argc, app->m_argv, &offending)) {
@@ -110,6 +136,15 @@ static bool answer_command_line(CWinApp *app)
         printf("%s %s\n", app->m_pszAppName, QV_VERSION_TEXT);
         app->SetExitCode(0);
         return true;
+    case QV_APP_CHECK: {
+        /* Nothing is logged to a file: the lines go to standard error. */
+        int code = 1;
+        if (AdministratorSettings(&app->m_dbSettings) == 0)
+            code = CheckServiceAccounts(&app->m_dbSettings, stdout);
+        print_hint(app);
+        app->SetExitCode(code);
+        return true;
+    }
     case QV_APP_BAD_USAGE:
         fprintf(stderr, "%s: unknown or extra argument '%s'; see %s --help\n", app->m_pszAppName,
                 offending, app->m_pszAppName);
@@ -141,9 +176,7 @@ BOOL CHalvernApp::InitInstance()
         AfxMessageBox(qv_get_gui_message(qv_gui_lang, "KTRGU0079"), MB_OK, 0);
         /* The remedy, when the cause is a common one; the message box keeps the
          * catalogue's text alone. */
-        const char *hint = qv_DBEngine_last_hint();
-        if (hint[0] != '\0')
-            fprintf(stderr, "%s: hint: %s\n", m_pszAppName, hint);
+        print_hint(this);
         SetExitCode(1);
     }
     return FALSE;

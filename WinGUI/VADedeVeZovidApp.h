@@ -28,17 +28,24 @@ extern const ServiceAccount g_service_accounts[];
 BOOL AddServiceAccount(const QVDBSettings *settings, const char *name, const char *password,
                        int level);
 
-/* Fills settings with the administrator's ("localhost", "root", no password, port 3306)
- * and creates every service account. Returns TRUE when all were created. The settings'
+/* Fills settings with the administrator's: host "localhost", user "root", no password
+ * (so that the option file's applies), port 3306, no socket. Returns 0 or the status of
+ * the text that could not be made (logged, with a trace line). */
+unsigned AdministratorSettings(QVDBSettings *settings);
+
+/* Fills settings with the administrator's (AdministratorSettings) and creates every
+ * service account. Returns TRUE when all were created. The settings'
  * texts stay owned by the caller's record. */
 BOOL ProvisionServiceAccounts(QVDBSettings *settings);
 
-/* What the command line asks for. The tool reads nothing from it for its job: it only
- * answers --help and --version, and refuses anything else. */
+/* What the command line asks for. The tool reads nothing from it for its job: it
+ * answers --help and --version, checks the accounts with --check, and refuses anything
+ * else. */
 enum QVAppAction {
     QV_APP_PROVISION = 0, /* no argument: create the accounts */
     QV_APP_HELP,
     QV_APP_VERSION,
+    QV_APP_CHECK,
     QV_APP_BAD_USAGE
 };
 
@@ -58,8 +65,9 @@ class CHalvernApp : public CWinApp
     CHalvernApp() = default;
 
     /* Answers --help and --version, or refuses a bad command line (exit code 2),
-     * touching neither the server nor the log. Otherwise selects language 0, opens the
-     * log file, provisions the service accounts, then closes the log, or shows the
+     * touching neither the server nor the log; with --check, checks the accounts
+     * without changing anything or writing the log (exit code 0 or 1). Otherwise selects language
+     * 0, opens the log file, provisions the service accounts, then closes the log, or shows the
      * "KTRGU0079" message followed on standard error by the failure's hint, and leaves
      * the log open until the process ends. Returns FALSE. */
     BOOL InitInstance() override;

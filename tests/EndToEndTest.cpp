@@ -334,4 +334,79 @@ TEST_F(EndToEndTest, LogFileHeldByAnotherInstance)
     EXPECT_EQ("the other instance's log\n", read_file(path));
 }
 
+/* The lines of the check's table for the six forms, without its header and summary. */
+std::vector<std::string> check_rows(const std::string &out)
+{
+    auto lines = split_lines(out);
+    return lines.size() < 2 ? lines : std::vector<std::string>(lines.begin() + 1, lines.end() - 1);
+}
+
+TEST_F(EndToEndTest, CheckNamesEachDifferenceAndChangesNothing)
+{
+    ProgramResult before = run(false, "", {"--check"});
+    EXPECT_EQ(1, before.exit_code) << before.err;
+    for (const std::string &row : check_rows(before.out))
+        EXPECT_NE(std::string::npos, row.find("  missing  -  ")) << row;
+    EXPECT_NE(std::string::npos,
+              before.out.find("0 of 6 account forms as they should be; 6 missing"));
+
+    ASSERT_EQ(0, run(false).exit_code);
+    const std::string log = read_file(dir + "/VADedeVeZovid.log");
+    ServerSession root;
+    root.exec("SET GLOBAL log_output = 'TABLE'");
+    root.exec("TRUNCATE TABLE mysql.general_log");
+    root.exec("SET GLOBAL general_log = 1");
+    std::string own_thread = root.query("SELECT CONNECTION_ID()")[0][0];
+    ProgramResult after = run(false, "", {"--check"});
+    root.exec("SET GLOBAL general_log = 0");
+    EXPECT_EQ(0, after.exit_code) << after.err;
+    EXPECT_EQ("", after.err);
+    EXPECT_NE(std::string::npos,
+              after.out.find("6 of 6 account forms as they should be; 0 missing, 0 with other "
+                             "privileges, 0 with another password; 0 passwords unknown"));
+    size_t selects = 0;
+    for (const auto &row : root.query("SELECT thread_id, argument FROM mysql.general_log WHERE "
+                                      "command_type = 'Query'"))
+        if (row[0] != own_thread) {
+            EXPECT_EQ(0u, row[1].find("SELECT ")) << row[1];
+            selects++;
+        }
+    EXPECT_EQ(6u, selects);
+
+    root.exec("REVOKE SELECT ON *.* FROM 'QuOrvAneIndeX'@'%'");
+    root.exec("GRANT FILE ON *.* TO 'DUVidIdeRiv'@'localhost'");
+    root.exec("ALTER USER 'DUVidIdeRiv'@'%' IDENTIFIED BY 'changed-by-hand'");
+    root.exec("DROP USER 'QuorvaneInternal'@'localhost'");
+    ProgramResult changed = run(false, "", {"--check"});
+    EXPECT_EQ(1, changed.exit_code);
+    const std::vector<std::string> expected = {
+        "QuorvaneInternal  %          present  ok              unknown (no localhost form to "
+        "compare with)",
+        "QuorvaneInternal  localhost  missing  -               -",
+        "QuOrvAneIndeX     %          present  missing SELECT  ok",
+        "QuOrvAneIndeX     localhost  present  ok              ok",
+        "DUVidIdeRiv       %          present  ok              differs",
+        "DUVidIdeRiv       localhost  present  extra FILE      ok",
+    };
+    EXPECT_EQ(expected, check_rows(changed.out)) << changed.out;
+    EXPECT_NE(std::string::npos,
+              changed.out.find("2 of 6 account forms as they should be; 1 missing, 2 with other "
+                               "privileges, 1 with another password; 1 password unknown"));
+    EXPECT_EQ(log, read_file(dir + "/VADedeVeZovid.log")); /* the run's log is untouched */
+
+    ASSERT_EQ(0, run(false).exit_code);
+    EXPECT_EQ(0, run(false, "", {"--check"}).exit_code);
+}
+
+TEST_F(EndToEndTest, CheckWithoutAServerGivesTheHint)
+{
+    ProgramResult r = run(false, "/tmp/qv-no-such-server.sock", {"--check"});
+    EXPECT_EQ(1, r.exit_code);
+    EXPECT_EQ("", r.out);
+    EXPECT_EQ(1u, hint_lines(r.err).size()) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("ERROR  : Cannot connect to localhost"));
+    struct stat st;
+    EXPECT_NE(0, stat((dir + "/VADedeVeZovid.log").c_str(), &st));
+}
+
 } // namespace

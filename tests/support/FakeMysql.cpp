@@ -38,6 +38,16 @@ struct LastError {
     std::string message;
 };
 static std::vector<LastError> g_errors;
+/* The result of the last statement on each handle, until it is stored. */
+static std::vector<std::optional<FakeTable>> g_pending;
+
+/* A stored result: the table and the client library's views of it. */
+struct FakeResult {
+    FakeTable table;
+    std::vector<MYSQL_FIELD> fields;
+    std::vector<std::vector<char *>> rows;
+    size_t next = 0;
+};
 
 FakeMysql &fake_mysql()
 {
@@ -48,6 +58,7 @@ void fake_mysql_reset()
 {
     g_fake = FakeMysql();
     g_errors.clear();
+    g_pending.clear();
 }
 
 std::vector<std::string> fake_mysql_statements()
@@ -67,6 +78,7 @@ MYSQL *STDCALL mysql_init(MYSQL *mysql)
     }
     g_fake.connections.emplace_back();
     g_errors.emplace_back();
+    g_pending.emplace_back();
     g_fake.open_handles++;
     MYSQL *handle = to_handle(g_fake.connections.size() - 1);
     g_fake.events.push_back("init " + number_of(handle));
@@ -123,9 +135,11 @@ MYSQL *STDCALL mysql_real_connect(MYSQL *mysql, const char *host, const char *us
     c.port = port;
     c.client_flags = clientflag;
     g_fake.events.push_back("connect " + number_of(mysql));
-    if (g_fake.connect_fails) {
-        g_errors.at(reinterpret_cast<size_t>(mysql) -
-                    1) = {static_cast<unsigned>(g_fake.connect_errno), g_fake.connect_error};
+    auto refused = user ? g_fake.refused_users.find(user) : g_fake.refused_users.end();
+    if (g_fake.connect_fails || refused != g_fake.refused_users.end()) {
+        int number = g_fake.connect_fails ? g_fake.connect_errno : refused->second;
+        g_errors.at(reinterpret_cast<size_t>(mysql) - 1) = {static_cast<unsigned>(number),
+                                                             g_fake.connect_error};
         return nullptr;
     }
     c.connected = true;
@@ -142,7 +156,60 @@ int STDCALL mysql_query(MYSQL *mysql, const char *q)
                     1) = {static_cast<unsigned>(g_fake.statement_errno), g_fake.statement_error};
         return 1;
     }
+    g_pending.at(reinterpret_cast<size_t>(mysql) - 1).reset();
+    if (g_fake.results) {
+        FakeTable table = g_fake.results(q);
+        if (!table.names.empty())
+            g_pending.at(reinterpret_cast<size_t>(mysql) - 1) = table;
+    }
     return 0;
+}
+
+MYSQL_RES *STDCALL mysql_store_result(MYSQL *mysql)
+{
+    std::optional<FakeTable> &pending = g_pending.at(reinterpret_cast<size_t>(mysql) - 1);
+    if (!pending)
+        return nullptr;
+    FakeResult *result = new FakeResult;
+    result->table = *pending;
+    pending.reset();
+    for (std::string &name : result->table.names) {
+        MYSQL_FIELD field{};
+        field.name = name.data();
+        result->fields.push_back(field);
+    }
+    for (auto &row : result->table.rows) {
+        std::vector<char *> values;
+        for (auto &value : row)
+            values.push_back(value ? value->data() : nullptr);
+        result->rows.push_back(values);
+    }
+    g_fake.results_open++;
+    return reinterpret_cast<MYSQL_RES *>(result);
+}
+
+unsigned int STDCALL mysql_num_fields(MYSQL_RES *res)
+{
+    return static_cast<unsigned>(reinterpret_cast<FakeResult *>(res)->fields.size());
+}
+
+MYSQL_FIELD *STDCALL mysql_fetch_fields(MYSQL_RES *res)
+{
+    return reinterpret_cast<FakeResult *>(res)->fields.data();
+}
+
+MYSQL_ROW STDCALL mysql_fetch_row(MYSQL_RES *res)
+{
+    FakeResult *result = reinterpret_cast<FakeResult *>(res);
+    if (result->next >= result->rows.size())
+        return nullptr;
+    return result->rows[result->next++].data();
+}
+
+void STDCALL mysql_free_result(MYSQL_RES *res)
+{
+    g_fake.results_open--;
+    delete reinterpret_cast<FakeResult *>(res);
 }
 
 unsigned int STDCALL mysql_errno(MYSQL *mysql)

@@ -1,16 +1,24 @@
 /*
  * FakeMysql: a stand-in for the MySQL client calls the engine makes (mysql_init,
  * mysql_options, mysql_real_connect, mysql_get_server_info, mysql_get_server_version,
- * mysql_query, mysql_errno, mysql_error, mysql_close), linked in place of the client
- * library. It records every call in order and can be told to fail
+ * mysql_query, the result calls, mysql_errno, mysql_error, mysql_close), linked in place
+ * of the client library. It records every call in order and can be told to fail
  * any of them, so that tests see exact statement sequences and injected failures.
  */
 #ifndef TESTS_SUPPORT_FAKEMYSQL_H
 #define TESTS_SUPPORT_FAKEMYSQL_H
 
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
+
+/* The result of a reading statement. */
+struct FakeTable {
+    std::vector<std::string> names;
+    std::vector<std::vector<std::optional<std::string>>> rows; /* nullopt: SQL NULL */
+};
 
 struct FakeConnection {
     std::optional<std::string> host, user, password, database, unix_socket;
@@ -33,6 +41,11 @@ struct FakeMysql {
     int fail_statement = 0; /* 1-based over all statements sent; 0 none */
     int statement_errno = 1064;
     std::string statement_error = "You have an error in your SQL syntax";
+    /* Logins refused by user name, with their error number. */
+    std::map<std::string, int> refused_users;
+    /* The answer to each statement sent; unset, or an answer without columns: none. */
+    std::function<FakeTable(const std::string &statement)> results;
+    int results_open = 0; /* stored and not yet freed */
     /* The server the connections reach. */
     std::string server_info = "10.11.6-MariaDB-0+deb12u1";
     unsigned long server_version = 101106;

@@ -230,21 +230,31 @@ void qv_DBEngine_force_form(int form)
 
 /* ---- the engine -------------------------------------------------------------------- */
 
+/* A new handle with the connection options set, or null after logging why (as the
+ * caller named by who). */
+static MYSQL *new_handle(const char *who)
+{
+    MYSQL *handle = mysql_init(nullptr);
+    if (handle == nullptr) {
+        qv_log(QV_LOG_ERROR, "%s: mysql_init() failed (probably out of memory)", who);
+        return nullptr;
+    }
+    if (!set_connection_options(handle)) {
+        qv_log(QV_LOG_ERROR, "%s: mysql_options() failed (probably out of memory)", who);
+        mysql_close(handle);
+        return nullptr;
+    }
+    return handle;
+}
+
 static unsigned do_connect(QVDBEngine *engine, const char *host, const char *user,
                            const char *password, unsigned port, const char *unix_socket,
                            unsigned long client_flags)
 {
-    MYSQL *handle = mysql_init(nullptr);
-    if (handle == nullptr) {
-        qv_log(QV_LOG_ERROR, "%s", "do_connect: mysql_init() failed (probably out of memory)");
+    MYSQL *handle = new_handle("do_connect");
+    if (handle == nullptr)
         return 26;
-    }
     engine->connection = nullptr;
-    if (!set_connection_options(handle)) {
-        qv_log(QV_LOG_ERROR, "%s", "do_connect: mysql_options() failed (probably out of memory)");
-        mysql_close(handle);
-        return 26;
-    }
     if (mysql_real_connect(handle, host, user, password, "mysql", port, unix_socket,
                            client_flags) != nullptr) {
         engine->connection = handle;
@@ -258,6 +268,23 @@ static unsigned do_connect(QVDBEngine *engine, const char *host, const char *use
     qv_log(QV_LOG_ERROR, "do_connect: errno: %d  msg: %s", number, message);
     mysql_close(handle);
     return failure_status(number);
+}
+
+int qv_DBEngine_try_login(const char *host, const char *user, const char *password,
+                          uint32_t port, const char *unix_socket)
+{
+    MYSQL *handle = new_handle("qv_DBEngine_try_login");
+    if (handle == nullptr)
+        return -1;
+    int number = 0;
+    if (mysql_real_connect(handle, host, user, password, nullptr, port, unix_socket, 0) ==
+        nullptr) {
+        number = static_cast<int>(mysql_errno(handle));
+        if (number == 0)
+            number = -1;
+    }
+    mysql_close(handle);
+    return number;
 }
 
 unsigned qv_DBEngine_init(QVDBEngine **ppDBEngine, const QVDBSettings *settings)
@@ -314,16 +341,41 @@ void qv_DBEngine_finish(QVDBEngine **ppDBEngine)
     *ppDBEngine = nullptr;
 }
 
-/* Sends statement under the engine's lock; a failure is logged with the engine's
- * password and the extra secret (a new account's password, or null) masked. */
-static unsigned send_statement(QVDBEngine *engine, const char *statement, const char *secret)
+/* Hands every row of the result of the statement just sent to reader. Returns false
+ * when the result could not be read (the error is then on the connection). */
+static bool read_rows(MYSQL *connection, const QVDBRowReader *reader)
+{
+    MYSQL_RES *result = mysql_store_result(connection);
+    if (result == nullptr)
+        return mysql_errno(connection) == 0; /* a statement without a result */
+    unsigned count = mysql_num_fields(result);
+    const MYSQL_FIELD *fields = mysql_fetch_fields(result);
+    const char *names[QV_DB_MAX_COLUMNS];
+    bool fits = count <= QV_DB_MAX_COLUMNS;
+    for (unsigned i = 0; fits && i < count; i++)
+        names[i] = fields[i].name;
+    while (MYSQL_ROW row = mysql_fetch_row(result))
+        if (fits && reader != nullptr && reader->row != nullptr)
+            reader->row(reader->context, count, names, row);
+    mysql_free_result(result);
+    if (!fits)
+        qv_log(QV_LOG_ERROR, "read_rows: %u columns, more than %d", count, QV_DB_MAX_COLUMNS);
+    return fits && mysql_errno(connection) == 0;
+}
+
+/* Sends statement under the engine's lock and, with a reader, reads its rows; a failure
+ * is logged with the engine's password and the extra secret (a new account's password,
+ * or null) masked. */
+static unsigned send_statement(QVDBEngine *engine, const char *statement, const char *secret,
+                               const QVDBRowReader *reader = nullptr)
 {
     unsigned status = qv_mutex_lock(&engine->query_lock);
     if (status != 0) {
         qv_log_trace(QV_FILE, __LINE__);
         return status;
     }
-    if (mysql_query(engine->connection, statement) != 0) {
+    if (mysql_query(engine->connection, statement) != 0 ||
+        (reader != nullptr && !read_rows(engine->connection, reader))) {
         int number = static_cast<int>(mysql_errno(engine->connection));
         t_failure = {number, strncmp(statement, "GRANT ", 6) == 0};
         const char *secrets[] = {qv_string_or_null(&engine->settings.password), secret};
@@ -346,6 +398,12 @@ static unsigned send_statement(QVDBEngine *engine, const char *statement, const 
 unsigned qv_mysql_s_query(QVDBEngine *engine, const char *statement)
 {
     return send_statement(engine, statement, nullptr);
+}
+
+unsigned qv_mysql_s_select(QVDBEngine *engine, const char *statement,
+                           const QVDBRowReader *reader)
+{
+    return send_statement(engine, statement, nullptr, reader);
 }
 
 /* ---- the server's form ------------------------------------------------------------ */
@@ -420,6 +478,23 @@ const char *qv_DBEngine_hint(int number, bool grant, const char *account, char *
 const char *qv_DBEngine_last_hint(void)
 {
     return t_hint;
+}
+
+void qv_DBEngine_clear_failure(void)
+{
+    t_failure = {0, false};
+    t_hint[0] = '\0';
+}
+
+void qv_DBEngine_log_hint(const char *account)
+{
+    char hint[QV_HINT_SIZE];
+    t_hint[0] = '\0';
+    if (t_failure.number == 0 ||
+        qv_DBEngine_hint(t_failure.number, t_failure.grant, account, hint, sizeof hint) == nullptr)
+        return;
+    qv_log(QV_LOG_ERROR, "hint: %s", hint);
+    memcpy(t_hint, hint, sizeof hint);
 }
 
 /* ---- accounts ---------------------------------------------------------------------- */
@@ -667,8 +742,7 @@ unsigned qv_DBEngine_add_user_with_host(const char *host, const char *user, cons
                                         const char *newusername, const char *newuserpassword,
                                         int priv)
 {
-    t_hint[0] = '\0';
-    t_failure = {0, false};
+    qv_DBEngine_clear_failure();
     if (!arguments_valid(host, newusername, newuserpassword, priv))
         return 1;
 
@@ -688,11 +762,7 @@ unsigned qv_DBEngine_add_user_with_host(const char *host, const char *user, cons
     qv_DBEngine_settings_free(&settings);
 
     /* The remedy comes last, after every line of the failure it answers. */
-    char hint[QV_HINT_SIZE];
-    if (status != 0 && t_failure.number != 0 &&
-        qv_DBEngine_hint(t_failure.number, t_failure.grant, newusername, hint, sizeof hint)) {
-        qv_log(QV_LOG_ERROR, "hint: %s", hint);
-        memcpy(t_hint, hint, sizeof hint);
-    }
+    if (status != 0)
+        qv_DBEngine_log_hint(newusername);
     return status;
 }

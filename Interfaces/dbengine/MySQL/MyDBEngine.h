@@ -116,6 +116,30 @@ enum {
  * and later (version >= 80000 and not MariaDB), else QV_FORM_GRANT_IDENTIFIED. */
 int qv_DBEngine_account_form(QVDBEngine *engine);
 
+/* Reads the rows of a statement's result: row is called once per row, with the column
+ * names and the values (null for SQL NULL), which stay valid only during the call. */
+struct QVDBRowReader {
+    void *context; /* handed back to row, unchanged */
+    void (*row)(void *context, unsigned count, const char *const names[],
+                const char *const values[]);
+};
+
+/* The most columns a result read through qv_mysql_s_select may have. */
+#define QV_DB_MAX_COLUMNS 128
+
+/* Sends one reading statement on a ready engine under its lock and hands every row of
+ * its result to reader. Returns as qv_mysql_s_query; a failure is logged in the same
+ * way (a result of more than QV_DB_MAX_COLUMNS columns is refused with status 30). */
+unsigned qv_mysql_s_select(QVDBEngine *engine, const char *statement,
+                           const QVDBRowReader *reader);
+
+/* Tries to log in to host as user with password, with the connection options of every
+ * connection and no database, and closes the connection at once. Logs nothing but the
+ * failure to make a handle. Returns 0 when the login succeeded, the error number when
+ * it failed, -1 when no handle could be made or the error number read 0. */
+int qv_DBEngine_try_login(const char *host, const char *user, const char *password,
+                          uint32_t port, const char *unix_socket);
+
 /* Maps a client library error number: 0 -> 0, 1045 -> 27, 1000..1999 -> 28,
  * 2000..2999 -> 29, anything else -> 30. */
 unsigned qv_mysql_errno_to_status(int number);
@@ -147,9 +171,19 @@ unsigned qv_DBEngine_add_user_with_host(const char *host, const char *user, cons
 const char *qv_DBEngine_hint(int number, bool grant, const char *account, char *out,
                              size_t capacity);
 
-/* The hint that the last failed qv_DBEngine_add_user_with_host on this thread logged,
- * or "" when it succeeded or no hint was known. The text belongs to the engine and stays
- * valid until the next call on this thread. */
+/* Forgets the last failure of a client call on this thread and its hint. */
+void qv_DBEngine_clear_failure(void);
+
+/* Logs, at level ERROR, "hint: " and the remedy for the last failure of a client call
+ * on this thread (the error numbers that do_connect and the statements meet), while
+ * making account (or null), and keeps it for qv_DBEngine_last_hint. Logs nothing when
+ * no remedy is known. qv_DBEngine_add_user_with_host calls it after a failure's own
+ * lines; a caller that uses the engine otherwise calls it likewise. */
+void qv_DBEngine_log_hint(const char *account);
+
+/* The hint that qv_DBEngine_log_hint last logged on this thread (for a failed account
+ * creation, for example), or "" when the last call succeeded or no hint was known. The
+ * text belongs to the engine and stays valid until the next call on this thread. */
 const char *qv_DBEngine_last_hint(void);
 
 /* Test seams: time-outs shorter than the defaults above (0 restores a default), and the
