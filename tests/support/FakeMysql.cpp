@@ -135,9 +135,11 @@ MYSQL *STDCALL mysql_real_connect(MYSQL *mysql, const char *host, const char *us
     c.port = port;
     c.client_flags = clientflag;
     g_fake.events.push_back("connect " + number_of(mysql));
+    g_fake.connects++;
     auto refused = user ? g_fake.refused_users.find(user) : g_fake.refused_users.end();
-    if (g_fake.connect_fails || refused != g_fake.refused_users.end()) {
-        int number = g_fake.connect_fails ? g_fake.connect_errno : refused->second;
+    bool fails = g_fake.connect_fails || g_fake.connects == g_fake.fail_connect;
+    if (fails || refused != g_fake.refused_users.end()) {
+        int number = fails ? g_fake.connect_errno : refused->second;
         g_errors.at(reinterpret_cast<size_t>(mysql) - 1) = {static_cast<unsigned>(number),
                                                              g_fake.connect_error};
         return nullptr;

@@ -36,6 +36,7 @@ struct FakeMysql {
     /* What to fail. */
     bool init_fails = false;
     bool connect_fails = false; /* every connect fails with the error below */
+    int fail_connect = 0;       /* 1-based: only this connect fails; 0 none */
     int connect_errno = 2002;
     std::string connect_error = "Can't connect to local server through socket";
     int fail_statement = 0; /* 1-based over all statements sent; 0 none */
@@ -56,6 +57,7 @@ struct FakeMysql {
     std::vector<FakeConnection> connections; /* one per mysql_init that succeeded */
     int open_handles = 0;                    /* initialised and not yet closed */
     int statements_sent = 0;
+    int connects = 0; /* mysql_real_connect calls */
 };
 
 /* The fake's state; reset it at the start of each test. */
