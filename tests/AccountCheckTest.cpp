@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "WinGUI/AccountCheck.h"
 #include "tests/support/FakeMysql.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/PrivilegeColumns.h"
 #include "tests/support/TestFiles.h"
 
 namespace
@@ -21,37 +23,10 @@ namespace
 /* MySQL 8's mysql.user as a run leaves it, for account name at host. */
 FakeTable mysql8_user_row(const std::string &name, const std::string &host)
 {
-    static const char *const columns[] = {"Select_priv",
-                                          "Insert_priv",
-                                          "Update_priv",
-                                          "Delete_priv",
-                                          "Create_priv",
-                                          "Drop_priv",
-                                          "Reload_priv",
-                                          "Shutdown_priv",
-                                          "Process_priv",
-                                          "File_priv",
-                                          "Grant_priv",
-                                          "References_priv",
-                                          "Index_priv",
-                                          "Alter_priv",
-                                          "Show_db_priv",
-                                          "Super_priv",
-                                          "Create_tmp_table_priv",
-                                          "Lock_tables_priv",
-                                          "Execute_priv",
-                                          "Repl_slave_priv",
-                                          "Repl_client_priv",
-                                          "Create_view_priv",
-                                          "Show_view_priv",
-                                          "Create_routine_priv",
-                                          "Alter_routine_priv",
-                                          "Create_user_priv",
-                                          "Event_priv",
-                                          "Trigger_priv",
-                                          "Create_tablespace_priv",
-                                          "Create_role_priv",
-                                          "Drop_role_priv"};
+    std::vector<const char *> columns(std::begin(g_shared_privilege_columns),
+                                      std::end(g_shared_privilege_columns));
+    columns.push_back("Create_role_priv");
+    columns.push_back("Drop_role_priv");
     /* what level 3 leaves; QuorvaneInternal (level 0) holds everything */
     const std::set<std::string> level3 = {
         "Select_priv", "Insert_priv", "Update_priv",     "Delete_priv", "Create_priv",

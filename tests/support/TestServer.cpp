@@ -4,7 +4,10 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
+
+#include "tests/support/PrivilegeColumns.h"
 
 std::string test_server_socket()
 {
@@ -75,44 +78,20 @@ Rows ServerSession::query(const std::string &sql)
     return rows;
 }
 
-static const char *const g_privilege_columns[] = {
-    "Select_priv",
-    "Insert_priv",
-    "Update_priv",
-    "Delete_priv",
-    "Create_priv",
-    "Drop_priv",
-    "Reload_priv",
-    "Shutdown_priv",
-    "Process_priv",
-    "File_priv",
-    "Grant_priv",
-    "References_priv",
-    "Index_priv",
-    "Alter_priv",
-    "Show_db_priv",
-    "Super_priv",
-    "Create_tmp_table_priv",
-    "Lock_tables_priv",
-    "Execute_priv",
-    "Repl_slave_priv",
-    "Repl_client_priv",
-    "Create_view_priv",
-    "Show_view_priv",
-    "Create_routine_priv",
-    "Alter_routine_priv",
-    "Create_user_priv",
-    "Event_priv",
-    "Trigger_priv",
-    "Create_tablespace_priv",
-    "Delete_history_priv",
-};
+/* MariaDB's privilege columns: the shared ones and its own. */
+static std::vector<const char *> privilege_columns()
+{
+    std::vector<const char *> columns(std::begin(g_shared_privilege_columns),
+                                      std::end(g_shared_privilege_columns));
+    columns.push_back("Delete_history_priv");
+    return columns;
+}
 
 std::vector<std::pair<std::string, std::string>>
 account_privileges(ServerSession &root, const std::string &user, const std::string &host)
 {
     std::string columns;
-    for (const char *column : g_privilege_columns)
+    for (const char *column : privilege_columns())
         columns += std::string(columns.empty() ? "" : ",") + column;
     Rows rows = root.query("SELECT " + columns + " FROM mysql.user WHERE User='" + user +
                            "' AND Host='" + host + "'");
@@ -120,7 +99,7 @@ account_privileges(ServerSession &root, const std::string &user, const std::stri
     if (rows.empty())
         return privileges;
     size_t i = 0;
-    for (const char *column : g_privilege_columns)
+    for (const char *column : privilege_columns())
         privileges.emplace_back(column, rows[0][i++]);
     return privileges;
 }
