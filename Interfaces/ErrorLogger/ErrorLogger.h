@@ -14,8 +14,12 @@
 #ifndef INTERFACES_ERRORLOGGER_ERRORLOGGER_H
 #define INTERFACES_ERRORLOGGER_ERRORLOGGER_H
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
+
+struct iovec;
 
 enum {
     QV_LOG_INFO = 0,
@@ -79,8 +83,14 @@ unsigned qv_getenv(const char *name, char *destination, const char *default_valu
 unsigned qv_logger_create(QVLogSink *sink);
 
 /* The sink's write: appends the line with a local time stamp and flushes it. Returns 0,
- * or 3 when it could not be written or flushed (the line is lost). */
+ * or 3 when it could not be written whole: the line is lost, or, when the file took only
+ * part of it, ended with " [line cut short]" before the next line is written. */
 unsigned qv_logger_write(void *context, const char *line);
+
+/* Test seam for the log file's writes: writer stands in for writev(2), with its
+ * arguments and results; null restores writev. Safe while other threads write. */
+typedef ssize_t (*QVLogWriter)(int fd, const struct iovec *pieces, int count);
+void qv_logger_set_writer(QVLogWriter writer);
 
 /* Installs sink (or, with null, removes the installed one), then logs the banner and,
  * unless suppressed, the system report through it. Returns 0. */
