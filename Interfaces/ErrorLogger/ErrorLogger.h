@@ -116,16 +116,16 @@ void qv_report_os(void);
 /* Logs the RAM, page (swap) and virtual address space lines. */
 void qv_report_memory(void);
 
-/* Logs one line per mounted block device or RAM disk. */
+/* Logs one line per mounted block device or RAM disk, at its first mount point. */
 void qv_report_drives(void);
 
 /* The three readers above with the file they read given, so that tests can hand in
  * files of their own: an os-release file; /proc/meminfo, /proc/self/status and the
- * address-space limit in bytes; a mount table such as /proc/self/mounts. */
+ * address-space limit in bytes; a mount table in the format of /proc/self/mountinfo. */
 void qv_report_os_from(const char *os_release_path);
 void qv_report_memory_from(const char *meminfo_path, const char *status_path,
                            uint64_t address_space_limit);
-void qv_report_drives_from(const char *mounts_path);
+void qv_report_drives_from(const char *mountinfo_path);
 
 /* Renders bytes, read as a signed 64-bit count, scaled by 1024 while above 1000, with
  * precision digits after the point and a unit (" bytes", " KB", " MB", " GB", " TB").
