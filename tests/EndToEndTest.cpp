@@ -143,8 +143,8 @@ TEST_F(EndToEndTest, NoServerShowsTheMessageOnceAndKeepsTheLog)
     EXPECT_EQ(1, r.exit_code);
     EXPECT_EQ(std::vector<std::string>{std::string("VADedeVeZovid: ") + FAILURE_TEXT},
               message_lines(r.err));
-    EXPECT_EQ(std::string("--info\n--no-markup\n--title=VADedeVeZovid\n--text=") + FAILURE_TEXT +
-                  "\n---\n",
+    EXPECT_EQ(std::string("--info\n--no-markup\n--icon-name=\n--title=VADedeVeZovid\n--text=") +
+                  FAILURE_TEXT + "\n---\n",
               zenity_calls());
     /* the failure, then the catalogue's first build for the message */
     auto lines = log_lines();
