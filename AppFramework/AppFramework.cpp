@@ -113,8 +113,15 @@ int AfxMessageBox(const char *text, unsigned type, unsigned help_id)
     if (!zenity.empty()) {
         std::string title_option = std::string("--title=") + title;
         std::string text_option = std::string("--text=") + text;
-        const char *argv[] = {
-            "zenity", "--info", "--no-markup", title_option.c_str(), text_option.c_str(), nullptr};
+        /* A message box without an icon: an empty --icon-name leaves the dialog's image
+         * empty, where --info alone would show the information icon. */
+        const char *argv[] = {"zenity",
+                              "--info",
+                              "--no-markup",
+                              "--icon-name=",
+                              title_option.c_str(),
+                              text_option.c_str(),
+                              nullptr};
         run_and_wait(zenity, argv);
         return IDOK;
     }

@@ -4,7 +4,8 @@
 # with apt (which brings in the MariaDB client library), runs the installed tool once
 # without a server (it must fail with status 1 and say so) and once against a MariaDB
 # server installed in that system (it must succeed), and removes the folder.
-# Needs root and Debian's package mirror; not part of the tests.
+# Needs root and Debian's package mirror: the one this machine's apt uses (see
+# scripts/apt-mirror.sh), or the one QV_DEBIAN_MIRROR names. Not part of the tests.
 set -eu
 cd "$(dirname "$0")/.."
 [ "$(id -u)" -eq 0 ] || { echo "check-deb: run as root (debootstrap and chroot)" >&2; exit 1; }
@@ -19,11 +20,12 @@ deb=$(ls "$build"/vadedevezovid_*_amd64.deb)
 
 # The Debian release the package is built on, unless QV_DEBIAN_SUITE names another.
 suite=${QV_DEBIAN_SUITE:-bookworm}
+mirror=$(scripts/apt-mirror.sh)
 root=$(mktemp -d /tmp/qv-clean-debian.XXXXXX)
 chmod 755 "$root" # the system's own users (mysql) must reach its files
 cleanup() { umount "$root/proc" 2>/dev/null || true; rm -rf "$root"; }
 trap cleanup EXIT
-debootstrap --variant=minbase "$suite" "$root" http://deb.debian.org/debian > "$root.log" 2>&1 ||
+debootstrap --variant=minbase "$suite" "$root" "$mirror" > "$root.log" 2>&1 ||
     { cat "$root.log"; exit 1; }
 rm -f "$root.log"
 mount --bind /proc "$root/proc"

@@ -220,11 +220,8 @@ std::vector<std::string> actual_codes(int id)
 std::vector<std::string> texts_of(int id)
 {
     std::vector<std::string> texts;
-    for (size_t i = 0; qv_gui_langs[id].codes[i] != nullptr; i++) {
-        EXPECT_NE(nullptr, qv_gui_langs[id].texts[i]) << qv_gui_langs[id].codes[i];
-        texts.push_back(qv_gui_langs[id].texts[i] ? qv_gui_langs[id].texts[i] : "");
-    }
-    EXPECT_EQ(nullptr, qv_gui_langs[id].texts[texts.size()]); /* ended like the codes */
+    for (size_t i = 0; qv_gui_langs[id].codes[i] != nullptr; i++)
+        texts.push_back(qv_gui_langs[id].texts[i]);
     return texts;
 }
 
@@ -279,53 +276,20 @@ TEST(CatalogueCodes, EveryLanguageHoldsExactlyItsCodesInOrder)
     }
 }
 
-TEST(CatalogueCodes, NoTwoCodesOfALanguageGiveTheSameKey)
+/* Malformed codes, codes that share a key and invalid UTF-8 are refused by the generator
+ * (its own tests show that); here only what it cannot know. */
+TEST(CatalogueCodes, EveryCodeIsKnownInEnglish)
 {
-    for (int id = 0; id < QV_GUI_LANG_COUNT; id++) {
-        std::map<uint32_t, std::string> seen;
-        for (const std::string &code : actual_codes(id)) {
-            auto inserted = seen.emplace(qv_gui_code_to_key(code.c_str()), code);
-            EXPECT_TRUE(inserted.second)
-                << qv_langid2name(id) << ": " << code << " and " << inserted.first->second;
-        }
-    }
-}
-
-TEST(CatalogueCodes, EveryCodeIsWellFormedAndKnownInEnglish)
-{
-    std::vector<std::string> english = actual_codes(EN_US);
     std::set<uint32_t> english_keys;
-    for (const std::string &code : english)
+    for (const std::string &code : actual_codes(EN_US))
         english_keys.insert(qv_gui_code_to_key(code.c_str()));
-    for (int id = 0; id < QV_GUI_LANG_COUNT; id++) {
-        for (const std::string &code : actual_codes(id)) {
-            ASSERT_EQ(9u, code.size()) << code;
-            EXPECT_EQ("KTR", code.substr(0, 3)) << code;
-            EXPECT_EQ(std::string::npos, code.find_first_not_of("0123456789abcdefABCDEF", 5))
-                << code;
+    for (int id = 1; id < QV_GUI_LANG_COUNT; id++)
+        for (const std::string &code : actual_codes(id))
             EXPECT_TRUE(english_keys.count(qv_gui_code_to_key(code.c_str())))
                 << qv_langid2name(id) << ": " << code;
-        }
-    }
 }
 
 /* ---- texts ------------------------------------------------------------------------- */
-
-/* True when text is well-formed UTF-8. */
-bool valid_utf8(const std::string &text)
-{
-    mbstate_t state{};
-    const char *p = text.c_str();
-    size_t left = text.size();
-    while (left > 0) {
-        size_t n = mbrtowc(nullptr, p, left, &state);
-        if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2))
-            return false;
-        p += n;
-        left -= n;
-    }
-    return true;
-}
 
 TEST(CatalogueTexts, ShapeOfTheTexts)
 {
@@ -336,7 +300,6 @@ TEST(CatalogueTexts, ShapeOfTheTexts)
         size_t with_cr = 0;
         std::set<std::string> empty;
         for (size_t i = 0; i < texts.size(); i++) {
-            EXPECT_TRUE(valid_utf8(texts[i])) << codes[i];
             EXPECT_NE(0, texts[i].compare(0, 3, "\xEF\xBB\xBF")) << codes[i];
             with_cr += texts[i].find('\r') != std::string::npos;
             if (texts[i].empty())

@@ -170,8 +170,8 @@ TEST_F(EndToEndTest, NoServerShowsTheMessageOnceAndKeepsTheLog)
     EXPECT_EQ(1, r.exit_code);
     EXPECT_EQ(std::vector<std::string>{std::string("VADedeVeZovid: ") + FAILURE_TEXT},
               message_lines(r.err));
-    EXPECT_EQ(std::string("--info\n--no-markup\n--title=VADedeVeZovid\n--text=") + FAILURE_TEXT +
-                  "\n---\n",
+    EXPECT_EQ(std::string("--info\n--no-markup\n--icon-name=\n--title=VADedeVeZovid\n--text=") +
+                  FAILURE_TEXT + "\n---\n",
               zenity_calls());
     const std::string hint = "no database server answers on this machine; start it, or name its "
                              "socket in MYSQL_UNIX_PORT or in ~/.my.cnf";

@@ -75,25 +75,27 @@ TEST(LogCalls, SourcePositionNamesTheBaseName)
     EXPECT_EQ("STACK_TRACE at Time:5", lines[4]);
 }
 
-TEST(LogCalls, TrailingControlAndHighBytesAreTrimmed)
+TEST(LogCalls, TrailingControlBytesAreTrimmedAndLettersKept)
 {
     StderrCapture capture;
     qv_log(QV_LOG_INFO, "%s", "line feed\r\n");
     qv_log(QV_LOG_INFO, "%s", "tabs\t\t");
     qv_log(QV_LOG_INFO, "%s", "blanks  ");
-    qv_log(QV_LOG_INFO, "%s", "accent caf\xc3\xa9");  /* the UTF-8 letter goes */
-    qv_log(QV_LOG_INFO, "%s", "mixed\xe9\n\x01\xff"); /* all four go */
+    qv_log(QV_LOG_INFO, "%s", "accent caf\xc3\xa9");                     /* UTF-8 letters stay */
+    qv_log(QV_LOG_INFO, "%s", "\xe3\x82\xab\xe3\x83\xa1\xe3\x83\xa9\n"); /* so do Japanese ones */
+    qv_log(QV_LOG_INFO, "%s", "mixed\xff\n\x01"); /* the controls go, 0xFF stays */
     qv_log(QV_LOG_INFO, "%s", "inner\ttab kept.");
     qv_log(QV_LOG_INFO, "%s", ""); /* prefix alone */
     auto lines = capture.finish();
-    ASSERT_EQ(7u, lines.size());
+    ASSERT_EQ(8u, lines.size());
     EXPECT_EQ("INFO   : line feed", lines[0]);
     EXPECT_EQ("INFO   : tabs", lines[1]);
     EXPECT_EQ("INFO   : blanks  ", lines[2]);
-    EXPECT_EQ("INFO   : accent caf", lines[3]);
-    EXPECT_EQ("INFO   : mixed", lines[4]);
-    EXPECT_EQ("INFO   : inner\ttab kept.", lines[5]);
-    EXPECT_EQ("INFO   : ", lines[6]);
+    EXPECT_EQ("INFO   : accent caf\xc3\xa9", lines[3]);
+    EXPECT_EQ("INFO   : \xe3\x82\xab\xe3\x83\xa1\xe3\x83\xa9", lines[4]);
+    EXPECT_EQ("INFO   : mixed\xff", lines[5]);
+    EXPECT_EQ("INFO   : inner\ttab kept.", lines[6]);
+    EXPECT_EQ("INFO   : ", lines[7]);
 }
 
 TEST(LogCalls, LevelsOutsideTheTableWriteNothing)

@@ -8,13 +8,17 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
 #include "QVLib/Posix/TimePosix.h"
@@ -94,8 +98,8 @@ TEST_F(LogFileTest, DefaultNameInTheCurrentDirectoryReplacesAnEarlierFile)
     write_file("VADedeVeZovid.log", "an earlier run\nwith two lines\n");
     ASSERT_EQ(0u, create());
     EXPECT_EQ("", read_file("VADedeVeZovid.log"));
-    EXPECT_EQ(0u, qv_logger_write(sink.context, "first line"));
-    EXPECT_EQ(sink.write, &qv_logger_write);
+    ASSERT_NE(nullptr, sink.write);
+    EXPECT_EQ(0u, sink.write(sink.context, "first line")); /* the record writes to the file */
     EXPECT_EQ(nullptr, sink.on_fatal);
     std::string text = read_file("VADedeVeZovid.log");
     /* "MM/DD/YYYY hh:mm:ss.mmm: first line\n" */
@@ -222,17 +226,6 @@ TEST_F(LogFileTest, AFullDeviceLosesLinesWithoutHarm)
         EXPECT_EQ(3u, qv_logger_write(sink.context, "lost line"));
 }
 
-TEST_F(LogFileTest, WriteWithoutAFileWritesNothing)
-{
-    EXPECT_EQ(0u, qv_logger_write(nullptr, "x"));
-    setenv("QV_LOGFILE_NAME_PATTERN", "missing/%s", 1);
-    EXPECT_EQ(3u, create());
-    EXPECT_EQ(0u, qv_logger_write(sink.context, "x"));
-    EXPECT_EQ(0u, qv_logger_destroy(&sink));
-    EXPECT_EQ(nullptr, sink.context);
-    EXPECT_EQ(0u, qv_logger_destroy(&sink));
-}
-
 void new_year_eve_clock(struct timespec *now)
 {
     struct tm t = {};
@@ -246,21 +239,128 @@ void new_year_eve_clock(struct timespec *now)
     now->tv_nsec = 250000000;
 }
 
-TEST_F(LogFileTest, StampIsLocalTimeMonthFirst)
+/* A stand-in for writev that takes at most g_budget bytes in all, then fails as
+ * g_failure says (0: returns 0, else -1 with that errno). A caller that keeps retrying a
+ * failed write is cut off after 100 calls, so that the test fails rather than hangs. */
+size_t g_budget;
+int g_failure;
+int g_failed_calls;
+
+ssize_t budget_writer(int fd, const struct iovec *pieces, int count)
 {
-    const char *old_tz = getenv("TZ");
-    std::string saved = old_tz ? old_tz : "";
-    setenv("TZ", "CET-1", 1); /* one hour east of UTC, no daylight saving */
-    tzset();
+    size_t asked = 0;
+    for (int i = 0; i < count; i++)
+        asked += pieces[i].iov_len;
+    if (g_budget == 0) {
+        if (++g_failed_calls > 100) {
+            errno = EIO;
+            return -1;
+        }
+        errno = g_failure;
+        return g_failure == 0 ? 0 : -1;
+    }
+    std::vector<struct iovec> taken;
+    size_t room = g_budget;
+    for (int i = 0; i < count && room > 0; i++) {
+        size_t n = std::min(room, pieces[i].iov_len);
+        taken.push_back({pieces[i].iov_base, n});
+        room -= n;
+    }
+    ssize_t n = writev(fd, taken.data(), static_cast<int>(taken.size()));
+    if (n > 0)
+        g_budget -= static_cast<size_t>(n);
+    return n;
+}
+
+TEST_F(LogFileTest, AFullFileCutsALineVisiblyAndNeverJoinsTwo)
+{
+    /* Two lines meet a file that takes only `budget` bytes more, failing with no
+     * progress or with ENOSPC; then room comes back and a third line is written. For
+     * every budget: each write that failed says so, each written line stands on a line
+     * of its own, a cut one ends in the mark, and the third line is whole. */
+    const std::string mark = " [line cut short]";
     qv_time_set_clock_reader(new_year_eve_clock);
     ASSERT_EQ(0u, create());
+    ASSERT_EQ(0u, qv_logger_write(sink.context, ""));
+    qv_logger_destroy(&sink);
+    const std::string stamp = read_file("VADedeVeZovid.log").substr(0, 25);
+    for (int failure : {0, ENOSPC}) {
+        for (size_t budget = 0; budget < 2 * (stamp.size() + 8 + mark.size()); budget++) {
+            SCOPED_TRACE("budget " + std::to_string(budget) + ", errno " + std::to_string(failure));
+            ASSERT_EQ(0u, create());
+            g_budget = budget;
+            g_failure = failure;
+            g_failed_calls = 0;
+            qv_logger_set_writer(budget_writer);
+            unsigned first = qv_logger_write(sink.context, "line one");
+            unsigned second = qv_logger_write(sink.context, "line two");
+            EXPECT_LE(g_failed_calls, 2); /* a failed call is never retried */
+            qv_logger_set_writer(nullptr);
+            EXPECT_EQ(0u, qv_logger_write(sink.context, "line three"));
+            qv_logger_destroy(&sink);
+
+            auto lines = split_lines(read_file("VADedeVeZovid.log"));
+            ASSERT_FALSE(lines.empty());
+            EXPECT_EQ(stamp + "line three", lines.back());
+            size_t whole = 0;
+            for (size_t i = 0; i + 1 < lines.size(); i++) {
+                const std::string &line = lines[i];
+                if (line == stamp + "line one" || line == stamp + "line two") {
+                    whole++;
+                    continue;
+                }
+                ASSERT_GT(line.size(), mark.size()) << line;
+                std::string head = line.substr(0, line.size() - mark.size());
+                EXPECT_EQ(mark, line.substr(head.size())) << line;
+                EXPECT_TRUE((stamp + "line one").compare(0, head.size(), head) == 0 ||
+                            (stamp + "line two").compare(0, head.size(), head) == 0)
+                    << line;
+            }
+            EXPECT_EQ(whole, (first == 0 ? 1u : 0u) + (second == 0 ? 1u : 0u));
+        }
+    }
+    /* A line cut by the last write is marked when the file is closed. */
+    ASSERT_EQ(0u, create());
+    g_budget = 10;
+    g_failure = ENOSPC;
+    qv_logger_set_writer(budget_writer);
+    EXPECT_EQ(3u, qv_logger_write(sink.context, "line one"));
+    qv_logger_set_writer(nullptr);
+    qv_logger_destroy(&sink);
+    EXPECT_EQ(stamp.substr(0, 10) + mark + "\n", read_file("VADedeVeZovid.log"));
+}
+
+TEST_F(LogFileTest, WriteWithoutAFileWritesNothing)
+{
+    EXPECT_EQ(0u, qv_logger_write(nullptr, "x"));
+    setenv("QV_LOGFILE_NAME_PATTERN", "missing/%s", 1);
+    EXPECT_EQ(3u, create());
+    EXPECT_EQ(0u, qv_logger_write(sink.context, "x"));
+    EXPECT_EQ(0u, qv_logger_destroy(&sink));
+    EXPECT_EQ(nullptr, sink.context);
+    EXPECT_EQ(0u, qv_logger_destroy(&sink));
+}
+
+TEST_F(LogFileTest, StampIsLocalTimeMonthFirstAndFollowsAChangeOfTZ)
+{
+    /* Only TZ changes between the lines; nothing here calls tzset(). */
+    const char *old_tz = getenv("TZ");
+    std::string saved = old_tz ? old_tz : "";
+    qv_time_set_clock_reader(new_year_eve_clock);
+    ASSERT_EQ(0u, create());
+    setenv("TZ", "CET-1", 1); /* one hour east of UTC, no daylight saving */
     qv_logger_write(sink.context, "00000a1c INFO   : Log started, Build number: DEVELOPMENT");
+    setenv("TZ", "America/New_York", 1);
+    qv_logger_write(sink.context, "00000a1c INFO   : west");
+    setenv("TZ", "UTC0", 1);
+    qv_logger_write(sink.context, "00000a1c INFO   : back to UTC");
     if (old_tz)
         setenv("TZ", saved.c_str(), 1);
     else
         unsetenv("TZ");
-    tzset();
-    EXPECT_EQ("01/01/2027 00:30:05.250: 00000a1c INFO   : Log started, Build number: DEVELOPMENT\n",
+    EXPECT_EQ("01/01/2027 00:30:05.250: 00000a1c INFO   : Log started, Build number: DEVELOPMENT\n"
+              "12/31/2026 18:30:05.250: 00000a1c INFO   : west\n"
+              "12/31/2026 23:30:05.250: 00000a1c INFO   : back to UTC\n",
               read_file("VADedeVeZovid.log"));
 }
 

@@ -5,6 +5,8 @@
  */
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -129,13 +131,28 @@ TEST_F(HashTable, ClearReleasesEveryValueAndTheTableCanBeReused)
     EXPECT_EQ(1u, table_->entry_count);
 }
 
-TEST_F(HashTable, ClearOfAnEmptyTableOnlyTakesTheLock)
+TEST_F(HashTable, ClearOfAnEmptyTableWaitsForTheLockAndReleasesNothing)
 {
+    /* Another thread holds the lock for a while: clear must not get past it before the
+     * lock is given back. */
+    std::atomic<bool> held{false}, cleared{false};
+    std::thread holder([&] {
+        qv_mutex_lock(&table_->guard);
+        held = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_FALSE(cleared.load()) << "clear did not wait for the lock";
+        qv_mutex_release(&table_->guard);
+    });
+    while (!held.load())
+        std::this_thread::yield();
     StderrCapture capture;
     qv_hash_table_clear(table_);
+    cleared = true;
+    holder.join();
     EXPECT_TRUE(capture.finish().empty());
     EXPECT_TRUE(g_releases.values.empty());
     EXPECT_EQ(0u, table_->entry_count);
+    EXPECT_EQ(QV_NO_OWNER, table_->guard.owner.load()); /* given back as often as taken */
     EXPECT_EQ(0u, table_->guard.count);
 }
 

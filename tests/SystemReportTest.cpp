@@ -9,6 +9,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <sys/utsname.h>
 #include <dirent.h>
 #include <unistd.h>
@@ -385,12 +386,25 @@ TEST(ReportMemory, ThisMachine)
 
 /* ---- drives ------------------------------------------------------------------------------- */
 
-std::vector<std::string> drive_lines(const std::string &mounts)
+std::vector<std::string> drive_lines(const std::string &mountinfo)
 {
     StderrCapture capture;
-    qv_report_drives_from(mounts.c_str());
+    qv_report_drives_from(mountinfo.c_str());
     return capture.finish();
 }
+
+/* One line of a mount table as /proc/self/mountinfo gives it: the device numbers
+ * ("major:minor"), the mount point (escaped as the kernel writes it), the file system
+ * type and the source. */
+std::string mount_line(const std::string &numbers, const std::string &mount_point,
+                       const std::string &type, const std::string &source)
+{
+    return "36 25 " + numbers + " / " + mount_point + " rw,relatime shared:1 - " + type + " " +
+           source + " rw\n";
+}
+
+/* Numbers that name no block device: major 0 is the kernel's unnamed devices. */
+const char kNoDevice[] = "0:99";
 
 /* A block device node on this machine, or "" when there is none. */
 std::string find_block_device()
@@ -408,6 +422,30 @@ std::string find_block_device()
         }
     }
     closedir(dev);
+    return found;
+}
+
+/* The "major:minor" of a device node. */
+std::string numbers_of(const std::string &device)
+{
+    struct stat st;
+    EXPECT_EQ(0, stat(device.c_str(), &st));
+    return std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+}
+
+/* The numbers of a block device that the kernel lists in /sys/dev/block, or "". */
+std::string find_block_device_numbers()
+{
+    DIR *listed = opendir("/sys/dev/block");
+    if (listed == nullptr)
+        return "";
+    std::string found;
+    while (struct dirent *entry = readdir(listed))
+        if (entry->d_name[0] != '.') {
+            found = entry->d_name;
+            break;
+        }
+    closedir(listed);
     return found;
 }
 
@@ -438,24 +476,17 @@ TEST(ReportDrives, RamDisksAndBlockDevicesOthersSkipped)
 {
     TempDir dir;
     std::string ram = dir.dir("ram");
-    std::string mounts = "proc /proc proc rw 0 0\n"
-                         "sysfs /sys sysfs rw 0 0\n"
-                         "overlay / overlay rw,lowerdir=/a:/b 0 0\n"
-                         "server:/export " +
-                         dir.path() +
-                         " nfs4 rw 0 0\n"
-                         "/dev/null " +
-                         dir.path() +
-                         " ext4 rw 0 0\n" /* not a block device */
-                         "/no/such/dev " +
-                         dir.path() +
-                         " ext4 rw 0 0\n"
-                         "none " +
-                         ram + " ramfs rw 0 0\n";
+    std::string mounts = mount_line("0:20", "/proc", "proc", "proc") +
+                         mount_line("0:21", "/sys", "sysfs", "sysfs") +
+                         mount_line("0:30", "/", "overlay", "overlay") +
+                         mount_line("0:40", dir.path(), "nfs4", "server:/export") +
+                         mount_line(kNoDevice, dir.path(), "ext4", "/dev/null") + /* no block */
+                         mount_line(kNoDevice, dir.path(), "ext4", "/no/such/dev") +
+                         mount_line("0:50", ram, "ramfs", "none");
     bool shm = access("/dev/shm", F_OK) == 0;
     if (shm)
-        mounts += "tmpfs /dev/shm tmpfs rw 0 0\n";
-    auto lines = drive_lines(dir.file("mounts", mounts));
+        mounts += mount_line("0:51", "/dev/shm", "tmpfs", "tmpfs");
+    auto lines = drive_lines(dir.file("mountinfo", mounts));
     ASSERT_EQ(shm ? 2u : 1u, lines.size());
     expect_drive_line(lines[0], ram, total_of(ram), "RAM disk");
     if (shm)
@@ -468,15 +499,38 @@ TEST(ReportDrives, BlockDeviceIsAFixedDriveListedOnce)
     if (device.empty())
         GTEST_SKIP() << "no block device node on this machine";
     TempDir dir;
-    std::string first = dir.dir("first"), second = dir.dir("second");
-    /* A RAM disk on the same device number is a different drive. */
-    auto lines = drive_lines(dir.file(
-        "mounts", device + " " + first + " ext4 rw 0 0\n" + device + " " + second +
-                      " ext4 rw 0 0\n" + device + " " + first + " ext4 rw 0 0\n" + "tmpfs " +
-                      second + " tmpfs rw 0 0\n" + "tmpfs " + first + " tmpfs rw 0 0\n"));
+    std::string first = dir.dir("first"), second = dir.dir("second"), third = dir.dir("third");
+    std::string numbers = numbers_of(device);
+    /* A RAM disk on the same device number is a different drive; the same device seen
+     * through its numbers alone is the same one. */
+    auto lines = drive_lines(
+        dir.file("mountinfo", mount_line(numbers, first, "ext4", device) +
+                                  mount_line(numbers, second, "ext4", device) +
+                                  mount_line(numbers, first, "ext4", device) +
+                                  mount_line(numbers, third, "ext4", "/dev/no-such-node") +
+                                  mount_line("0:70", second, "tmpfs", "tmpfs") +
+                                  mount_line("0:70", first, "tmpfs", "tmpfs")));
     ASSERT_EQ(2u, lines.size());
     expect_drive_line(lines[0], first, total_of(first), "Fixed drive");
     expect_drive_line(lines[1], second, total_of(second), "RAM disk");
+}
+
+TEST(ReportDrives, ADeviceWithoutItsNodeIsKnownByItsNumbers)
+{
+    /* In a container the root disk's node (/dev/sda1 behind /etc/hosts) is absent; the
+     * kernel still lists the device under its numbers. */
+    std::string numbers = find_block_device_numbers();
+    if (numbers.empty())
+        GTEST_SKIP() << "no block device in /sys/dev/block";
+    TempDir dir;
+    std::string hosts = dir.file("hosts", "127.0.0.1 localhost\n");
+    std::string resolv = dir.file("resolv.conf", "nameserver 127.0.0.1\n");
+    auto lines = drive_lines(
+        dir.file("mountinfo", mount_line("0:80", "/", "overlay", "overlay") +
+                                  mount_line(numbers, hosts, "ext4", "/dev/no-such-node") +
+                                  mount_line(numbers, resolv, "ext4", "/dev/no-such-node")));
+    ASSERT_EQ(1u, lines.size());
+    expect_drive_line(lines[0], hosts, total_of(hosts), "Fixed drive");
 }
 
 TEST(ReportDrives, RelativeSourceIsNeverLookedUp)
@@ -485,7 +539,8 @@ TEST(ReportDrives, RelativeSourceIsNeverLookedUp)
     if (device.empty())
         GTEST_SKIP() << "no block device node on this machine";
     TempDir dir;
-    std::string mounts = dir.file("mounts", device.substr(5) + " " + dir.path() + " ext4 rw 0 0\n");
+    std::string mounts =
+        dir.file("mountinfo", mount_line(kNoDevice, dir.path(), "ext4", device.substr(5)));
     char saved[4096];
     ASSERT_NE(nullptr, getcwd(saved, sizeof saved));
     ASSERT_EQ(0, chdir("/dev")); /* where the relative name would find the device */
@@ -496,11 +551,12 @@ TEST(ReportDrives, RelativeSourceIsNeverLookedUp)
 
 TEST(ReportDrives, UnsizedDriveShowsZero)
 {
-    std::string device = find_block_device();
-    if (device.empty())
-        GTEST_SKIP() << "no block device node on this machine";
+    std::string numbers = find_block_device_numbers();
+    if (numbers.empty())
+        GTEST_SKIP() << "no block device in /sys/dev/block";
     TempDir dir;
-    auto lines = drive_lines(dir.file("mounts", device + " /no/such/mount ext4 rw 0 0\n"));
+    auto lines = drive_lines(
+        dir.file("mountinfo", mount_line(numbers, "/no/such/mount", "ext4", "/dev/no-such-node")));
     ASSERT_EQ(1u, lines.size());
     EXPECT_EQ("INFO   : Drive /no/such/mount Total       0  Free       0  Type: Fixed drive",
               lines[0]);
@@ -510,25 +566,42 @@ TEST(ReportDrives, EscapedAndControlCharactersInMountPoints)
 {
     TempDir dir;
     std::string spaced = dir.dir("with space");
-    auto lines =
-        drive_lines(dir.file("mounts", "tmpfs " + dir.path() + "/with\\040space tmpfs rw 0 0\n"));
+    auto lines = drive_lines(dir.file(
+        "mountinfo", mount_line("0:60", dir.path() + "/with\\040space", "tmpfs", "tmpfs")));
     ASSERT_EQ(1u, lines.size());
     expect_drive_line(lines[0], spaced, total_of(spaced), "RAM disk");
 
     std::string broken = dir.dir("line\nbreak");
-    lines =
-        drive_lines(dir.file("mounts", "tmpfs " + dir.path() + "/line\\012break tmpfs rw 0 0\n"));
+    lines = drive_lines(dir.file(
+        "mountinfo", mount_line("0:61", dir.path() + "/line\\012break", "tmpfs", "tmpfs")));
     ASSERT_EQ(1u, lines.size());
     expect_drive_line(lines[0], dir.path() + "/line?break", total_of(broken), "RAM disk");
 }
 
-TEST(ReportDrives, MissingMountPointsAndTablesGiveNothing)
+TEST(ReportDrives, MissingMountPointsMalformedLinesAndTablesGiveNothing)
 {
     TempDir dir;
-    EXPECT_TRUE(drive_lines(dir.file("mounts", "tmpfs /no/such/dir tmpfs rw 0 0\n")).empty());
-    EXPECT_TRUE(drive_lines(dir.file("mounts", "")).empty());
-    EXPECT_TRUE(drive_lines(dir.file("mounts", std::string(100000, 'x') + "\n")).empty());
+    std::string numbers = find_block_device_numbers();
+    if (numbers.empty())
+        numbers = "8:1";
+    EXPECT_TRUE(
+        drive_lines(dir.file("m", mount_line("0:62", "/no/such/dir", "tmpfs", "tmpfs"))).empty());
+    EXPECT_TRUE(drive_lines(dir.file("m", "")).empty());
+    EXPECT_TRUE(drive_lines(dir.file("m", std::string(100000, 'x') + "\n")).empty());
     EXPECT_TRUE(drive_lines(dir.path() + "/missing").empty());
+    /* Lines that would name a block device, were they whole. */
+    for (const std::string &line : std::vector<std::string>{
+             "36 25 " + numbers + " / " + dir.path() + " rw - ext4\n",         /* no source */
+             "36 25 " + numbers + " / " + dir.path() + " rw ext4 /dev/x rw\n", /* no "-" */
+             "36 25 " + numbers + " / " + dir.path() + "\n",
+             "36 25\n",
+             mount_line("-" + numbers, dir.path(), "ext4", "/dev/x"),
+             mount_line(numbers + "x", dir.path(), "ext4", "/dev/x"),
+             mount_line("x" + numbers, dir.path(), "ext4", "/dev/x"),
+             mount_line(":", dir.path(), "ext4", "/dev/x"),
+             mount_line("99999999999999999999:1", dir.path(), "ext4", "/dev/x"),
+         })
+        EXPECT_TRUE(drive_lines(dir.file("m", line)).empty()) << line;
 }
 
 TEST(ReportDrives, ThisMachine)

@@ -4,8 +4,8 @@
  * local time stamp of a log line across midnight and the year's end, and the bound on
  * reports while a log line is stamped with a clock outside the range.
  *
- * Each test that sets TZ restores it (and the C library's zone state) when it ends;
- * each test that sets the clock seam restores the system clock.
+ * Each test that sets TZ restores it when it ends, and leaves re-reading the zone to the
+ * module; each test that sets the clock seam restores the system clock.
  */
 #include <gtest/gtest.h>
 
@@ -28,7 +28,8 @@ namespace
 
 /* ---- helpers ---------------------------------------------------------------------------- */
 
-/* Sets TZ for its lifetime; the former value (or its absence) comes back afterwards. */
+/* Sets TZ for its lifetime; the former value (or its absence) comes back afterwards.
+ * It never calls tzset(): the time module must notice a change of TZ on its own. */
 class Zone
 {
   public:
@@ -39,7 +40,6 @@ class Zone
         if (had_)
             saved_ = old;
         setenv("TZ", tz, 1);
-        tzset();
     }
     ~Zone()
     {
@@ -47,7 +47,6 @@ class Zone
             setenv("TZ", saved_.c_str(), 1);
         else
             unsetenv("TZ");
-        tzset();
     }
     Zone(const Zone &) = delete;
     Zone &operator=(const Zone &) = delete;
@@ -360,13 +359,51 @@ TEST(LocalOffset, RecordsOutsideTheRangeGiveTheStandardOffset)
 
 TEST(LocalOffset, WithoutARecordTheCurrentInstantCounts)
 {
-    Zone zone("Europe/Berlin");
-    FixedClock clock(utc(2009, 7, 1, 12, 0, 0));
-    EXPECT_EQ(-7200, qv_time_local_offset(nullptr));
-    clock.set(utc(2009, 1, 15, 12, 0, 0));
-    EXPECT_EQ(-3600, qv_time_local_offset(nullptr));
-    clock.set(utc(1960, 7, 1, 12, 0, 0)); /* the clock needs no record: converted as is */
-    EXPECT_EQ(-3600, qv_time_local_offset(nullptr));
+    /* Singapore kept +7:30 until 1982, today +8: a clock before 1970 gives today's
+     * standard offset, not the one of its time; 1970 itself converts. */
+    const struct {
+        const char *tz;
+        struct timespec reading;
+        int32_t offset;
+    } cases[] = {
+        {"Europe/Berlin", utc(2009, 7, 1, 12, 0, 0), -7200},
+        {"Europe/Berlin", utc(2009, 1, 15, 12, 0, 0), -3600},
+        {"Asia/Singapore", utc(1960, 7, 1, 12, 0, 0), -28800},
+        {"Asia/Singapore", utc(1969, 12, 31, 23, 59, 59), -28800},
+        {"Asia/Singapore", utc(1970, 1, 1, 0, 0, 0), -27000},
+    };
+    for (const auto &c : cases) {
+        Zone zone(c.tz);
+        FixedClock clock(c.reading);
+        EXPECT_EQ(c.offset, qv_time_local_offset(nullptr)) << c.tz << " " << c.reading.tv_sec;
+    }
+}
+
+/* An exit handler that reads the offset, as a line logged from a teardown at exit does,
+ * after the zone has changed: the module's zone state must still be there. */
+void offset_at_exit()
+{
+    setenv("TZ", "America/Argentina/Buenos_Aires", 1);
+    QVtime winter = time_fields(2009, 7, 15, 12, 0, 0);
+    int32_t offset = qv_time_local_offset(&winter);
+    fprintf(stderr, "offset at exit: %d\n", static_cast<int>(offset));
+}
+
+void exit_after_reading_the_offset()
+{
+    /* Names longer than a short string's inline room, so that they live on the heap. */
+    setenv("TZ", "America/Argentina/Cordoba", 1);
+    QVtime winter = time_fields(2009, 7, 15, 12, 0, 0);
+    if (qv_time_local_offset(&winter) != 10800)
+        _exit(2);
+    atexit(offset_at_exit);
+    exit(0);
+}
+
+TEST(LocalOffset, TheZoneStateOutlivesExitHandlers)
+{
+    EXPECT_EXIT(exit_after_reading_the_offset(), ::testing::ExitedWithCode(0),
+                "offset at exit: 10800");
 }
 
 TEST(LocalOffset, SystemClockAndARecordOfItAgree)

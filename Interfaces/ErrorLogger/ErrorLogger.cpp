@@ -71,10 +71,11 @@ static const char *base_name(const char *path)
 
 static void qv_log_dispatch(int level, char *line)
 {
-    /* Trim control bytes and bytes 0x80..0xFF (negative as signed chars) off the end;
-     * the first byte always stays. */
+    /* Trim control bytes (line ends, tabs) off the end; the first byte always stays.
+     * Bytes 0x80..0xFF are parts of letters in UTF-8 and stay: read as signed chars
+     * they would fall below 0x20 too, and "caf\xc3\xa9" would lose its last letter. */
     size_t len = strlen(line);
-    while (len > 1 && static_cast<signed char>(line[len - 1]) < 0x20)
+    while (len > 1 && static_cast<unsigned char>(line[len - 1]) < 0x20)
         line[--len] = '\0';
 
     if (static_cast<unsigned>(level) > 7)

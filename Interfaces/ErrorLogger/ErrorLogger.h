@@ -14,8 +14,12 @@
 #ifndef INTERFACES_ERRORLOGGER_ERRORLOGGER_H
 #define INTERFACES_ERRORLOGGER_ERRORLOGGER_H
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
+
+struct iovec;
 
 enum {
     QV_LOG_INFO = 0,
@@ -79,8 +83,14 @@ unsigned qv_getenv(const char *name, char *destination, const char *default_valu
 unsigned qv_logger_create(QVLogSink *sink);
 
 /* The sink's write: appends the line with a local time stamp and flushes it. Returns 0,
- * or 3 when it could not be written or flushed (the line is lost). */
+ * or 3 when it could not be written whole: the line is lost, or, when the file took only
+ * part of it, ended with " [line cut short]" before the next line is written. */
 unsigned qv_logger_write(void *context, const char *line);
+
+/* Test seam for the log file's writes: writer stands in for writev(2), with its
+ * arguments and results; null restores writev. Safe while other threads write. */
+typedef ssize_t (*QVLogWriter)(int fd, const struct iovec *pieces, int count);
+void qv_logger_set_writer(QVLogWriter writer);
 
 /* Installs sink (or, with null, removes the installed one), then logs the banner and,
  * unless suppressed, the system report through it. Returns 0. */
@@ -106,16 +116,16 @@ void qv_report_os(void);
 /* Logs the RAM, page (swap) and virtual address space lines. */
 void qv_report_memory(void);
 
-/* Logs one line per mounted block device or RAM disk. */
+/* Logs one line per mounted block device or RAM disk, at its first mount point. */
 void qv_report_drives(void);
 
 /* The three readers above with the file they read given, so that tests can hand in
  * files of their own: an os-release file; /proc/meminfo, /proc/self/status and the
- * address-space limit in bytes; a mount table such as /proc/self/mounts. */
+ * address-space limit in bytes; a mount table in the format of /proc/self/mountinfo. */
 void qv_report_os_from(const char *os_release_path);
 void qv_report_memory_from(const char *meminfo_path, const char *status_path,
                            uint64_t address_space_limit);
-void qv_report_drives_from(const char *mounts_path);
+void qv_report_drives_from(const char *mountinfo_path);
 
 /* Renders bytes, read as a signed 64-bit count, scaled by 1024 while above 1000, with
  * precision digits after the point and a unit (" bytes", " KB", " MB", " GB", " TB").

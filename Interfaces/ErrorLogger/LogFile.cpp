@@ -5,8 +5,14 @@
  * opened without following a symbolic link and without blocking, refused unless it is a
  * regular file or a character device, and locked (flock, exclusive): a second instance
  * fails with status 3 and leaves the first one's file untouched; readers are not
- * hindered. Every line is written with one system call, so it is in the file as soon as
- * qv_logger_write returns, and a line that cannot be written is lost alone.
+ * hindered. Every line goes out with one system call when the file takes it whole, so it
+ * is in the file as soon as qv_logger_write returns.
+ *
+ * A line that cannot be written is lost alone, and reported with status 3. A write that
+ * makes no progress is such a failure, never retried. A line that the file took only in
+ * part (a full disk) is never left for the next line to join: the next write first ends
+ * it with the cut mark and its newline, so that every line of the file is either whole
+ * or visibly cut.
  */
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
 
@@ -16,6 +22,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -32,10 +39,28 @@ struct QVLogger {
     int file;                        /* the open log file, -1 when none */
     QVmutex lock;                    /* serialises the lines written */
     char name_pattern[QV_NAME_SIZE]; /* printf format with at most one %s */
+    size_t mark_owed;                /* bytes at the end of QV_CUT_MARK still to write */
 };
+
+/* Ends a line that the file took only in part. */
+static const char QV_CUT_MARK[] = " [line cut short]\n";
 
 /* The log file's base name; it outlives the logger. */
 static char g_base_name[QV_NAME_SIZE];
+
+/* The writer of the log file's lines: writev, unless a test put its own in place. */
+static std::atomic<QVLogWriter> g_writer{nullptr};
+
+void qv_logger_set_writer(QVLogWriter writer)
+{
+    g_writer.store(writer);
+}
+
+static ssize_t write_pieces(int fd, const struct iovec *pieces, int count)
+{
+    QVLogWriter writer = g_writer.load();
+    return writer != nullptr ? writer(fd, pieces, count) : writev(fd, pieces, count);
+}
 
 unsigned qv_getenv(const char *name, char *destination, const char *default_value)
 {
@@ -115,6 +140,7 @@ unsigned qv_logger_create(QVLogSink *sink)
     sink->write = qv_logger_write;
     sink->on_fatal = nullptr;
     logger->file = -1;
+    logger->mark_owed = 0;
 
     unsigned status = qv_mutex_create(&logger->lock);
     if (status == 0)
@@ -140,16 +166,18 @@ unsigned qv_logger_create(QVLogSink *sink)
     return logger->file >= 0 ? 0 : 3;
 }
 
-/* Writes all of the pieces with as few calls as the kernel allows; false on failure. */
-static bool write_all(int fd, struct iovec *pieces, int count)
+/* Writes the pieces in order with as few calls as the kernel allows. Returns the number
+ * of bytes written: all of them, or fewer when a call failed or wrote nothing. */
+static size_t write_all(int fd, struct iovec *pieces, int count)
 {
+    size_t written = 0;
     while (count > 0) {
-        ssize_t n = writev(fd, pieces, count);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
+        ssize_t n = write_pieces(fd, pieces, count);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        written += static_cast<size_t>(n);
         while (count > 0 && static_cast<size_t>(n) >= pieces->iov_len) {
             n -= static_cast<ssize_t>(pieces->iov_len);
             pieces++;
@@ -160,7 +188,13 @@ static bool write_all(int fd, struct iovec *pieces, int count)
             pieces->iov_len -= static_cast<size_t>(n);
         }
     }
-    return true;
+    return written;
+}
+
+/* The part of the cut mark that the logger still owes the file. */
+static char *owed_mark(const QVLogger *logger)
+{
+    return const_cast<char *>(QV_CUT_MARK + sizeof QV_CUT_MARK - 1 - logger->mark_owed);
 }
 
 /* Writes value as width decimal digits with leading zeros at p. */
@@ -192,16 +226,26 @@ unsigned qv_logger_write(void *context, const char *line)
     put_digits(stamp + 14, now.minute, 2);
     put_digits(stamp + 17, now.second, 2);
     put_digits(stamp + 20, now.millisecond, 3);
+    const size_t mark_size = sizeof QV_CUT_MARK - 1;
+
+    qv_mutex_lock(&logger->lock);
+    size_t owed = logger->mark_owed;
     struct iovec pieces[] = {
+        {owed_mark(logger), owed},
         {stamp, sizeof stamp - 1},
         {const_cast<char *>(line), strlen(line)},
         {const_cast<char *>("\n"), 1},
     };
-
-    qv_mutex_lock(&logger->lock);
-    unsigned status = write_all(logger->file, pieces, 3) ? 0 : 3;
+    size_t total = owed + pieces[1].iov_len + pieces[2].iov_len + 1;
+    size_t written = write_all(logger->file, pieces, 4);
+    if (written < owed)
+        logger->mark_owed = owed - written; /* the rest of the mark comes first next time */
+    else if (written == owed || written == total)
+        logger->mark_owed = 0; /* the line is lost whole, or written whole */
+    else
+        logger->mark_owed = mark_size; /* the line is cut */
     qv_mutex_release(&logger->lock);
-    return status;
+    return written == total ? 0 : 3;
 }
 
 unsigned qv_logger_destroy(QVLogSink *sink)
@@ -213,6 +257,10 @@ unsigned qv_logger_destroy(QVLogSink *sink)
         return 0;
     qv_mutex_finish(&logger->lock);
     if (logger->file >= 0) {
+        /* A line cut by the last write gets its mark while there is still a file. */
+        struct iovec rest = {owed_mark(logger), logger->mark_owed};
+        if (rest.iov_len > 0)
+            write_all(logger->file, &rest, 1);
         close(logger->file);
         logger->file = -1;
     }

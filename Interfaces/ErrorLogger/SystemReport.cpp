@@ -15,10 +15,10 @@
  */
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
 
-#include <mntent.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -35,7 +35,8 @@
 static const char QV_FILE[] = "Interfaces/ErrorLogger/ErrorLogger";
 
 /* Buffer sizes: the current directory, a query path, the host name, a mount table
- * line (room for three escaped paths of PATH_MAX bytes and the options). */
+ * line (room for three escaped paths of PATH_MAX bytes and the options; a longer line
+ * is skipped). */
 #define QV_CWD_SIZE 258
 #define QV_QUERY_SIZE 500
 #define QV_HOST_NAME_SIZE 1024
@@ -451,22 +452,112 @@ static unsigned add_drive(DriveList *list, DriveId drive)
     return 0;
 }
 
+/* One line of a mountinfo table; the texts point into the line. */
+struct Mount {
+    unsigned major, minor; /* the device of the file system */
+    char *mount_point;
+    char *type;
+    char *source;
+};
+
+/* Splits the next blank-separated field off *rest; null when none is left. */
+static char *next_field(char **rest)
+{
+    char *p = *rest;
+    while (*p == ' ')
+        p++;
+    if (*p == '\0')
+        return nullptr;
+    char *end = strchr(p, ' ');
+    if (end != nullptr)
+        *end++ = '\0';
+    else
+        end = p + strlen(p);
+    *rest = end;
+    return p;
+}
+
+/* Reads a decimal number that fills text up to the terminator stop; false otherwise. */
+static bool read_number(const char *text, char stop, unsigned *value, const char **end)
+{
+    if (*text < '0' || *text > '9')
+        return false;
+    char *after;
+    errno = 0;
+    unsigned long n = strtoul(text, &after, 10);
+    if (errno != 0 || n > UINT_MAX || *after != stop)
+        return false;
+    *value = static_cast<unsigned>(n);
+    *end = after;
+    return true;
+}
+
+/* Undoes the kernel's octal escapes (a blank is "\040", a line end "\012") in place. */
+static void decode_escapes(char *text)
+{
+    char *out = text;
+    for (const char *p = text; *p != '\0';) {
+        if (p[0] == '\\' && p[1] >= '0' && p[1] <= '3' && p[2] >= '0' && p[2] <= '7' &&
+            p[3] >= '0' && p[3] <= '7') {
+            *out++ = static_cast<char>(((p[1] - '0') << 6) | ((p[2] - '0') << 3) | (p[3] - '0'));
+            p += 4;
+        } else {
+            *out++ = *p++;
+        }
+    }
+    *out = '\0';
+}
+
+/* Parses a mountinfo line, "id parent major:minor root mount-point options [optional
+ * fields...] - type source super-options", in place. False for a malformed line. */
+static bool parse_mount(char *line, Mount *mount)
+{
+    char *rest = line;
+    char *fields[5];
+    for (char *&field : fields)
+        if ((field = next_field(&rest)) == nullptr)
+            return false;
+    const char *end;
+    if (!read_number(fields[2], ':', &mount->major, &end) ||
+        !read_number(end + 1, '\0', &mount->minor, &end))
+        return false;
+    char *field;
+    do { /* the options, then the optional fields up to the separator */
+        field = next_field(&rest);
+    } while (field != nullptr && strcmp(field, "-") != 0);
+    if (field == nullptr || (mount->type = next_field(&rest)) == nullptr ||
+        (mount->source = next_field(&rest)) == nullptr)
+        return false;
+    mount->mount_point = fields[4];
+    decode_escapes(mount->mount_point);
+    decode_escapes(mount->source);
+    return true;
+}
+
 /* The kind of drive a mount is ("Fixed drive", "RAM disk") and the device it is, or
- * null for mounts that are not reported. */
-static const char *drive_kind(const struct mntent *mount, dev_t *id)
+ * null for mounts that are not reported. A block device is known by its node or, where
+ * the node is absent (a container bind-mounts single files from the root disk without
+ * it), by the kernel's entry for its numbers in /sys/dev/block. */
+static const char *drive_kind(const Mount *mount, dev_t *id)
 {
     struct stat st;
-    if (strcmp(mount->mnt_type, "tmpfs") == 0 || strcmp(mount->mnt_type, "ramfs") == 0) {
-        if (stat(mount->mnt_dir, &st) != 0)
+    if (strcmp(mount->type, "tmpfs") == 0 || strcmp(mount->type, "ramfs") == 0) {
+        if (stat(mount->mount_point, &st) != 0)
             return nullptr;
         *id = st.st_dev;
         return "RAM disk";
     }
     /* Only an absolute source can be a device node: "proc", "overlay" or "host:/export"
      * would otherwise be looked up in the current directory. */
-    if (mount->mnt_fsname[0] != '/' || stat(mount->mnt_fsname, &st) != 0 || !S_ISBLK(st.st_mode))
+    if (mount->source[0] == '/' && stat(mount->source, &st) == 0 && S_ISBLK(st.st_mode)) {
+        *id = st.st_rdev;
+        return "Fixed drive";
+    }
+    char entry[64];
+    qv_snprintf(entry, sizeof entry, "/sys/dev/block/%u:%u", mount->major, mount->minor);
+    if (access(entry, F_OK) != 0)
         return nullptr;
-    *id = st.st_rdev;
+    *id = makedev(mount->major, mount->minor);
     return "Fixed drive";
 }
 
@@ -492,34 +583,33 @@ static void report_drive(char *mount_point, const char *kind)
     free(free_space);
 }
 
-/* qv_report_drives with the mount table given. */
-void qv_report_drives_from(const char *mounts_path)
+/* qv_report_drives with the mount table (in the format of /proc/self/mountinfo) given. */
+void qv_report_drives_from(const char *mountinfo_path)
 {
-    FILE *table = setmntent(mounts_path, "r");
+    FILE *table = fopen(mountinfo_path, "re");
     if (table == nullptr)
         return;
     char *line = static_cast<char *>(qv_malloc(QV_MOUNT_LINE_SIZE, QV_FILE, __LINE__, 0));
     DriveList listed = {nullptr, 0, 0};
-    struct mntent mount;
-    while (line != nullptr && getmntent_r(table, &mount, line, QV_MOUNT_LINE_SIZE) != nullptr) {
+    while (line != nullptr && read_line(table, line, QV_MOUNT_LINE_SIZE)) {
+        Mount mount;
         DriveId drive;
-        drive.kind = drive_kind(&mount, &drive.id);
-        if (drive.kind == nullptr)
+        if (!parse_mount(line, &mount) || (drive.kind = drive_kind(&mount, &drive.id)) == nullptr)
             continue;
         unsigned added = add_drive(&listed, drive);
         if (added == 2)
             break; /* without the list, lines could repeat: stop here */
         if (added == 0)
-            report_drive(mount.mnt_dir, drive.kind);
+            report_drive(mount.mount_point, drive.kind);
     }
     free(listed.drives);
     free(line);
-    endmntent(table);
+    fclose(table);
 }
 
 void qv_report_drives(void)
 {
-    qv_report_drives_from("/proc/self/mounts");
+    qv_report_drives_from("/proc/self/mountinfo");
 }
 
 /* ---- the whole report ------------------------------------------------------------------- */

@@ -3,14 +3,16 @@
  *
  * The local offset is -tm_gmtoff of localtime_r at the instant, which is right in every
  * zone, including those whose daylight saving is not one hour. Where no instant can be
- * converted, the zone's standard offset (timezone, after tzset) stands in.
+ * converted, and for a clock before 1970, the zone's standard offset (timezone, after
+ * tzset) stands in. The zone is re-read whenever TZ changes; what notices the change
+ * lives in storage that outlives exit handlers.
  */
 #include "QVLib/Posix/TimePosix.h"
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
-#include <string>
 
 static const char QV_FILE[] = "TimePosix";
 
@@ -60,20 +62,30 @@ void qv_time_now(QVtime *t)
         qv_time_report_trace(QV_FILE, __LINE__);
 }
 
+/* The TZ value this thread last handed to tzset(), kept in plain storage without a
+ * destructor: lines logged from exit handlers (the catalogue's teardown) read it after
+ * the thread's objects with destructors are gone. A longer value is never kept, and
+ * tzset() then runs on every call. */
+#define QV_TZ_KEPT_SIZE 256
+
 /* Re-reads the zone when TZ has changed since this thread last looked. tzset() itself
  * would stat /etc/localtime on every call, once per line written to the log file. */
 static void update_zone(void)
 {
-    thread_local bool known = false;
-    thread_local bool had_tz = false;
-    thread_local std::string last_tz;
+    enum { UNKNOWN, UNSET, KEPT };
+    thread_local int known = UNKNOWN;
+    thread_local char last_tz[QV_TZ_KEPT_SIZE];
     const char *tz = getenv("TZ");
-    if (known && had_tz == (tz != nullptr) && (tz == nullptr || last_tz == tz))
+    if (tz == nullptr ? known == UNSET : known == KEPT && strcmp(last_tz, tz) == 0)
         return;
     tzset();
-    had_tz = tz != nullptr;
-    last_tz = tz ? tz : "";
-    known = true;
+    known = UNKNOWN;
+    if (tz == nullptr) {
+        known = UNSET;
+    } else if (strlen(tz) < sizeof last_tz) {
+        strcpy(last_tz, tz);
+        known = KEPT;
+    }
 }
 
 int32_t qv_time_local_offset(const QVtime *t)
@@ -89,8 +101,12 @@ int32_t qv_time_local_offset(const QVtime *t)
             return standard;
         instant = static_cast<time_t>(secs);
     } else {
+        /* A clock before 1970 is outside what the offset is defined for, as an invalid
+         * record is: the zone's offsets of that time were often not today's. */
         struct timespec now;
         read_clock(&now);
+        if (now.tv_sec < 0)
+            return standard;
         instant = now.tv_sec;
     }
     struct tm local;

@@ -9,7 +9,7 @@
  * A clock outside the time record's range gives a clamped but complete record and its
  * reports; qv_time_now entered again while they are written (the log file stamps each
  * line with the clock) computes the same record silently. Neither operation keeps
- * state of its own beyond the clock seam.
+ * state of its own beyond the clock seam and each thread's memory of the last TZ value.
  */
 #ifndef QVLIB_POSIX_TIMEPOSIX_H
 #define QVLIB_POSIX_TIMEPOSIX_H
@@ -26,8 +26,9 @@ void qv_time_now(QVtime *t);
 /* Returns UTC minus local civil time, in seconds (positive west of Greenwich), in effect
  * at the instant of t, whose calendar fields are read as UTC; with t null, at the
  * current instant of the clock. An invalid or out-of-range record (reported as by
- * qv_time_to_secs) or an instant the C library cannot convert gives the zone's standard
- * offset. Daylight saving counts as much as the zone's rules say. */
+ * qv_time_to_secs), a clock before 1970 or an instant the C library cannot convert
+ * gives the zone's standard offset. Daylight saving counts as much as the zone's rules
+ * say. */
 int32_t qv_time_local_offset(const QVtime *t);
 
 /* Test seam for the clock: a reader that fills the current UTC time. */
