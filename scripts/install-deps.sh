@@ -4,7 +4,7 @@
 set -eu
 
 packages="g++ cmake make pkg-config libmariadb-dev mariadb-server mariadb-client
-          libgtest-dev googletest libbenchmark-dev libspdlog-dev file dpkg-dev tzdata"
+          libgtest-dev googletest libbenchmark-dev libspdlog-dev file dpkg-dev tzdata valgrind"
 
 missing=""
 for p in $packages; do

@@ -4,7 +4,8 @@
  * error, in the dialog (a stand-in zenity on the PATH records how it was called) and in
  * its exit status; its command line; and the servers administrators run: root with a
  * password given in ~/.my.cnf, root admitted by socket authentication only, a password
- * policy.
+ * policy; and the client library's connection lost at each login and each statement of a
+ * run, through a relay that breaks it there.
  */
 #include <gtest/gtest.h>
 
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "tests/support/LogCapture.h"
+#include "tests/support/Relay.h"
 #include "tests/support/RunProgram.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TestServer.h"
@@ -27,6 +29,10 @@ namespace
 
 const char FAILURE_TEXT[] = "Error creating database users. See VADedeVeZovid.log.";
 const char *const ACCOUNTS[] = {"QuorvaneInternal", "QuOrvAneIndeX", "DUVidIdeRiv"};
+/* The accounts' built-in passwords, which no output may show. */
+const char *const BUILT_IN_PASSWORDS[] = {"Rm5#Tq8w!Zp2&Lx9^Vc4*Nb7?Hs3%Gd6",
+                                          "m4hqzwtyop71v652kdnx;r-ploiuwbe3",
+                                          "3kvb720w8r65xkc1m7tbqgzwy519vn2d"};
 
 class EndToEndTest : public ::testing::Test
 {
@@ -218,9 +224,8 @@ TEST_F(EndToEndTest, RootWithAPasswordFromTheOptionFileOnly)
               ok_log.find("INFO   : qv_DBEngine_report_option_file: client options are read from " +
                           home.path() + "/.my.cnf"));
     EXPECT_EQ(std::string::npos, ok_log.find("WARNING")); /* mode 600 */
-    const std::string secrets[] = {root_password, "Rm5#Tq8w!Zp2&Lx9^Vc4*Nb7?Hs3%Gd6",
-                                   "m4hqzwtyop71v652kdnx;r-ploiuwbe3",
-                                   "3kvb720w8r65xkc1m7tbqgzwy519vn2d"};
+    std::vector<std::string> secrets(std::begin(BUILT_IN_PASSWORDS), std::end(BUILT_IN_PASSWORDS));
+    secrets.push_back(root_password);
     for (const std::string &secret : secrets)
         for (const std::string &text : {ok_log, ok.err, ok.out, refused.err, refused.out})
             EXPECT_EQ(std::string::npos, text.find(secret)) << secret;
@@ -407,6 +412,95 @@ TEST_F(EndToEndTest, CheckWithoutAServerGivesTheHint)
     EXPECT_NE(std::string::npos, r.err.find("ERROR  : Cannot connect to localhost"));
     struct stat st;
     EXPECT_NE(0, stat((dir + "/VADedeVeZovid.log").c_str(), &st));
+}
+
+/* SHOW GRANTS of the six account forms (password hashes included), or that one is
+ * absent. */
+std::vector<std::string> grants_of_accounts(ServerSession &root)
+{
+    std::vector<std::string> grants;
+    for (const char *account : ACCOUNTS)
+        for (const char *host : {"%", "localhost"}) {
+            std::string form = std::string("'") + account + "'@'" + host + "'";
+            try {
+                for (const auto &row : root.query("SHOW GRANTS FOR " + form))
+                    grants.push_back(row[0]);
+            } catch (const std::runtime_error &) {
+                grants.push_back(form + " absent");
+            }
+        }
+    return grants;
+}
+
+/* text as the log may show it: each built-in password replaced by "***". */
+std::string masked(std::string text)
+{
+    for (const char *secret : BUILT_IN_PASSWORDS)
+        for (size_t at; (at = text.find(secret)) != std::string::npos;)
+            text.replace(at, strlen(secret), "***");
+    return text;
+}
+
+TEST_F(EndToEndTest, ConnectionLostAtEachLoginAndStatementFailsAndARerunCompletesTheAccounts)
+{
+    ServerSession root;
+    ASSERT_EQ(0, run(false).exit_code);
+    const std::vector<std::string> clean = grants_of_accounts(root);
+    std::vector<std::string> sent;
+    unsigned logins = 0;
+    {
+        for (const char *account : ACCOUNTS)
+            drop_account(root, account);
+        Relay relay(socket, {});
+        ProgramResult r = run(false, relay.socket());
+        ASSERT_EQ(0, r.exit_code) << r.err;
+        sent = relay.statements();
+        logins = relay.logins();
+    }
+    EXPECT_EQ(clean, grants_of_accounts(root));
+    EXPECT_EQ(3u, logins);
+    EXPECT_EQ(18u, sent.size());
+
+    const std::string hint = "hint: the server stopped answering (a lock held by another "
+                             "session, such as a backup's FLUSH TABLES WITH READ LOCK, or a "
+                             "restart); run again when it answers";
+    std::vector<RelayFault> faults;
+    for (unsigned n = 1; n <= logins; n++)
+        faults.push_back({RelayFault::LOGIN, n});
+    for (unsigned k = 1; k <= sent.size(); k++)
+        faults.push_back({RelayFault::STATEMENT, k});
+    for (const RelayFault &fault : faults) {
+        SCOPED_TRACE((fault.point == RelayFault::LOGIN ? "login " : "statement ") +
+                     std::to_string(fault.number));
+        for (const char *account : ACCOUNTS)
+            drop_account(root, account);
+        Relay relay(socket, fault);
+        ProgramResult r = run(false, relay.socket());
+        const std::string log = read_file(dir + "/VADedeVeZovid.log");
+        EXPECT_TRUE(relay.broke());
+        EXPECT_EQ(1, r.exit_code);
+        std::vector<std::string> relayed = relay.statements();
+        ASSERT_LE(relayed.size(), sent.size());
+        EXPECT_EQ(std::vector<std::string>(sent.begin(), sent.begin() + relayed.size()), relayed);
+        if (fault.point == RelayFault::LOGIN) {
+            EXPECT_NE(std::string::npos, log.find("ERROR  : do_connect: errno: 2013")) << log;
+        } else {
+            EXPECT_EQ(fault.number, relayed.size());
+            auto lines = split_lines(log);
+            size_t failure = find_line(lines, "ERROR  : qv_mysql_s_query: errno: 2013");
+            ASSERT_LT(failure, lines.size()) << log;
+            const std::string &line = lines[failure];
+            std::string tail = " query: " + masked(sent[fault.number - 1]);
+            EXPECT_EQ(tail, line.substr(line.size() - std::min(line.size(), tail.size()))) << line;
+        }
+        EXPECT_NE(std::string::npos, log.find("ERROR  : " + hint));
+        EXPECT_EQ(std::vector<std::string>{"VADedeVeZovid: " + hint}, hint_lines(r.err));
+        for (const char *secret : BUILT_IN_PASSWORDS)
+            EXPECT_EQ(std::string::npos, (log + r.err + r.out).find(secret)) << secret;
+
+        ASSERT_EQ(0, run(false).exit_code);
+        EXPECT_EQ(clean, grants_of_accounts(root));
+    }
 }
 
 } // namespace

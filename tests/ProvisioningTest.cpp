@@ -128,10 +128,12 @@ TEST_F(ProvisioningTest, SettingsFailureFailsTheRunWithATrace)
     StderrCapture capture;
     EXPECT_FALSE(ProvisionServiceAccounts(&settings));
     auto lines = capture.finish();
-    ASSERT_EQ(3u, lines.size());
+    /* one trace per level: the settings, the administrator's settings, the run */
+    ASSERT_EQ(4u, lines.size());
     EXPECT_NE(std::string::npos, lines[0].find("out of memory"));
     EXPECT_EQ(0u, lines[1].find("STACK_TRACE at MyDBEngine:"));
     EXPECT_EQ(0u, lines[2].find("STACK_TRACE at VADedeVeZovidApp:"));
+    EXPECT_EQ(0u, lines[3].find("STACK_TRACE at VADedeVeZovidApp:"));
     EXPECT_TRUE(fake_mysql().events.empty());
 }
 

@@ -1,0 +1,91 @@
+/*
+ * The built program under valgrind's memcheck, run as a user runs it: once creating the
+ * accounts on the private server, once finding no server and failing. Neither may make
+ * a memory error or leave a block definitely lost. Built only without the sanitizers,
+ * whose programs valgrind cannot run; skipped where valgrind is not installed.
+ */
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <string>
+
+#include "tests/support/RunProgram.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/TestServer.h"
+
+namespace
+{
+
+struct MemcheckRun {
+    int exit_code;
+    std::string report; /* valgrind's own output */
+};
+
+/* Runs the tool under memcheck with the client library aimed at server_socket. A
+ * memory error or a definite leak makes valgrind exit with 99 instead of the tool's
+ * status. */
+MemcheckRun run_under_memcheck(const std::string &server_socket)
+{
+    TempDir dir("qv-memcheck");
+    std::string report = dir.path() + "/memcheck";
+    std::map<std::string, std::optional<std::string>> env = {
+        {"MYSQL_UNIX_PORT", server_socket},
+        {"HOME", dir.path()},
+        {"DISPLAY", std::nullopt},
+        {"WAYLAND_DISPLAY", std::nullopt},
+        {"QV_BASE_LOGFILE_NAME", std::nullopt},
+        {"QV_LOGFILE_NAME_PATTERN", std::nullopt},
+        {"LANG", "C.UTF-8"},
+        {"LC_ALL", std::nullopt},
+    };
+    ProgramResult r =
+        run_program({QV_VALGRIND_PATH, "--leak-check=full", "--errors-for-leak-kinds=definite",
+                     "--error-exitcode=99", "--log-file=" + report, QV_TOOL_PATH},
+                    dir.path(), env, 600);
+    return {r.exit_code, read_file(report)};
+}
+
+void expect_clean(const MemcheckRun &run)
+{
+    EXPECT_NE(std::string::npos, run.report.find("ERROR SUMMARY: 0 errors from 0 contexts"))
+        << run.report;
+    EXPECT_TRUE(run.report.find("definitely lost: 0 bytes in 0 blocks") != std::string::npos ||
+                run.report.find("All heap blocks were freed") != std::string::npos)
+        << run.report;
+}
+
+class Memcheck : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        if (access(QV_VALGRIND_PATH, X_OK) != 0)
+            GTEST_SKIP() << "valgrind is not installed";
+    }
+};
+
+TEST_F(Memcheck, RunThatCreatesTheAccounts)
+{
+    std::string socket = test_server_socket();
+    ASSERT_FALSE(socket.empty()) << "the private MariaDB server is not running";
+    ServerSession root;
+    ASSERT_TRUE(root.connected()) << root.error();
+    for (const char *account : {"QuorvaneInternal", "QuOrvAneIndeX", "DUVidIdeRiv"})
+        drop_account(root, account); /* the run makes every account anew */
+    MemcheckRun run = run_under_memcheck(socket);
+    EXPECT_EQ(0, run.exit_code) << run.report;
+    expect_clean(run);
+    EXPECT_EQ(6u, root.query("SELECT 1 FROM mysql.user WHERE User IN ('QuorvaneInternal', "
+                             "'QuOrvAneIndeX', 'DUVidIdeRiv')")
+                      .size());
+}
+
+TEST_F(Memcheck, RunWithoutAServer)
+{
+    MemcheckRun run = run_under_memcheck("/tmp/qv-no-such-server.sock");
+    EXPECT_EQ(1, run.exit_code) << run.report;
+    expect_clean(run);
+}
+
+} // namespace
