@@ -105,17 +105,10 @@ std::set<std::string> expected_after(int level, std::set<std::string> before,
     }
 }
 
-/* Waits (up to 5 s) until no other root session is left on the server: a closing
- * client does not wait for the server to end its session. */
+/* Waits until the sessions of the tool (root, but not this test's own) have ended. */
 void wait_until_alone(ServerSession &root)
 {
-    for (int i = 0; i < 100; i++) {
-        Rows others = root.query("SELECT COUNT(*) FROM information_schema.PROCESSLIST "
-                                 "WHERE USER = 'root' AND ID <> CONNECTION_ID()");
-        if (others[0][0] == "0")
-            return;
-        usleep(50000);
-    }
+    EXPECT_TRUE(wait_until_no_session(root, "USER = 'root' AND ID <> CONNECTION_ID()"));
 }
 
 /* The stored password hash of user@host. */
@@ -288,23 +281,19 @@ TEST_F(ServerTest, ProvisioningRunAsTheServerSeesIt)
     Rows log = root.query("SELECT thread_id, command_type, argument FROM mysql.general_log");
     std::vector<std::string> threads;
     std::map<std::string, std::vector<std::pair<std::string, std::string>>> commands;
-    std::vector<std::string> order; /* thread of each Connect and Quit, in order */
     for (const auto &row : log) {
         if (row[0] == own_thread)
             continue;
         if (commands.find(row[0]) == commands.end())
             threads.push_back(row[0]);
         commands[row[0]].emplace_back(row[1], row[2]);
-        if (row[1] == "Connect" || row[1] == "Quit")
-            order.push_back(row[1] + " " + row[0]);
     }
+    /* Each connection ends with its Quit. (That each is closed before the next opens is
+     * seen on the client's side, with the fake: the server may log a Quit after the next
+     * Connect, since a closing client does not wait for it.) */
     ASSERT_EQ(3u, threads.size());
-    std::vector<std::string> expected_order;
-    for (const std::string &t : threads) {
-        expected_order.push_back("Connect " + t);
-        expected_order.push_back("Quit " + t);
-    }
-    EXPECT_EQ(expected_order, order); /* each closed before the next opens */
+    for (const std::string &t : threads)
+        EXPECT_EQ("Quit", commands[t].back().first) << t;
 
     size_t statements = 0;
     const size_t per_account[] = {2, 8, 8};
@@ -348,7 +337,9 @@ TEST_F(ServerTest, ProvisioningRunAsTheServerSeesIt)
     }
 
     /* A second run succeeds and changes nothing. */
-    std::string snapshot_query = "SELECT User, Host, Priv FROM mysql.global_priv WHERE User IN (" +
+    /* The time of the password's last change moves with every run: leave it out. */
+    std::string snapshot_query = "SELECT User, Host, JSON_REMOVE(Priv, '$.password_last_changed') "
+                                 "FROM mysql.global_priv WHERE User IN (" +
                                  std::string(ACCOUNT_NAMES) + ") ORDER BY User, Host";
     Rows before = root.query(snapshot_query);
     ASSERT_EQ(6u, before.size());

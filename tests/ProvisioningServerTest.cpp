@@ -67,13 +67,8 @@ TEST(ProvisioningServer, BothFormsOfEachAccountHoldItsBuiltInPassword)
     }
     /* A closing client does not wait for the server: let the logins end here, not in a
      * later test's view of the server. */
-    for (int i = 0; i < 100; i++) {
-        Rows left = root.query("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE USER "
-                               "IN ('QuorvaneInternal', 'QuOrvAneIndeX', 'DUVidIdeRiv')");
-        if (left[0][0] == "0")
-            break;
-        usleep(50000);
-    }
+    EXPECT_TRUE(wait_until_no_session(
+        root, "USER IN ('QuorvaneInternal', 'QuOrvAneIndeX', 'DUVidIdeRiv')"));
 }
 
 } // namespace

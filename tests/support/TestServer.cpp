@@ -2,6 +2,8 @@
 
 #include <mysql.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -102,6 +104,17 @@ account_privileges(ServerSession &root, const std::string &user, const std::stri
     for (const char *column : privilege_columns())
         privileges.emplace_back(column, rows[0][i++]);
     return privileges;
+}
+
+bool wait_until_no_session(ServerSession &root, const std::string &condition)
+{
+    for (int i = 0; i < 100; i++) {
+        if (root.query("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE " +
+                       condition)[0][0] == "0")
+            return true;
+        usleep(50000);
+    }
+    return false;
 }
 
 void drop_account(ServerSession &root, const std::string &user)

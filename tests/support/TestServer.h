@@ -55,6 +55,12 @@ class ServerSession
 std::vector<std::pair<std::string, std::string>>
 account_privileges(ServerSession &root, const std::string &user, const std::string &host);
 
+/* Waits (up to 5 s) until no session that matches condition (a WHERE clause on
+ * information_schema.PROCESSLIST, such as "USER = 'root' AND ID <> CONNECTION_ID()") is
+ * left: a closing client does not wait for the server to end its session. Returns
+ * false when some are left. */
+bool wait_until_no_session(ServerSession &root, const std::string &condition);
+
 /* Drops user@'%' and user@localhost if they exist. */
 void drop_account(ServerSession &root, const std::string &user);
 
