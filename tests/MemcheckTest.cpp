@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 
 #include "tests/support/RunProgram.h"
@@ -46,8 +47,20 @@ MemcheckRun run_under_memcheck(const std::string &server_socket)
     return {r.exit_code, read_file(report)};
 }
 
-void expect_clean(const MemcheckRun &run)
+/* The line of report that begins with what (after valgrind's "==pid== "), or "". */
+std::string report_line(const std::string &report, const std::string &what)
 {
+    size_t at = report.find(what);
+    return at == std::string::npos ? "" : report.substr(at, report.find('\n', at) - at);
+}
+
+void expect_clean(const MemcheckRun &run, const char *name)
+{
+    printf("[ figures  ] valgrind, %s: %s; %s\n", name,
+           report_line(run.report, "ERROR SUMMARY:").c_str(),
+           (report_line(run.report, "definitely lost:") +
+            report_line(run.report, "All heap blocks were freed"))
+               .c_str());
     EXPECT_NE(std::string::npos, run.report.find("ERROR SUMMARY: 0 errors from 0 contexts"))
         << run.report;
     EXPECT_TRUE(run.report.find("definitely lost: 0 bytes in 0 blocks") != std::string::npos ||
@@ -75,7 +88,7 @@ TEST_F(Memcheck, RunThatCreatesTheAccounts)
         drop_account(root, account); /* the run makes every account anew */
     MemcheckRun run = run_under_memcheck(socket);
     EXPECT_EQ(0, run.exit_code) << run.report;
-    expect_clean(run);
+    expect_clean(run, "a run that creates the accounts");
     EXPECT_EQ(6u, root.query("SELECT 1 FROM mysql.user WHERE User IN ('QuorvaneInternal', "
                              "'QuOrvAneIndeX', 'DUVidIdeRiv')")
                       .size());
@@ -85,7 +98,7 @@ TEST_F(Memcheck, RunWithoutAServer)
 {
     MemcheckRun run = run_under_memcheck("/tmp/qv-no-such-server.sock");
     EXPECT_EQ(1, run.exit_code) << run.report;
-    expect_clean(run);
+    expect_clean(run, "a run without a server");
 }
 
 } // namespace
