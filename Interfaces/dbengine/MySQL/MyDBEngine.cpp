@@ -163,16 +163,16 @@ static unsigned failure_status(int number)
 bool qv_DBEngine_option_file(char *path, size_t capacity)
 {
     const char *home = getenv("HOME");
+    struct passwd entry, *found = nullptr;
+    char buffer[QV_PATH_SIZE];
     if (home == nullptr || home[0] == '\0') {
         /* No HOME (a service manager's environment): the account's own home. */
-        struct passwd entry, *found = nullptr;
-        char buffer[QV_PATH_SIZE];
-        if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr ||
-            found->pw_dir == nullptr || found->pw_dir[0] == '\0')
+        if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr)
             return false;
-        return qv_snprintf(path, capacity, "%s/%s", found->pw_dir, QV_DB_OPTION_FILE) >= 0;
+        home = found->pw_dir;
     }
-    return qv_snprintf(path, capacity, "%s/%s", home, QV_DB_OPTION_FILE) >= 0;
+    return home != nullptr && home[0] != '\0' &&
+           qv_snprintf(path, capacity, "%s/%s", home, QV_DB_OPTION_FILE) >= 0;
 }
 
 void qv_DBEngine_report_option_file(void)
