@@ -3,8 +3,10 @@
 # Does nothing when everything is there already; uses sudo when not run as root.
 set -eu
 
+# clang and its runtime libraries (libFuzzer among them) build the fuzzing harnesses.
 packages="g++ cmake make pkg-config libmariadb-dev mariadb-server mariadb-client
-          libgtest-dev googletest libbenchmark-dev libspdlog-dev file dpkg-dev tzdata"
+          libgtest-dev googletest libbenchmark-dev libspdlog-dev file dpkg-dev tzdata
+          clang libclang-rt-dev"
 
 missing=""
 for p in $packages; do
