@@ -32,15 +32,17 @@ void qv_fuzz_fail(const char *file, int line, const char *condition)
     abort();
 }
 
-void qv_fuzz_install_sink(void)
+__attribute__((weak)) void qv_fuzz_setup(void)
+{
+}
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     static QVLogSink sink{nullptr, collect_line, nullptr};
-    static bool installed = false;
-    if (installed)
-        return;
-    installed = true;
     qv_log_set_sink(&sink);
     g_lines.clear();
+    qv_fuzz_setup();
+    return 0;
 }
 
 std::vector<std::string> qv_fuzz_take_lines(void)

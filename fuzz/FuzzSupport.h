@@ -3,7 +3,7 @@
  * the current input for the harness to check, inputs cut into texts, inputs handed to
  * readers that take a path, and the check that stops the run on a broken property.
  *
- * The sink is installed once per process (its banner and system report are dropped), so
+ * The sink is installed at start-up (its banner and system report are dropped), so that
  * nothing a harness logs reaches standard error, where libFuzzer writes its own report.
  */
 #ifndef FUZZ_FUZZSUPPORT_H
@@ -24,8 +24,9 @@
 
 [[noreturn]] void qv_fuzz_fail(const char *file, int line, const char *condition);
 
-/* Installs the collecting sink, once per process. */
-void qv_fuzz_install_sink(void);
+/* What a harness prepares once per process (a locale, catalogue builds), after the
+ * collecting sink is installed: it defines this, or leaves the empty default. */
+void qv_fuzz_setup(void);
 
 /* The lines logged since the last qv_fuzz_take_lines, which empties the list. */
 std::vector<std::string> qv_fuzz_take_lines(void);

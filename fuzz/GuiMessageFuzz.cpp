@@ -30,10 +30,9 @@ static std::string plain_code(const char *code)
     return plain;
 }
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
+void qv_fuzz_setup(void)
 {
     setlocale(LC_CTYPE, "C.UTF-8");
-    qv_fuzz_install_sink();
     qv_gui_set_lang(0);
     for (int id = 0; id < QV_GUI_LANG_COUNT; id++) {
         qv_get_gui_hash_data(id, "");
@@ -41,7 +40,6 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
             qv_fuzz_fail(__FILE__, __LINE__, "every language builds");
     }
     qv_fuzz_take_lines();
-    return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

@@ -48,12 +48,6 @@ static bool expected_name(const std::string &pattern, const std::string &base, s
     return true;
 }
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    qv_fuzz_install_sink();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 1)

@@ -39,12 +39,6 @@ static bool overlaps_masking_text(const std::string &out, bool cut, size_t from,
     return false;
 }
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    qv_fuzz_install_sink();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const size_t secret_slots = 6;

@@ -49,12 +49,6 @@ static bool has_field(const std::string &text, const std::string &key)
     return false;
 }
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    qv_fuzz_install_sink();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < sizeof(uint64_t))

@@ -19,12 +19,6 @@ static bool ends_with(const std::string &text, const std::string &end)
            text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    qv_fuzz_install_sink();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     std::string path = qv_fuzz_file(0, data, size);

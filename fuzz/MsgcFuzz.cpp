@@ -18,11 +18,9 @@
 #include "QVLib/messages/MsgcParser.h"
 #include "fuzz/FuzzSupport.h"
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
+void qv_fuzz_setup(void)
 {
     setlocale(LC_CTYPE, "C.UTF-8");
-    qv_fuzz_install_sink();
-    return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

@@ -41,12 +41,6 @@ static std::string plain_pretty_name(const uint8_t *data, size_t size)
     return value;
 }
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    qv_fuzz_install_sink();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     std::string path = qv_fuzz_file(0, data, size);

@@ -47,14 +47,12 @@ static std::string ascii_form(const std::string &text)
     return form;
 }
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
+void qv_fuzz_setup(void)
 {
     g_utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
     g_ascii = newlocale(LC_CTYPE_MASK, "C", nullptr);
     if (g_utf8 == nullptr || g_ascii == nullptr)
         qv_fuzz_fail(__FILE__, __LINE__, "the C.UTF-8 and C locales exist");
-    qv_fuzz_install_sink();
-    return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

@@ -22,6 +22,7 @@
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
 #include "Interfaces/ErrorLogger/VersionNote.h"
 #include "fuzz/FuzzSupport.h"
+#include "tests/support/ElfFiles.h"
 
 static const char *const g_queries[] = {
     "\\",
@@ -30,54 +31,6 @@ static const char *const g_queries[] = {
     "\\StringFileInfo\\040904b0\\FileVersion",
     "\\StringFileInfo\\040904b0\\ProductVersion",
 };
-
-static size_t align4(size_t n)
-{
-    return (n + 3) & ~size_t{3};
-}
-
-/* A 64-bit little-endian ELF file whose only section (besides the null one) is a note
- * section holding contents. */
-static std::string elf_with_note_section(const std::string &contents)
-{
-    Elf64_Ehdr elf{};
-    memcpy(elf.e_ident, ELFMAG, SELFMAG);
-    elf.e_ident[EI_CLASS] = ELFCLASS64;
-    elf.e_ident[EI_DATA] = ELFDATA2LSB;
-    elf.e_ident[EI_VERSION] = EV_CURRENT;
-    elf.e_type = ET_EXEC;
-    elf.e_machine = EM_X86_64;
-    elf.e_version = EV_CURRENT;
-    elf.e_ehsize = sizeof elf;
-    elf.e_shentsize = sizeof(Elf64_Shdr);
-    elf.e_shnum = 2;
-    size_t section_at = sizeof elf;
-    elf.e_shoff = (section_at + contents.size() + 7) & ~uint64_t{7};
-    Elf64_Shdr sections[2] = {};
-    sections[1].sh_type = SHT_NOTE;
-    sections[1].sh_offset = section_at;
-    sections[1].sh_size = contents.size();
-    sections[1].sh_addralign = 4;
-
-    std::string file(reinterpret_cast<const char *>(&elf), sizeof elf);
-    file += contents;
-    file.resize(elf.e_shoff, '\0');
-    file.append(reinterpret_cast<const char *>(sections), sizeof sections);
-    return file;
-}
-
-/* A version note, its header, owner and padding, around the given contents. */
-static std::string version_note(const std::string &contents)
-{
-    static const char owner[] = QV_VERSION_NOTE_OWNER;
-    Elf64_Nhdr header{sizeof owner, static_cast<Elf64_Word>(contents.size()), QV_VERSION_NOTE_TYPE};
-    std::string note(reinterpret_cast<const char *>(&header), sizeof header);
-    note.append(owner, sizeof owner);
-    note.resize(align4(note.size()), '\0');
-    note += contents;
-    note.resize(align4(note.size()), '\0');
-    return note;
-}
 
 /* Queries contents (size bytes at block) and checks that what is found lies inside. */
 static void check_queries(const unsigned char *block, uint32_t size)
@@ -97,21 +50,15 @@ static void check_queries(const unsigned char *block, uint32_t size)
     }
 }
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    qv_fuzz_install_sink();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 1)
         return 0;
     int mode = data[0] % 3;
     std::string placed(reinterpret_cast<const char *>(data + 1), size - 1);
-    std::string file = mode == 0   ? placed
-                       : mode == 1 ? elf_with_note_section(placed)
-                                   : elf_with_note_section(version_note(placed));
+    std::string contents =
+        mode == 2 ? elf_note(QV_VERSION_NOTE_OWNER, QV_VERSION_NOTE_TYPE, placed) : placed;
+    std::string file = mode == 0 ? placed : elf_file({{SHT_NOTE, contents, 4}});
     std::string path = qv_fuzz_file(0, reinterpret_cast<const uint8_t *>(file.data()), file.size());
 
     uint32_t found = qv_version_note_size(path.c_str());
