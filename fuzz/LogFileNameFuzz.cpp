@@ -57,11 +57,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::vector<std::string> values = qv_fuzz_split(data + 1, size - 1, 2);
     const char *names[2] = {"QV_LOGFILE_NAME_PATTERN", "QV_BASE_LOGFILE_NAME"};
     bool set[2] = {pattern_set, base_set};
+    /* putenv keeps the harness's own text; setenv would keep a copy of every value ever
+     * set, for the whole run. */
+    static std::string assignments[2];
     for (int i = 0; i < 2; i++) {
+        unsetenv(names[i]);
+        assignments[i] = std::string(names[i]) + "=" + values[i];
         if (set[i])
-            setenv(names[i], values[i].c_str(), 1);
-        else
-            unsetenv(names[i]);
+            putenv(&assignments[i][0]);
     }
 
     char pattern[QV_NAME_SIZE], base[QV_NAME_SIZE], name[QV_NAME_SIZE];
