@@ -75,14 +75,9 @@ std::vector<std::string> qv_fuzz_split(const uint8_t *data, size_t size, size_t 
     return texts;
 }
 
-std::string qv_fuzz_file(int slot, const uint8_t *data, size_t size)
+std::string qv_fuzz_file(const uint8_t *data, size_t size)
 {
-    static int files[4] = {-1, -1, -1, -1};
-    if (slot < 0 || slot > 3)
-        qv_fuzz_fail(__FILE__, __LINE__, "slot in 0..3");
-    if (files[slot] < 0)
-        files[slot] = memfd_create("qv-fuzz-input", MFD_CLOEXEC);
-    int fd = files[slot];
+    static int fd = memfd_create("qv-fuzz-input", MFD_CLOEXEC);
     if (fd < 0 || ftruncate(fd, 0) != 0 ||
         (size > 0 && pwrite(fd, data, size, 0) != static_cast<ssize_t>(size)))
         qv_fuzz_fail(__FILE__, __LINE__, "the in-memory input file can be written");

@@ -38,9 +38,9 @@ bool qv_fuzz_lines_are_whole(const std::vector<std::string> &lines);
  * last of them is ignored, and texts missing at the end are empty. */
 std::vector<std::string> qv_fuzz_split(const uint8_t *data, size_t size, size_t count);
 
-/* Puts the size bytes at data into an anonymous in-memory file of the given slot
- * (0 to 3; each slot keeps one file for the process) and returns a path that opens it:
- * readers that take a path read the input there without touching the disk. */
-std::string qv_fuzz_file(int slot, const uint8_t *data, size_t size);
+/* Puts the size bytes at data into the process's anonymous in-memory file (replacing
+ * what it held) and returns a path that opens it: readers that take a path read the
+ * input there without touching the disk. */
+std::string qv_fuzz_file(const uint8_t *data, size_t size);
 
 #endif

@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     uint64_t limit;
     memcpy(&limit, data, sizeof limit);
-    std::string path = qv_fuzz_file(0, data + sizeof limit, size - sizeof limit);
+    std::string path = qv_fuzz_file(data + sizeof limit, size - sizeof limit);
     qv_fuzz_take_lines();
     qv_report_memory_from(path.c_str(), path.c_str(), limit);
     std::vector<std::string> lines = qv_fuzz_take_lines();

@@ -21,7 +21,7 @@ static bool ends_with(const std::string &text, const std::string &end)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    std::string path = qv_fuzz_file(0, data, size);
+    std::string path = qv_fuzz_file(data, size);
     qv_fuzz_take_lines();
     qv_report_drives_from(path.c_str());
     std::vector<std::string> lines = qv_fuzz_take_lines();

@@ -43,7 +43,7 @@ static std::string plain_pretty_name(const uint8_t *data, size_t size)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    std::string path = qv_fuzz_file(0, data, size);
+    std::string path = qv_fuzz_file(data, size);
     qv_fuzz_take_lines();
     qv_report_os_from(path.c_str());
     std::vector<std::string> lines = qv_fuzz_take_lines();

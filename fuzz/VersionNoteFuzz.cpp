@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string contents =
         mode == 2 ? elf_note(QV_VERSION_NOTE_OWNER, QV_VERSION_NOTE_TYPE, placed) : placed;
     std::string file = mode == 0 ? placed : elf_file({{SHT_NOTE, contents, 4}});
-    std::string path = qv_fuzz_file(0, reinterpret_cast<const uint8_t *>(file.data()), file.size());
+    std::string path = qv_fuzz_file(reinterpret_cast<const uint8_t *>(file.data()), file.size());
 
     uint32_t found = qv_version_note_size(path.c_str());
     QV_FUZZ_CHECK(found <= QV_VERSION_NOTE_MAX);

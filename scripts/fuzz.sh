@@ -47,13 +47,12 @@ for seeds in fuzz/corpus/*/; do
     rm -rf "$scratch"
     mkdir -p "$scratch" "$findings"
     cp "$seeds"* "$scratch/"
-    started=$build/logs/$name.started
-    : > "$started"
     status=0
     "$harness" -max_total_time="$seconds" -timeout=30 -print_final_stats=1 \
         -artifact_prefix="$findings/" "$scratch" > "$log" 2>&1 || status=$?
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
-    new=$(find "$findings" -type f -newer "$started" | sort)
+    # libFuzzer names each reproducer it keeps (crash, leak, time-out, out of memory).
+    new=$(sed -n 's/^.*Test unit written to //p' "$log")
     if [ "$status" -eq 0 ] && [ -z "$new" ]; then
         printf '%-15s %10s executions, nothing found\n' "$name" "${runs:-?}"
     else
@@ -65,7 +64,6 @@ for seeds in fuzz/corpus/*/; do
             echo "    reproducer: $file"
         done
     fi
-    rm -f "$started"
 done
 if [ "$found" -ne 0 ]; then
     echo "fuzz: findings above; replay a reproducer with build/fuzz/fuzz/qv_fuzz_<name> <file>" >&2
