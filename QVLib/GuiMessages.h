@@ -97,8 +97,10 @@ unsigned qv_make_gui_messages(int id);
 /* Returns the 32-bit key of a message code: its 4th and 5th characters as the high 16
  * bits, its 6th to 9th read as hexadecimal digits (either case) as the low 16 bits. The
  * first three characters and anything after the ninth do not count. A null code or one
- * shorter than nine characters gives 0, which no code yields (its family letters are
- * never zero bytes). */
+ * shorter than nine characters gives 0, which no well-formed code yields (its family
+ * letters are never zero bytes). Other characters in the digits' places are taken
+ * unchecked (their byte value less '0', added with wrap-around), so a malformed code can
+ * give the key of another code, or 0. */
 uint32_t qv_gui_code_to_key(const char *code);
 
 /* The release callback of catalogue tables: frees entry's converted text, then entry.

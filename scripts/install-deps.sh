@@ -3,8 +3,11 @@
 # Does nothing when everything is there already; uses sudo when not run as root.
 set -eu
 
+# valgrind runs the memory check of the built tool; clang and its runtime libraries
+# (libFuzzer among them) build the fuzzing harnesses.
 packages="g++ cmake make pkg-config libmariadb-dev mariadb-server mariadb-client
-          libgtest-dev googletest libbenchmark-dev libspdlog-dev file dpkg-dev tzdata valgrind"
+          libgtest-dev googletest libbenchmark-dev libspdlog-dev file dpkg-dev tzdata valgrind
+          clang libclang-rt-dev"
 
 missing=""
 for p in $packages; do

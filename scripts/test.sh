@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds the tool and runs every test three times: plain, under the address and
 # undefined-behaviour sanitizers, and under the thread sanitizer. Warnings are errors.
+# Then each fuzzing harness runs for 10 seconds (scripts/fuzz.sh).
 # Each configuration builds in build/<name>; the private MariaDB server the tests use
 # is started and stopped by the tests themselves.
 set -eu
@@ -21,4 +22,6 @@ mkdir -p build
 run plain
 run address -DQV_SANITIZE_ADDRESS=ON
 run thread -DQV_SANITIZE_THREAD=ON
-echo "all tests passed: plain, address+undefined, thread"
+echo "==== fuzz ===="
+scripts/fuzz.sh 10
+echo "all tests passed: plain, address+undefined, thread; fuzzing found nothing"

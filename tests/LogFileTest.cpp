@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <sstream>
@@ -159,6 +160,30 @@ TEST_F(LogFileTest, ValuesThatDoNotFitAreRefused)
     EXPECT_TRUE(lines.empty());
     EXPECT_EQ(1u, qv_logger_destroy(nullptr));
     EXPECT_EQ(1u, qv_logger_create(nullptr));
+}
+
+TEST(LogFileName, FormedWithoutLoggingAndNeverLeftCut)
+{
+    const std::string base(200, 'b');
+    const struct {
+        const char *pattern;
+        unsigned status;
+        std::string name;
+    } cases[] = {
+        {"logs/%s-100%%.log", 0, "logs/" + base + "-100%.log"},
+        {"fixed.log", 0, "fixed.log"},
+        {"%s%s", 1, ""},
+        {"log%", 1, ""},
+        {"%s-and-a-tail-that-makes-the-name-too-long-for-its-buffer-of-260-bytes", 1, ""},
+    };
+    StderrCapture capture;
+    for (const auto &c : cases) {
+        char name[QV_NAME_SIZE];
+        memset(name, 'x', sizeof name);
+        EXPECT_EQ(c.status, qv_log_file_name(c.pattern, base.c_str(), name)) << c.pattern;
+        EXPECT_EQ(c.name, name) << c.pattern;
+    }
+    EXPECT_TRUE(capture.finish().empty());
 }
 
 TEST_F(LogFileTest, HostilePatternsAreRefused)

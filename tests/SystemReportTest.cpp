@@ -221,6 +221,29 @@ TEST(ReportOs, LastAssignmentCountsAndLongLinesAreSkipped)
     EXPECT_EQ("INFO   : OS: Second, " + uname_text(), lines[0]);
 }
 
+TEST(ReportOs, ZeroBytesAndLinesThatJustFitLoseNothing)
+{
+    using namespace std::string_literals;
+    TempDir dir;
+    /* A line's text ends at a zero byte; neither that line nor the next may be lost. A
+     * line of 1023 bytes fills the reader's buffer exactly and is read whole. */
+    const std::string fits = std::string(1011, 'f');
+    const struct {
+        std::string content;
+        std::string name;
+    } cases[] = {
+        {"PRETTY_NAME=Zero\0 byte\n"s, "Zero"},
+        {"\0\nPRETTY_NAME=After a zero line\n"s, "After a zero line"},
+        {"NAME=x\0y\nPRETTY_NAME=Next\n"s, "Next"},
+        {"PRETTY_NAME=" + fits + "\n", fits},
+    };
+    for (const auto &c : cases) {
+        auto lines = os_lines(dir.file("os-release", c.content));
+        ASSERT_EQ(2u, lines.size());
+        EXPECT_EQ("INFO   : OS: " + c.name + ", " + uname_text(), lines[0]);
+    }
+}
+
 TEST(ReportOs, ControlCharactersCannotSplitTheLine)
 {
     TempDir dir;

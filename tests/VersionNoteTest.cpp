@@ -26,6 +26,7 @@
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
 #include "Interfaces/ErrorLogger/VersionNote.h"
 #include "QVLib/QVmalloc.h"
+#include "tests/support/ElfFiles.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TestFiles.h"
 
@@ -95,78 +96,9 @@ std::string path_of(const char *hex, const char *key)
     return std::string("\\StringFileInfo\\") + hex + "\\" + key;
 }
 
-/* One note with the given owner (terminator included in its size), type and contents,
- * padded to alignment as binutils lays notes out. */
-std::string note(const std::string &owner, uint32_t type, const std::string &desc,
-                 size_t alignment = 4)
-{
-    std::string out;
-    put(out, static_cast<uint32_t>(owner.size() + 1));
-    put(out, static_cast<uint32_t>(desc.size()));
-    put(out, type);
-    out += owner;
-    out += '\0';
-    while (out.size() % alignment)
-        out += '\0';
-    out += desc;
-    while (out.size() % alignment)
-        out += '\0';
-    return out;
-}
-
 std::string our_note(const std::string &desc, size_t alignment = 4)
 {
-    return note(QV_VERSION_NOTE_OWNER, QV_VERSION_NOTE_TYPE, desc, alignment);
-}
-
-struct Section {
-    uint32_t type;
-    std::string data;
-    uint64_t alignment;
-};
-
-/* A 64-bit little-endian ELF file: header, the sections' data, then the section header
- * table (with the null section first). */
-std::string elf_file(const std::vector<Section> &sections)
-{
-    std::string data;
-    std::vector<uint64_t> offsets;
-    for (const Section &s : sections) {
-        while ((sizeof(Elf64_Ehdr) + data.size()) % 8)
-            data += '\0';
-        offsets.push_back(sizeof(Elf64_Ehdr) + data.size());
-        data += s.data;
-    }
-    while ((sizeof(Elf64_Ehdr) + data.size()) % 8)
-        data += '\0';
-
-    Elf64_Ehdr header{};
-    memcpy(header.e_ident, ELFMAG, SELFMAG);
-    header.e_ident[EI_CLASS] = ELFCLASS64;
-    header.e_ident[EI_DATA] = ELFDATA2LSB;
-    header.e_ident[EI_VERSION] = EV_CURRENT;
-    header.e_type = ET_EXEC;
-    header.e_machine = EM_X86_64;
-    header.e_version = EV_CURRENT;
-    header.e_ehsize = sizeof(Elf64_Ehdr);
-    header.e_shentsize = sizeof(Elf64_Shdr);
-    header.e_shnum = static_cast<uint16_t>(sections.size() + 1);
-    header.e_shoff = sizeof(Elf64_Ehdr) + data.size();
-
-    std::string out;
-    put(out, header);
-    out += data;
-    put(out, Elf64_Shdr{});
-    for (size_t i = 0; i < sections.size(); i++) {
-        Elf64_Shdr sh{};
-        sh.sh_type = sections[i].type;
-        sh.sh_flags = SHF_ALLOC;
-        sh.sh_offset = offsets[i];
-        sh.sh_size = sections[i].data.size();
-        sh.sh_addralign = sections[i].alignment;
-        put(out, sh);
-    }
-    return out;
+    return elf_note(QV_VERSION_NOTE_OWNER, QV_VERSION_NOTE_TYPE, desc, alignment);
 }
 
 std::string elf_with_note(const std::string &desc)
@@ -439,10 +371,10 @@ TEST(VersionNoteFile, FoundAmongOtherNotesAndSections)
 {
     TempDir dir;
     std::string desc = tool_like_contents().build();
-    std::string gnu = note("GNU", NT_GNU_BUILD_ID, std::string(20, '\x11'));
+    std::string gnu = elf_note("GNU", NT_GNU_BUILD_ID, std::string(20, '\x11'));
     /* Padded to 24 bytes in an 8-aligned section, 20 in a 4-aligned one. */
-    std::string property = note("GNU", NT_GNU_PROPERTY_TYPE_0, std::string(4, '\0'), 8);
-    std::vector<std::pair<std::string, std::vector<Section>>> layouts = {
+    std::string property = elf_note("GNU", NT_GNU_PROPERTY_TYPE_0, std::string(4, '\0'), 8);
+    std::vector<std::pair<std::string, std::vector<ElfSection>>> layouts = {
         {"after a build id", {{SHT_NOTE, gnu + our_note(desc), 4}}},
         {"in an 8-aligned section", {{SHT_NOTE, property + our_note(desc, 8), 8}}},
         {"after other sections",
@@ -451,8 +383,8 @@ TEST(VersionNoteFile, FoundAmongOtherNotesAndSections)
           {SHT_NOTE, our_note(desc), 4}}},
         {"after a wrong owner and type",
          {{SHT_NOTE,
-           note("Quorvanf", QV_VERSION_NOTE_TYPE, "x") + note("Quorvane", 7, desc) +
-               note("Quorvan", QV_VERSION_NOTE_TYPE, desc) + our_note(desc),
+           elf_note("Quorvanf", QV_VERSION_NOTE_TYPE, "x") + elf_note("Quorvane", 7, desc) +
+               elf_note("Quorvan", QV_VERSION_NOTE_TYPE, desc) + our_note(desc),
            4}}},
     };
     for (const auto &layout : layouts) {
@@ -477,9 +409,10 @@ TEST(VersionNoteFile, FilesWithoutTheNoteGiveNoSection)
         {"fifo", fifo}, /* must not block */
         {"device", "/dev/zero"},
         {"wrong owner",
-         dir.file("o", elf_file({{SHT_NOTE, note("Quorvanx", QV_VERSION_NOTE_TYPE, desc), 4}}))},
+         dir.file("o",
+                  elf_file({{SHT_NOTE, elf_note("Quorvanx", QV_VERSION_NOTE_TYPE, desc), 4}}))},
         {"wrong type",
-         dir.file("t", elf_file({{SHT_NOTE, note(QV_VERSION_NOTE_OWNER, 1, desc), 4}}))},
+         dir.file("t", elf_file({{SHT_NOTE, elf_note(QV_VERSION_NOTE_OWNER, 1, desc), 4}}))},
         {"not a note section", dir.file("p", elf_file({{SHT_PROGBITS, our_note(desc), 4}}))},
         {"empty contents", dir.file("e", elf_file({{SHT_NOTE, our_note(""), 4}}))},
         {"contents too large",

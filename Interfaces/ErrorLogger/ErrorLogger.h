@@ -75,6 +75,17 @@ int qv_snprintf(char *buffer, size_t capacity, const char *format, ...) QV_PRINT
  * when it is not set and there is no default. */
 unsigned qv_getenv(const char *name, char *destination, const char *default_value);
 
+/* True when pattern may serve as the printf format of the log file's name: its only
+ * conversions are at most one "%s" and any number of "%%"; anything else would read
+ * arguments that are not there. */
+bool qv_log_file_pattern_is_safe(const char *pattern);
+
+/* Forms the log file's name into name (QV_NAME_SIZE bytes): pattern with base_name in
+ * place of its "%s". Logs nothing; the caller says what went wrong. Returns 0 with the
+ * name formed; 1, with name empty, when pattern is not safe (see above) or the name does
+ * not fit. */
+unsigned qv_log_file_name(const char *pattern, const char *base_name, char *name);
+
 /* Creates the log file logger into sink (context, write, on_fatal) and opens the log
  * file named by QV_BASE_LOGFILE_NAME and QV_LOGFILE_NAME_PATTERN. Returns 0; 1 without
  * sink, for a file name too long or a bad name pattern; 2 out of memory; the status of

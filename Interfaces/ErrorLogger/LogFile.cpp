@@ -98,7 +98,7 @@ unsigned qv_getenv(const char *name, char *destination, const char *default_valu
 /* The pattern is used as a printf format with the base name as its only argument:
  * anything but at most one "%s" and any number of "%%" would read arguments that are
  * not there. */
-static bool pattern_is_safe(const char *pattern)
+bool qv_log_file_pattern_is_safe(const char *pattern)
 {
     int strings = 0;
     for (const char *p = pattern; *p != '\0'; p++) {
@@ -111,6 +111,22 @@ static bool pattern_is_safe(const char *pattern)
             return false;
     }
     return strings <= 1;
+}
+
+unsigned qv_log_file_name(const char *pattern, const char *base_name, char *name)
+{
+    name[0] = '\0';
+    if (!qv_log_file_pattern_is_safe(pattern))
+        return 1;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+    int length = qv_snprintf(name, QV_NAME_SIZE, pattern, base_name);
+#pragma GCC diagnostic pop
+    if (length < 0) {
+        name[0] = '\0'; /* a cut name must never be opened */
+        return 1;
+    }
+    return 0;
 }
 
 /* Opens, checks, locks and only then truncates the log file. Returns the descriptor, or
@@ -151,16 +167,13 @@ unsigned qv_logger_create(QVLogSink *sink)
         qv_log_trace(QV_FILE, __LINE__);
         return status;
     }
-    if (!pattern_is_safe(logger->name_pattern)) {
+    if (!qv_log_file_pattern_is_safe(logger->name_pattern)) {
         qv_log(QV_LOG_ERROR, "qv_logger_create: bad file name pattern %s", logger->name_pattern);
         return 1;
     }
+    /* A name that does not fit is refused without a message, as designed. */
     char name[QV_NAME_SIZE];
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    int length = qv_snprintf(name, sizeof name, logger->name_pattern, g_base_name);
-#pragma GCC diagnostic pop
-    if (length < 0)
+    if (qv_log_file_name(logger->name_pattern, g_base_name, name) != 0)
         return 1;
     logger->file = open_log_file(name);
     return logger->file >= 0 ? 0 : 3;

@@ -62,23 +62,28 @@ static void make_printable(char *text)
 }
 
 /* Reads the next line of stream into line (capacity bytes) without its line end.
- * Returns false at the end of the stream. A line too long for the buffer is skipped
- * whole, so that its tail is never taken for a line of its own. */
+ * Returns false at the end of the stream. A line too long for the buffer (more than
+ * capacity - 1 bytes) is skipped whole, so that its tail is never taken for a line of its
+ * own. The line is read byte by byte rather than with fgets, whose result cannot tell a
+ * zero byte from the end: a zero byte ends the line's text, never the line. */
 static bool read_line(FILE *stream, char *line, size_t capacity)
 {
-    while (fgets(line, static_cast<int>(capacity), stream) != nullptr) {
-        size_t n = strlen(line);
-        if (n > 0 && line[n - 1] == '\n') {
-            line[n - 1] = '\0';
-            return true;
-        }
-        if (feof(stream))
-            return true; /* the last line, without a line end */
+    for (;;) {
+        size_t used = 0;
+        bool too_long = false;
         int c;
-        while ((c = fgetc(stream)) != EOF && c != '\n') {
+        while ((c = getc(stream)) != EOF && c != '\n') {
+            if (used + 1 < capacity)
+                line[used++] = static_cast<char>(c);
+            else
+                too_long = true;
         }
+        line[used] = '\0';
+        if (!too_long && (c == '\n' || used > 0))
+            return true; /* the last line may lack its line end */
+        if (c == EOF)
+            return false;
     }
-    return false;
 }
 
 /* bytes + addend, saturated at the largest count that reads as a positive signed
