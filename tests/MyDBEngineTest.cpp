@@ -395,6 +395,31 @@ TEST_F(EngineTest, PasswordsNeverReachTheLog)
         }
 }
 
+TEST_F(EngineTest, MaskingHidesOverlappingSecretsAndLiterals)
+{
+    const struct {
+        const char *text;
+        std::vector<const char *> secrets;
+        const char *masked;
+    } cases[] = {
+        {"abcdef", {"ab", "bcdef"}, "***"},                              /* overlapping secrets */
+        {"pwIDENTIFIED BY 'newpw'", {"pwI"}, "***DENTIFIED BY '***'"},   /* a marker cut */
+        {"IDENTIFIED BY 'abc' tail", {"c' ta"}, "IDENTIFIED BY '***il"}, /* across a quote */
+        {"IDENTIFIED BY '' and IDENTIFIED BY 'x", {}, "IDENTIFIED BY '***' and IDENTIFIED BY '***"},
+        {"no secret here", {nullptr, ""}, "no secret here"},
+    };
+    for (const auto &c : cases) {
+        char out[256];
+        qv_mask_passwords(c.text, c.secrets.data(), c.secrets.size(), out, sizeof out);
+        EXPECT_STREQ(c.masked, out) << c.text;
+    }
+    /* a cut output never shows a secret: it ends where the room does */
+    char small[8];
+    const char *secret[] = {"Secret"};
+    qv_mask_passwords("abcdSecret", secret, 1, small, sizeof small);
+    EXPECT_STREQ("abcd***", small);
+}
+
 TEST_F(EngineTest, EachAllocationFailingInTurn)
 {
     for (unsigned long n = 1;; n++) {
