@@ -86,7 +86,7 @@ void qv_mask_passwords(const char *text, const char *const secrets[], size_t sec
     /* Masking happens where a failure is being logged: no allocation for the texts the
      * engine meets (statements and server messages are far shorter). */
     size_t n = strlen(text);
-    unsigned char local[QV_MASKED_SIZE];
+    unsigned char local[QV_MASKED_SIZE] = {};
     unsigned char *hidden = n <= sizeof local
                                 ? local
                                 : static_cast<unsigned char *>(qv_malloc(n, QV_FILE, __LINE__, 1));
@@ -95,8 +95,6 @@ void qv_mask_passwords(const char *text, const char *const secrets[], size_t sec
         out[used] = '\0';
         return;
     }
-    if (hidden == local)
-        memset(local, 0, n);
     mark_hidden(text, n, secrets, secret_count, hidden);
     for (size_t i = 0; i < n;) {
         if ((hidden[i] & 1) != 0) {
