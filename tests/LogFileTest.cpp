@@ -369,20 +369,16 @@ TEST_F(LogFileTest, WriteWithoutAFileWritesNothing)
 TEST_F(LogFileTest, StampIsLocalTimeMonthFirstAndFollowsAChangeOfTZ)
 {
     /* Only TZ changes between the lines; nothing here calls tzset(). */
-    const char *old_tz = getenv("TZ");
-    std::string saved = old_tz ? old_tz : "";
     qv_time_set_clock_reader(new_year_eve_clock);
     ASSERT_EQ(0u, create());
-    setenv("TZ", "CET-1", 1); /* one hour east of UTC, no daylight saving */
-    qv_logger_write(sink.context, "00000a1c INFO   : Log started, Build number: DEVELOPMENT");
-    setenv("TZ", "America/New_York", 1);
-    qv_logger_write(sink.context, "00000a1c INFO   : west");
-    setenv("TZ", "UTC0", 1);
-    qv_logger_write(sink.context, "00000a1c INFO   : back to UTC");
-    if (old_tz)
-        setenv("TZ", saved.c_str(), 1);
-    else
-        unsetenv("TZ");
+    {
+        ScopedEnv tz("TZ", "CET-1"); /* one hour east of UTC, no daylight saving */
+        qv_logger_write(sink.context, "00000a1c INFO   : Log started, Build number: DEVELOPMENT");
+        setenv("TZ", "America/New_York", 1);
+        qv_logger_write(sink.context, "00000a1c INFO   : west");
+        setenv("TZ", "UTC0", 1);
+        qv_logger_write(sink.context, "00000a1c INFO   : back to UTC");
+    }
     EXPECT_EQ("01/01/2027 00:30:05.250: 00000a1c INFO   : Log started, Build number: DEVELOPMENT\n"
               "12/31/2026 18:30:05.250: 00000a1c INFO   : west\n"
               "12/31/2026 23:30:05.250: 00000a1c INFO   : back to UTC\n",

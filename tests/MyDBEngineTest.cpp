@@ -538,38 +538,11 @@ TEST_F(EngineTest, InitFinishAndQueryOnAnEngine)
     qv_DBEngine_settings_free(&s);
 }
 
-/* Sets HOME for one test and puts the old value back. */
-class HomeFor
-{
-  public:
-    explicit HomeFor(const char *home)
-    {
-        const char *old = getenv("HOME");
-        had_ = old != nullptr;
-        old_ = old ? old : "";
-        if (home)
-            setenv("HOME", home, 1);
-        else
-            unsetenv("HOME");
-    }
-    ~HomeFor()
-    {
-        if (had_)
-            setenv("HOME", old_.c_str(), 1);
-        else
-            unsetenv("HOME");
-    }
-
-  private:
-    bool had_;
-    std::string old_;
-};
-
 TEST_F(EngineTest, EveryConnectionReadsOnlyTheOwnOptionFileAndBoundsItsWaits)
 {
     TempDir home("qv-home");
     {
-        HomeFor h(home.path().c_str());
+        ScopedEnv h("HOME", home.path().c_str());
         ASSERT_EQ(0u, add(QV_PRIV_USAGE));
         qv_DBEngine_set_timeouts(2, 3, 4);
         ASSERT_EQ(0u, add(QV_PRIV_USAGE));
@@ -589,7 +562,7 @@ TEST_F(EngineTest, EveryConnectionReadsOnlyTheOwnOptionFileAndBoundsItsWaits)
     /* Without HOME, the home directory of the user the tool runs as. */
     fake_mysql_reset();
     {
-        HomeFor h(nullptr);
+        ScopedEnv h("HOME", nullptr);
         ASSERT_EQ(0u, add(QV_PRIV_USAGE));
     }
     EXPECT_EQ(std::string(getpwuid(getuid())->pw_dir) + "/.my.cnf",
@@ -599,7 +572,7 @@ TEST_F(EngineTest, EveryConnectionReadsOnlyTheOwnOptionFileAndBoundsItsWaits)
 TEST_F(EngineTest, OptionFileIsReportedWithoutItsContents)
 {
     TempDir home("qv-home");
-    HomeFor h(home.path().c_str());
+    ScopedEnv h("HOME", home.path().c_str());
     std::string cnf = home.path() + "/.my.cnf";
     struct Case {
         bool exists;

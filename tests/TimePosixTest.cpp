@@ -21,6 +21,7 @@
 #include "QVLib/Posix/TimePosix.h"
 #include "QVLib/QVtime.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TestFiles.h"
 #include "tests/support/TimeRecords.h"
 
 namespace
@@ -28,32 +29,14 @@ namespace
 
 /* ---- helpers ---------------------------------------------------------------------------- */
 
-/* Sets TZ for its lifetime; the former value (or its absence) comes back afterwards.
- * It never calls tzset(): the time module must notice a change of TZ on its own. */
-class Zone
+/* Sets TZ for its lifetime, without calling tzset(): the time module must notice a
+ * change of TZ on its own. */
+class Zone : public ScopedEnv
 {
   public:
-    explicit Zone(const char *tz)
+    explicit Zone(const char *tz) : ScopedEnv("TZ", tz)
     {
-        const char *old = getenv("TZ");
-        had_ = old != nullptr;
-        if (had_)
-            saved_ = old;
-        setenv("TZ", tz, 1);
     }
-    ~Zone()
-    {
-        if (had_)
-            setenv("TZ", saved_.c_str(), 1);
-        else
-            unsetenv("TZ");
-    }
-    Zone(const Zone &) = delete;
-    Zone &operator=(const Zone &) = delete;
-
-  private:
-    bool had_;
-    std::string saved_;
 };
 
 /* The reading that the seam hands out; only the test's own thread sets it. */

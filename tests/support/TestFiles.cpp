@@ -47,3 +47,23 @@ void write_file(const std::string &path, const std::string &content)
 {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
+
+ScopedEnv::ScopedEnv(const char *name, const char *value) : name_(name)
+{
+    const char *old = getenv(name);
+    had_ = old != nullptr;
+    if (had_)
+        saved_ = old;
+    if (value != nullptr)
+        setenv(name, value, 1);
+    else
+        unsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv()
+{
+    if (had_)
+        setenv(name_.c_str(), saved_.c_str(), 1);
+    else
+        unsetenv(name_.c_str());
+}

@@ -1,5 +1,6 @@
 /*
- * TestFiles: temporary directories and whole-file reads and writes for tests.
+ * TestFiles: temporary directories, whole-file reads and writes, and environment
+ * variables set for a while, for tests.
  */
 #ifndef TESTS_SUPPORT_TESTFILES_H
 #define TESTS_SUPPORT_TESTFILES_H
@@ -34,5 +35,22 @@ std::string read_file(const std::string &path);
 
 /* Replaces the file at path by content. */
 void write_file(const std::string &path, const std::string &content);
+
+/* Sets (value) or removes (null) the environment variable name for its lifetime; the
+ * former value, or its absence, comes back afterwards. It calls nothing else (no
+ * tzset()): what reads the variable must notice the change on its own. */
+class ScopedEnv
+{
+  public:
+    ScopedEnv(const char *name, const char *value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv &) = delete;
+    ScopedEnv &operator=(const ScopedEnv &) = delete;
+
+  private:
+    std::string name_;
+    bool had_;
+    std::string saved_;
+};
 
 #endif
