@@ -17,7 +17,7 @@
 #include <cstring>
 
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
-#include "QVLib/Posix/UtfPosix.h"
+#include "QVLib/QVutf.h"
 
 static const char QV_FILE[] = "QVLib/GuiMessages";
 

@@ -27,7 +27,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "QVLib/Posix/MutexPosix.h"
+#include "QVLib/QVmutex.h"
 #include "QVLib/QVHashTable.h"
 #include "QVLib/QVmalloc.h"
 

@@ -21,7 +21,7 @@
 
 #include <cstdint>
 
-#include "QVLib/Posix/MutexPosix.h"
+#include "QVLib/QVmutex.h"
 
 /* The bucket count of every table: a prime, ample for the largest catalogue language
  * (1292 entries), so chains stay short without rehashing. */

@@ -15,7 +15,7 @@
  *
  * Reports: the log file stamps each line it writes with the clock, so a report written
  * by this module makes the log call back into it. While a thread writes one report of
- * the time module (including the platform side, TimePosix), every time operation that
+ * the time module (including its platform side, QVclock), every time operation that
  * thread enters computes its result silently; one written line therefore costs a fixed
  * number of report lines, never an endless chain. Invalid-time messages are further
  * bounded by a process-wide report depth: at most four are in progress at once.

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
-#include "QVLib/Posix/MutexPosix.h"
+#include "QVLib/QVmutex.h"
 
 namespace
 {

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "QVLib/GuiMessages.h"
-#include "QVLib/Posix/UtfPosix.h"
+#include "QVLib/QVutf.h"
 #include "QVLib/messages/MsgcParser.h"
 #include "fuzz/FuzzSupport.h"
 

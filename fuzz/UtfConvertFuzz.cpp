@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "QVLib/Posix/UtfPosix.h"
+#include "QVLib/QVutf.h"
 #include "fuzz/FuzzSupport.h"
 
 static locale_t g_utf8;

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "QVLib/GuiMessages.h"
-#include "QVLib/Posix/UtfPosix.h"
+#include "QVLib/QVutf.h"
 #include "QVLib/QVmalloc.h"
 #include "tests/support/LogCapture.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
-#include "QVLib/Posix/MutexPosix.h"
+#include "QVLib/QVmutex.h"
 #include "tests/support/LogCapture.h"
 
 namespace

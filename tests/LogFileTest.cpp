@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
-#include "QVLib/Posix/TimePosix.h"
+#include "QVLib/QVclock.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TestFiles.h"
 

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "QVLib/Posix/MutexPosix.h"
+#include "QVLib/QVmutex.h"
 #include "QVLib/QVmalloc.h"
 #include "tests/support/LogCapture.h"
 

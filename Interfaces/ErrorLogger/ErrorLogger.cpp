@@ -14,7 +14,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "QVLib/Posix/MutexPosix.h"
+#include "QVLib/QVmutex.h"
 
 /* The installed sink, none at start; changed only by qv_log_set_sink. */
 static std::atomic<QVLogSink *> g_installed_sink{nullptr};

@@ -27,8 +27,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "QVLib/Posix/MutexPosix.h"
-#include "QVLib/Posix/TimePosix.h"
+#include "QVLib/QVmutex.h"
+#include "QVLib/QVclock.h"
 #include "QVLib/QVmalloc.h"
 #include "QVLib/QVstring.h"
 #include "QVLib/QVtime.h"

@@ -1,7 +1,8 @@
 /*
- * MutexPosix: the re-entrant lock over std::mutex, and the kernel thread id.
+ * MutexPosix: the re-entrant lock over a heap-allocated std::mutex, and the kernel
+ * thread id (gettid).
  */
-#include "QVLib/Posix/MutexPosix.h"
+#include "QVLib/QVmutex.h"
 
 #include <unistd.h>
 

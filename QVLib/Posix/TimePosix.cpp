@@ -1,13 +1,17 @@
 /*
  * TimePosix: clock_gettime and the C library's time zone behind the time record.
  *
+ * The clock is CLOCK_REALTIME broken down as UTC. The offset at an instant comes from
+ * the C library's time-zone state (TZ, or /etc/localtime), which is re-read whenever TZ
+ * has changed, so that a change of TZ takes effect at once.
+ *
  * The local offset is -tm_gmtoff of localtime_r at the instant, which is right in every
  * zone, including those whose daylight saving is not one hour. Where no instant can be
  * converted, and for a clock before 1970, the zone's standard offset (timezone, after
  * tzset) stands in. The zone is re-read whenever TZ changes; what notices the change
  * lives in storage that outlives exit handlers.
  */
-#include "QVLib/Posix/TimePosix.h"
+#include "QVLib/QVclock.h"
 
 #include <atomic>
 #include <cstdlib>

@@ -1,13 +1,20 @@
 /*
  * UtfPosix: UTF-8 to the locale's character set through iconv.
  *
+ * The text goes in two steps, UTF-8 to UTF-32LE and on to the character set of the
+ * calling thread's locale (nl_langinfo(CODESET)): UTF-8 on a UTF-8 system, ASCII under
+ * the C locale. The program selects the locale with setlocale(LC_CTYPE, "") at its
+ * entry. A character that the target cannot represent is written as "?" and the
+ * conversion goes on, so such characters become "?" whatever the locale; errno stands
+ * for the system error code in the messages.
+ *
  * Each step measures first and converts second, into a buffer of exactly the measured
  * size, so that a result that differs from its measure is caught rather than cut. The
  * measuring pass converts into a small scratch buffer and only counts what comes out.
  * UTF-32LE has no byte-order mark and one 4-byte unit per character, so its byte count
  * divided by 4 is the character count.
  */
-#include "QVLib/Posix/UtfPosix.h"
+#include "QVLib/QVutf.h"
 
 #include <errno.h>
 #include <iconv.h>

@@ -27,7 +27,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "QVLib/Posix/MutexPosix.h"
+#include "QVLib/QVmutex.h"
 #include "QVLib/QVstring.h"
 
 typedef struct st_mysql MYSQL;

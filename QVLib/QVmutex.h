@@ -1,16 +1,17 @@
 /*
- * MutexPosix: QVmutex, the re-entrant lock of the whole system, and the thread id.
+ * QVmutex: the re-entrant lock of the whole system, and the calling thread's id.
  *
- * The platform mutex is a heap-allocated std::mutex that is taken once per holding
- * thread; QVmutex adds the re-entrancy with its owner and count: a thread that holds the
- * lock only raises count, and the platform mutex is given back when count returns to 0.
- * owner is read by other threads without the lock, so it is atomic.
+ * The platform mutex is taken once per holding thread; QVmutex adds the re-entrancy
+ * with its owner and count: a thread that holds the lock only raises count, and the
+ * platform mutex is given back when count returns to 0. owner is read by other threads
+ * without the lock, so it is atomic. The platform side (MutexPosix, MutexWin32) supplies
+ * the platform mutex and the thread id.
  *
  * A record without a lock object (mutex null) is "freed": before qv_mutex_create and
  * after qv_mutex_finish. Operations on it report "mutex already freed".
  */
-#ifndef QVLIB_POSIX_MUTEXPOSIX_H
-#define QVLIB_POSIX_MUTEXPOSIX_H
+#ifndef QVLIB_QVMUTEX_H
+#define QVLIB_QVMUTEX_H
 
 #include <atomic>
 #include <cstdint>
@@ -18,12 +19,12 @@
 #define QV_NO_OWNER 0xFFFFFFFFu
 
 struct QVmutex {
-    void *mutex;                 /* the platform mutex (a std::mutex), or null */
+    void *mutex;                 /* the platform mutex, or null */
     std::atomic<uint32_t> owner; /* thread id of the holder, QV_NO_OWNER when free */
     uint32_t count;              /* how many times the holder has taken it */
 };
 
-/* The calling thread's kernel id (gettid), as printed in log lines. */
+/* The calling thread's id (the kernel's or the system's), as printed in log lines. */
 uint32_t qv_thread_id(void);
 
 /* Creates the lock object. Returns 0 (owner none, count 0), or 2 when it cannot be

@@ -1,0 +1,25 @@
+/*
+ * QVutf: conversion of the catalogue's UTF-8 texts to the system's character set (the
+ * ANSI code page on Windows, the locale's character set on POSIX systems), done by the
+ * platform side (UtfPosix, UtfWin32).
+ *
+ * A character that the target cannot represent is not an error: it becomes a
+ * replacement character. Messages name the source as code page 65001 and the target as
+ * code page 0.
+ */
+#ifndef QVLIB_QVUTF_H
+#define QVLIB_QVUTF_H
+
+/* Converts the zero-terminated UTF-8 text utf8 into a newly allocated, zero-terminated
+ * text in the system's character set and stores it in *out; the caller owns it and
+ * releases it with free().
+ * Returns 0 on success: *out is the converted text, or a one-byte empty text when utf8
+ * is empty, or null when utf8 is null.
+ * Returns 1 when out is null (nothing stored) or the text cannot be converted (invalid
+ * UTF-8, or a character set the platform does not know), 2 when memory runs out. After
+ * a failure *out is a one-byte empty text, so that the caller still has a text to show;
+ * only when even that byte cannot be allocated after a few attempts is *out null (status
+ * 2). Every failure is logged. */
+unsigned qv_utf_convert(const char *utf8, char **out);
+
+#endif
