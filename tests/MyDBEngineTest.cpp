@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "Interfaces/dbengine/MySQL/Masking.h"
 #include "Interfaces/dbengine/MySQL/MyDBEngine.h"
 #include "QVLib/QVmalloc.h"
 #include "tests/support/FakeMysql.h"

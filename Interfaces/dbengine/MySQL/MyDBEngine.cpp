@@ -5,114 +5,29 @@
  * Invariants: an engine's lock exists exactly when the engine is fully created; every
  * statement is sent and its outcome read under that lock; every connection that was
  * opened is closed by qv_DBEngine_finish. Passwords are replaced by "***" in every line
- * this module logs, whatever the server's message holds. The last failure of a client
- * call is kept per thread, in plain storage (no destructor), for the hint that ends a
- * failed account creation.
+ * this module logs, whatever the server's message holds (Masking). Each failure of a
+ * client call is noted for the hint that ends a failed account creation (Hints).
  */
 #include "Interfaces/dbengine/MySQL/MyDBEngine.h"
 
 #include <mysql.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
+#include "Interfaces/dbengine/MySQL/Masking.h"
 #include "QVLib/QVmalloc.h"
 
 static const char QV_FILE[] = "Interfaces/dbengine/MySQL/MyDBEngine";
 
-/* Statements and their fragments are formed in buffers of this size. */
-#define QV_STATEMENT_SIZE 1024
-/* Room for a logged statement or message once passwords are masked ("***" may be
- * longer than what it hides). */
-#define QV_MASKED_SIZE 4096
-/* Room for a hint and for the option file's path. */
-#define QV_HINT_SIZE 512
+/* Room for the option file's path. */
 #define QV_PATH_SIZE 4096
-
-/* The last failure of a client call on this thread: its error number (0 none) and
- * whether the failing statement was a GRANT. */
-struct LastFailure {
-    int number;
-    bool grant;
-};
-static thread_local LastFailure t_failure;
-static thread_local char t_hint[QV_HINT_SIZE];
 
 /* Test seams; 0 selects the default. */
 static std::atomic<unsigned> g_connect_timeout{0}, g_read_timeout{0}, g_write_timeout{0};
 static std::atomic<int> g_forced_form{QV_FORM_BY_SERVER};
-
-/* ---- passwords out of log lines ---------------------------------------------------- */
-
-/* Marks in hidden (one byte per byte of text, zeroed) what must not be shown: with 1
- * every byte of a literal after "IDENTIFIED BY '" (up to its closing quote) and every
- * byte of every occurrence of a non-empty secret, overlaps included; with 2 the quote
- * that ends a marker, after which "***" stands even for an empty literal. */
-static void mark_hidden(const char *text, size_t n, const char *const secrets[],
-                        size_t secret_count, unsigned char *hidden)
-{
-    static const char marker[] = "IDENTIFIED BY '";
-    const size_t marker_length = sizeof marker - 1;
-    for (size_t i = 0; i < n; i++) {
-        if (n - i >= marker_length && memcmp(text + i, marker, marker_length) == 0) {
-            hidden[i + marker_length - 1] |= 2;
-            for (size_t j = i + marker_length; j < n && text[j] != '\''; j++)
-                hidden[j] |= 1;
-        }
-        for (size_t k = 0; k < secret_count; k++) {
-            size_t m = secrets[k] ? strlen(secrets[k]) : 0;
-            if (m > 0 && m <= n - i && memcmp(text + i, secrets[k], m) == 0)
-                for (size_t j = i; j < i + m; j++)
-                    hidden[j] |= 1;
-        }
-    }
-}
-
-void qv_mask_passwords(const char *text, const char *const secrets[], size_t secret_count,
-                       char *out, size_t capacity)
-{
-    size_t used = 0;
-    auto put = [&](const char *s, size_t n) {
-        size_t room = capacity - 1 - used;
-        size_t k = n < room ? n : room;
-        memcpy(out + used, s, k);
-        used += k;
-    };
-    /* Masking happens where a failure is being logged: no allocation for the texts the
-     * engine meets (statements and server messages are far shorter). */
-    size_t n = strlen(text);
-    unsigned char local[QV_MASKED_SIZE] = {};
-    unsigned char *hidden = n <= sizeof local
-                                ? local
-                                : static_cast<unsigned char *>(qv_malloc(n, QV_FILE, __LINE__, 1));
-    if (hidden == nullptr) {
-        put("***", 3); /* nothing can be shown safely */
-        out[used] = '\0';
-        return;
-    }
-    mark_hidden(text, n, secrets, secret_count, hidden);
-    for (size_t i = 0; i < n;) {
-        if ((hidden[i] & 1) != 0) {
-            put("***", 3); /* one for each hidden run */
-            while (i < n && (hidden[i] & 1) != 0)
-                i++;
-            continue;
-        }
-        put(text + i, 1);
-        bool marker_end = (hidden[i] & 2) != 0;
-        i++;
-        if (marker_end && (i >= n || (hidden[i] & 1) == 0))
-            put("***", 3);
-    }
-    out[used] = '\0';
-    if (hidden != local)
-        free(hidden);
-}
 
 /* ---- settings ---------------------------------------------------------------------- */
 
@@ -182,36 +97,7 @@ static unsigned failure_status(int number)
     return number == 0 ? 30 : qv_mysql_errno_to_status(number);
 }
 
-/* ---- the option file and the time-outs --------------------------------------------- */
-
-bool qv_DBEngine_option_file(char *path, size_t capacity)
-{
-    const char *home = getenv("HOME");
-    struct passwd entry, *found = nullptr;
-    char buffer[QV_PATH_SIZE];
-    if (home == nullptr || home[0] == '\0') {
-        /* No HOME (a service manager's environment): the account's own home. */
-        if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr)
-            return false;
-        home = found->pw_dir;
-    }
-    return home != nullptr && home[0] != '\0' &&
-           qv_snprintf(path, capacity, "%s/%s", home, QV_DB_OPTION_FILE) >= 0;
-}
-
-void qv_DBEngine_report_option_file(void)
-{
-    char path[QV_PATH_SIZE];
-    struct stat st;
-    if (!qv_DBEngine_option_file(path, sizeof path) || stat(path, &st) != 0)
-        return;
-    qv_log(QV_LOG_INFO, "qv_DBEngine_report_option_file: client options are read from %s", path);
-    if ((st.st_mode & 077) != 0)
-        qv_log(QV_LOG_WARNING,
-               "qv_DBEngine_report_option_file: %s can be read by other users (mode %03o); it "
-               "holds root's password: chmod 600 it",
-               path, static_cast<unsigned>(st.st_mode & 0777));
-}
+/* ---- the connection's options --------------------------------------------- */
 
 static unsigned timeout_or_default(const std::atomic<unsigned> &seam, unsigned default_seconds)
 {
@@ -285,7 +171,7 @@ static unsigned do_connect(QVDBEngine *engine, const char *host, const char *use
         return 0;
     }
     int number = static_cast<int>(mysql_errno(handle));
-    t_failure = {number, false};
+    qv_DBEngine_note_failure(number, false);
     char message[QV_MASKED_SIZE];
     const char *secrets[] = {password};
     qv_mask_passwords(mysql_error(handle), secrets, 1, message, sizeof message);
@@ -401,7 +287,7 @@ static unsigned send_statement(QVDBEngine *engine, const char *statement, const 
     if (mysql_query(engine->connection, statement) != 0 ||
         (reader != nullptr && !read_rows(engine->connection, reader))) {
         int number = static_cast<int>(mysql_errno(engine->connection));
-        t_failure = {number, strncmp(statement, "GRANT ", 6) == 0};
+        qv_DBEngine_note_failure(number, strncmp(statement, "GRANT ", 6) == 0);
         const char *secrets[] = {qv_string_or_null(&engine->settings.password), secret};
         char message[QV_MASKED_SIZE];
         char query[QV_MASKED_SIZE];
@@ -443,225 +329,7 @@ int qv_DBEngine_account_form(QVDBEngine *engine)
                : QV_FORM_GRANT_IDENTIFIED;
 }
 
-/* ---- hints ------------------------------------------------------------------------- */
-
-const char *qv_DBEngine_hint(int number, bool grant, const char *account, char *out,
-                             size_t capacity)
-{
-    const char *remedy = nullptr;
-    switch (number) {
-    case 2002:
-    case 2003:
-        remedy = "no database server answers on this machine; start it, or name its socket in "
-                 "MYSQL_UNIX_PORT or in ~/.my.cnf";
-        break;
-    case 1045:
-        remedy = "the server refused root's password; put it in the [client] group of ~/.my.cnf "
-                 "(mode 600) and run again";
-        break;
-    case 1698:
-        remedy = "the server admits root only for the system's root user; run the tool as root, "
-                 "for example with sudo";
-        break;
-    case 1819:
-        qv_snprintf(out, capacity,
-                    "the server's password policy refused the built-in password of %s; relax the "
-                    "policy while the suite is installed (accounts made before stay), then run "
-                    "again",
-                    account ? account : "an account");
-        return out;
-    case 1290:
-        remedy = "the server runs with --skip-grant-tables or read-only and cannot create "
-                 "accounts; restart it normally";
-        break;
-    case 1044:
-    case 1142:
-    case 1227:
-    case 1410:
-        remedy = "root lacks the privileges to grant these; it needs ALL PRIVILEGES WITH GRANT "
-                 "OPTION";
-        break;
-    case 2006:
-    case 2013:
-        remedy = "the server stopped answering (a lock held by another session, such as a "
-                 "backup's FLUSH TABLES WITH READ LOCK, or a restart); run again when it answers";
-        break;
-    case 1064:
-        if (grant)
-            remedy = "the server does not accept this statement form; see the supported servers "
-                     "in VADedeVeZovid(8)";
-        break;
-    }
-    if (remedy == nullptr)
-        return nullptr;
-    qv_snprintf(out, capacity, "%s", remedy);
-    return out;
-}
-
-const char *qv_DBEngine_last_hint(void)
-{
-    return t_hint;
-}
-
-void qv_DBEngine_clear_failure(void)
-{
-    t_failure = {0, false};
-    t_hint[0] = '\0';
-}
-
-void qv_DBEngine_log_hint(const char *account)
-{
-    char hint[QV_HINT_SIZE];
-    t_hint[0] = '\0';
-    if (t_failure.number == 0 ||
-        qv_DBEngine_hint(t_failure.number, t_failure.grant, account, hint, sizeof hint) == nullptr)
-        return;
-    qv_log(QV_LOG_ERROR, "hint: %s", hint);
-    memcpy(t_hint, hint, sizeof hint);
-}
-
 /* ---- accounts ---------------------------------------------------------------------- */
-
-enum Fragment {
-    USAGE_PRIVS,
-    DATA_PRIVS,
-    ADMIN_PRIVS,
-    TO_ANY,
-    TO_LOCAL,
-    FROM_ANY,
-    FROM_LOCAL,
-    IDENTIFIED_ANY, /* the account with its password, for CREATE USER and ALTER USER */
-    IDENTIFIED_LOCAL,
-    FRAGMENT_COUNT,
-    NO_PRIVS = -1
-};
-
-/* Which pair of account fragments a statement names. */
-enum AccountPart { ACCOUNT_TO, ACCOUNT_FROM, ACCOUNT_IDENTIFIED };
-
-/* One statement of a level's sequence. It is sent twice in a row: for the name alone,
- * then for the name at localhost. Its format takes the privilege fragment (unless
- * privs is NO_PRIVS) and then the account fragment. */
-struct PairedStatement {
-    const char *format;
-    int privs;
-    AccountPart account;
-};
-
-static const PairedStatement level_all_grant[] = {
-    {"GRANT ALL ON *.* %s WITH GRANT OPTION", NO_PRIVS, ACCOUNT_TO},
-};
-static const PairedStatement level_all[] = {
-    {"GRANT ALL ON *.* %s", NO_PRIVS, ACCOUNT_TO},
-    {"REVOKE GRANT OPTION ON *.* %s", NO_PRIVS, ACCOUNT_FROM},
-};
-static const PairedStatement level_data[] = {
-    {"GRANT %s ON *.* %s", DATA_PRIVS, ACCOUNT_TO},
-    {"REVOKE GRANT OPTION ON *.* %s", NO_PRIVS, ACCOUNT_FROM},
-    {"REVOKE %s ON *.* %s", ADMIN_PRIVS, ACCOUNT_FROM},
-};
-static const PairedStatement level_data_reload[] = {
-    {"GRANT %s ON *.* %s", DATA_PRIVS, ACCOUNT_TO},
-    {"REVOKE GRANT OPTION ON *.* %s", NO_PRIVS, ACCOUNT_FROM},
-    {"REVOKE %s ON *.* %s", ADMIN_PRIVS, ACCOUNT_FROM},
-    {"GRANT RELOAD ON *.* %s", NO_PRIVS, ACCOUNT_TO},
-};
-static const PairedStatement level_usage[] = {
-    {"GRANT %s ON *.* %s", USAGE_PRIVS, ACCOUNT_TO},
-    {"REVOKE GRANT OPTION ON *.* %s", NO_PRIVS, ACCOUNT_FROM},
-    {"REVOKE %s ON *.* %s", ADMIN_PRIVS, ACCOUNT_FROM},
-    {"REVOKE %s ON *.* %s", DATA_PRIVS, ACCOUNT_FROM},
-};
-/* On MySQL 8.0 and later, GRANT neither creates an account nor sets a password: every
- * level's sequence is preceded by these, so that an existing account's password is
- * reset as on the other servers. */
-static const PairedStatement create_alter_prologue[] = {
-    {"CREATE USER IF NOT EXISTS %s", NO_PRIVS, ACCOUNT_IDENTIFIED},
-    {"ALTER USER %s", NO_PRIVS, ACCOUNT_IDENTIFIED},
-};
-
-struct StatementList {
-    const PairedStatement *steps;
-    size_t count;
-};
-
-#define QV_LIST(steps)                                                                             \
-    {                                                                                              \
-        steps, sizeof steps / sizeof steps[0]                                                      \
-    }
-static const StatementList g_levels[] = {
-    QV_LIST(level_all_grant),   QV_LIST(level_all),   QV_LIST(level_data),
-    QV_LIST(level_data_reload), QV_LIST(level_usage),
-};
-static const StatementList g_prologue = QV_LIST(create_alter_prologue);
-
-/* A level's sequence in one form: the prologue's statements (none in the GRANT form),
- * then the level's, each list sent pair by pair. */
-struct Sequence {
-    StatementList prologue;
-    StatementList level;
-};
-
-static Sequence sequence_of(int priv, int form)
-{
-    StatementList none = {nullptr, 0};
-    return {form == QV_FORM_CREATE_ALTER ? g_prologue : none, g_levels[priv]};
-}
-
-static size_t statement_count(const Sequence &sequence)
-{
-    return 2 * (sequence.prologue.count + sequence.level.count);
-}
-
-typedef char Fragments[FRAGMENT_COUNT][QV_STATEMENT_SIZE];
-
-/* Forms the fragments of form; returns false when one does not fit its buffer. In the
- * CREATE USER form the GRANTs name the account without its password. */
-static bool build_fragments(Fragments f, int form, const char *name, const char *password)
-{
-    bool identified_grants = form != QV_FORM_CREATE_ALTER;
-    int results[] = {
-        qv_snprintf(f[USAGE_PRIVS], QV_STATEMENT_SIZE, "USAGE"),
-        qv_snprintf(f[DATA_PRIVS], QV_STATEMENT_SIZE,
-                    "ALTER,CREATE,DELETE,DROP,INDEX,INSERT,REFERENCES,SELECT,UPDATE"),
-        qv_snprintf(f[ADMIN_PRIVS], QV_STATEMENT_SIZE, "FILE,PROCESS,RELOAD,SHUTDOWN"),
-        identified_grants ? qv_snprintf(f[TO_ANY], QV_STATEMENT_SIZE, "TO '%s' IDENTIFIED BY '%s'",
-                                        name, password)
-                          : qv_snprintf(f[TO_ANY], QV_STATEMENT_SIZE, "TO '%s'", name),
-        identified_grants
-            ? qv_snprintf(f[TO_LOCAL], QV_STATEMENT_SIZE, "TO '%s'@'localhost' IDENTIFIED BY '%s'",
-                          name, password)
-            : qv_snprintf(f[TO_LOCAL], QV_STATEMENT_SIZE, "TO '%s'@'localhost'", name),
-        qv_snprintf(f[FROM_ANY], QV_STATEMENT_SIZE, "FROM '%s'", name),
-        qv_snprintf(f[FROM_LOCAL], QV_STATEMENT_SIZE, "FROM '%s'@'localhost'", name),
-        qv_snprintf(f[IDENTIFIED_ANY], QV_STATEMENT_SIZE, "'%s' IDENTIFIED BY '%s'", name,
-                    password),
-        qv_snprintf(f[IDENTIFIED_LOCAL], QV_STATEMENT_SIZE, "'%s'@'localhost' IDENTIFIED BY '%s'",
-                    name, password),
-    };
-    for (int result : results)
-        if (result < 0)
-            return false;
-    return true;
-}
-
-/* Forms statement number index (from 0) of sequence into statement; returns the
- * qv_snprintf result (negative when it did not fit). */
-static int format_statement(const Sequence &sequence, size_t index, const Fragments f,
-                            char *statement)
-{
-    size_t pair = index / 2;
-    const PairedStatement *step = pair < sequence.prologue.count
-                                      ? &sequence.prologue.steps[pair]
-                                      : &sequence.level.steps[pair - sequence.prologue.count];
-    bool local = index % 2 == 1;
-    static const Fragment parts[][2] = {
-        {TO_ANY, TO_LOCAL}, {FROM_ANY, FROM_LOCAL}, {IDENTIFIED_ANY, IDENTIFIED_LOCAL}};
-    const char *account = f[parts[step->account][local ? 1 : 0]];
-    if (step->privs == NO_PRIVS)
-        return qv_snprintf(statement, QV_STATEMENT_SIZE, step->format, account);
-    return qv_snprintf(statement, QV_STATEMENT_SIZE, step->format, f[step->privs], account);
-}
 
 /* Checks the arguments in order; logs the first that fails and returns false. A name
  * or password with a quote or backslash would break out of its quoted literal, and an
@@ -688,13 +356,12 @@ static bool arguments_valid(const char *host, const char *newusername, const cha
         problem = "qv_DBEngine_add_user_with_host: unsafe newuserpassword";
     const int forms[] = {QV_FORM_GRANT_IDENTIFIED, QV_FORM_CREATE_ALTER};
     for (size_t k = 0; k < 2 && problem == nullptr; k++) {
-        Fragments fragments;
+        QVFragments fragments;
         char statement[QV_STATEMENT_SIZE];
-        Sequence sequence = sequence_of(priv, forms[k]);
-        if (!build_fragments(fragments, forms[k], newusername, newuserpassword))
+        if (!qv_form_fragments(fragments, forms[k], newusername, newuserpassword))
             problem = "qv_DBEngine_add_user_with_host: statement too long";
-        for (size_t i = 0; i < statement_count(sequence) && problem == nullptr; i++)
-            if (format_statement(sequence, i, fragments, statement) < 0)
+        for (size_t i = 0; i < qv_form_statement_count(priv, forms[k]) && problem == nullptr; i++)
+            if (qv_form_statement(priv, forms[k], i, fragments, statement) < 0)
                 problem = "qv_DBEngine_add_user_with_host: statement too long";
     }
     if (problem == nullptr)
@@ -745,12 +412,11 @@ static unsigned send_sequence(QVDBEngine *engine, const char *newusername,
                ? "MySQL 8.0 or later, accounts made with CREATE USER and ALTER USER, then GRANT"
                : "accounts made with GRANT ... IDENTIFIED BY");
 
-    Fragments fragments;
-    build_fragments(fragments, form, newusername, newuserpassword); /* they fit: checked */
-    Sequence sequence = sequence_of(priv, form);
+    QVFragments fragments;
+    qv_form_fragments(fragments, form, newusername, newuserpassword); /* they fit: checked */
     char statement[QV_STATEMENT_SIZE];
-    for (size_t i = 0; i < statement_count(sequence); i++) {
-        format_statement(sequence, i, fragments, statement);
+    for (size_t i = 0; i < qv_form_statement_count(priv, form); i++) {
+        qv_form_statement(priv, form, i, fragments, statement);
         unsigned status = send_statement(engine, statement, newuserpassword);
         if (status != 0) {
             qv_log_trace(QV_FILE, __LINE__);
