@@ -98,6 +98,10 @@ QVAppAction ParseCommandLine(int argc, char *const argv[], const char **offendin
     *offending = nullptr;
     if (argc <= 1)
         return QV_APP_PROVISION;
+    /* --json goes with --check only, before or after it. */
+    if (argc == 3 && ((strcmp(argv[1], "--check") == 0 && strcmp(argv[2], "--json") == 0) ||
+                      (strcmp(argv[1], "--json") == 0 && strcmp(argv[2], "--check") == 0)))
+        return QV_APP_CHECK_JSON;
     QVAppAction action = QV_APP_BAD_USAGE;
     if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)
         action = QV_APP_HELP;
@@ -126,7 +130,8 @@ static void print_hint(const CWinApp *app)
 static bool answer_command_line(CHalvernApp *app)
 {
     const char *offending = nullptr;
-    switch (ParseCommandLine(app->m_argc, app->m_argv, &offending)) {
+    QVAppAction action = ParseCommandLine(app->m_argc, app->m_argv, &offending);
+    switch (action) {
     case QV_APP_PROVISION:
         return false;
     case QV_APP_HELP:
@@ -137,11 +142,12 @@ static bool answer_command_line(CHalvernApp *app)
         printf("%s %s\n", app->m_pszAppName, QV_VERSION_TEXT);
         app->SetExitCode(0);
         return true;
-    case QV_APP_CHECK: {
+    case QV_APP_CHECK:
+    case QV_APP_CHECK_JSON: {
         /* Nothing is logged to a file: the lines go to standard error. */
         int code = 1;
         if (AdministratorSettings(&app->m_dbSettings) == 0)
-            code = CheckServiceAccounts(&app->m_dbSettings, stdout);
+            code = CheckServiceAccounts(&app->m_dbSettings, stdout, action == QV_APP_CHECK_JSON);
         print_hint(app);
         app->SetExitCode(code);
         return true;

@@ -42,13 +42,14 @@ unsigned AdministratorSettings(QVDBSettings *settings);
 BOOL ProvisionServiceAccounts(QVDBSettings *settings);
 
 /* What the command line asks for. The tool reads nothing from it for its job: it
- * answers --help and --version, checks the accounts with --check, and refuses anything
- * else. */
+ * answers --help and --version, checks the accounts with --check (--check --json for
+ * its JSON form, in either order), and refuses anything else. */
 enum QVAppAction {
     QV_APP_PROVISION = 0, /* no argument: create the accounts */
     QV_APP_HELP,
     QV_APP_VERSION,
     QV_APP_CHECK,
+    QV_APP_CHECK_JSON,
     QV_APP_BAD_USAGE
 };
 
@@ -68,7 +69,7 @@ class CHalvernApp : public CWinApp
     CHalvernApp() = default;
 
     /* Answers --help and --version, or refuses a bad command line (exit code 2),
-     * touching neither the server nor the log; with --check, checks the accounts
+     * touching neither the server nor the log; with --check (and --json), checks the accounts
      * without changing anything or writing the log (exit code 0 or 1). Otherwise selects language
      * 0, opens the log file, provisions the service accounts, then closes the log, or shows the
      * "KTRGU0079" message followed on standard error by the failure's hint, and leaves

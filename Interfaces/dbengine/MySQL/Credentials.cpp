@@ -1,13 +1,14 @@
 /*
- * Credentials: the servers' password hashes computed on the client, over QVdigest, and
- * the verification of a stored credential against a password.
+ * Credentials, the part of AccountRules that verifies stored credentials: the servers'
+ * password hashes computed on the client over QVdigest, and the verdict of a stored
+ * credential on a password.
  *
  * Invariants: a verdict of "matches" is given only when the hash computed from the
  * password equals the stored one; two empty strings are never taken for a match of a
  * non-empty password; anything this file cannot compute is "unknown", with its reason.
  * Passwords never reach a log line or a reason.
  */
-#include "Interfaces/dbengine/MySQL/Credentials.h"
+#include "Interfaces/dbengine/MySQL/AccountRules.h"
 
 #include <strings.h>
 

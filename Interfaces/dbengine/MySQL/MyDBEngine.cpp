@@ -181,23 +181,6 @@ static unsigned do_connect(QVDBEngine *engine, const char *host, const char *use
     return failure_status(number);
 }
 
-int qv_DBEngine_try_login(const char *host, const char *user, const char *password, uint32_t port,
-                          const char *unix_socket)
-{
-    MYSQL *handle = new_handle("qv_DBEngine_try_login");
-    if (handle == nullptr)
-        return -1;
-    int number = 0;
-    if (mysql_real_connect(handle, host, user, password, nullptr, port, unix_socket, 0) ==
-        nullptr) {
-        number = static_cast<int>(mysql_errno(handle));
-        if (number == 0)
-            number = -1;
-    }
-    mysql_close(handle);
-    return number;
-}
-
 unsigned qv_DBEngine_init(QVDBEngine **ppDBEngine, const QVDBSettings *settings)
 {
     if (ppDBEngine == nullptr) {

@@ -107,13 +107,6 @@ struct QVDBRowReader {
  * way (a result of more than QV_DB_MAX_COLUMNS columns is refused with status 30). */
 unsigned qv_mysql_s_select(QVDBEngine *engine, const char *statement, const QVDBRowReader *reader);
 
-/* Tries to log in to host as user with password, with the connection options of every
- * connection and no database, and closes the connection at once. Logs nothing but the
- * failure to make a handle. Returns 0 when the login succeeded, the error number when
- * it failed, -1 when no handle could be made or the error number read 0. */
-int qv_DBEngine_try_login(const char *host, const char *user, const char *password, uint32_t port,
-                          const char *unix_socket);
-
 /* Maps a client library error number: 0 -> 0, 1045 -> 27, 1000..1999 -> 28,
  * 2000..2999 -> 29, anything else -> 30. */
 unsigned qv_mysql_errno_to_status(int number);

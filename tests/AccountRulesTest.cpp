@@ -1,21 +1,72 @@
 /*
- * Tests of the credential verification: SHA-256-crypt against glibc's crypt() (salts of
- * 16 bytes or fewer, several round counts, passwords around the 32-byte block), the
- * native hash against its published value, and the verdict for every method and layout
- * a server may store. The hashes against a real server are in the server tests.
+ * Tests of what a run leaves: each level's privileges and grant option on a server with
+ * privileges of its own; and of the credential verification: SHA-256-crypt against
+ * glibc's crypt() (salts of 16 bytes or fewer, several round counts, passwords around
+ * the 32-byte block), the native hash against its published value, and the verdict for
+ * every method and layout a server may store. The hashes against a real server are in
+ * the server tests.
  */
 #include <gtest/gtest.h>
 
 #include <crypt.h>
 
 #include <memory>
+#include <set>
 #include <string>
 
-#include "Interfaces/dbengine/MySQL/Credentials.h"
+#include "Interfaces/dbengine/MySQL/AccountRules.h"
 #include "tests/support/LogCapture.h"
 
 namespace
 {
+
+std::string upper(std::string text)
+{
+    for (char &c : text)
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+TEST(AccountRules, WhatEachLevelLeavesANewAccount)
+{
+    /* A server with privileges the levels do not name, in its own case. */
+    const char *const server[] = {"SELECT", "Insert", "RELOAD",     "FILE",         "SET USER",
+                                  "SUPER",  "ALTER",  "CREATE",     "DELETE",       "DROP",
+                                  "INDEX",  "UPDATE", "REFERENCES", "BINLOG ADMIN", "SHUTDOWN"};
+    const std::set<std::string> all(std::begin(server), std::end(server));
+    const std::set<std::string> data = {"ALTER",  "CREATE",     "DELETE", "DROP",  "INDEX",
+                                        "INSERT", "REFERENCES", "SELECT", "UPDATE"};
+    std::set<std::string> data_reload = data;
+    data_reload.insert("RELOAD");
+    const struct {
+        int level;
+        std::set<std::string> held;
+        bool grant_option;
+    } cases[] = {
+        {QV_PRIV_ALL_GRANT, all, true}, {QV_PRIV_ALL, all, false},
+        {QV_PRIV_DATA, data, false},    {QV_PRIV_DATA_RELOAD, data_reload, false},
+        {QV_PRIV_USAGE, {}, false},     {5, {}, false},
+    };
+    for (const auto &c : cases) {
+        std::set<std::string> held;
+        qv_level_leaves(
+            c.level, server, std::size(server),
+            [](void *context, const char *name) {
+                static_cast<std::set<std::string> *>(context)->insert(upper(name));
+            },
+            &held);
+        std::set<std::string> expected;
+        for (const std::string &name : c.held)
+            expected.insert(upper(name));
+        EXPECT_EQ(expected, held) << c.level;
+        EXPECT_EQ(c.grant_option, qv_level_grant_option(c.level)) << c.level;
+        EXPECT_FALSE(qv_level_holds(c.level, "USAGE"));
+        EXPECT_FALSE(qv_level_holds(c.level, "GRANT OPTION"));
+    }
+    EXPECT_TRUE(qv_level_holds(QV_PRIV_DATA, "select"));
+    EXPECT_FALSE(qv_level_holds(QV_PRIV_DATA, "SELECTS"));
+    EXPECT_TRUE(qv_level_holds(QV_PRIV_ALL, "CONNECTION ADMIN"));
+}
 
 std::string sha256_crypt(const std::string &password, const std::string &salt, unsigned long rounds)
 {
