@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "Interfaces/dbengine/MySQL/Credentials.h"
+#include "Interfaces/dbengine/MySQL/AccountRules.h"
 #include "Interfaces/dbengine/MySQL/Masking.h"
 #include "Interfaces/dbengine/MySQL/MyDBEngine.h"
 #include "QVLib/QVmalloc.h"

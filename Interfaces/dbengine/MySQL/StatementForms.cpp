@@ -9,7 +9,6 @@
 
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
 #include "Interfaces/dbengine/MySQL/AccountRules.h"
-#include "Interfaces/dbengine/MySQL/Credentials.h"
 
 bool qv_form_fragments(QVFragments f, int form, const char *name, const char *password)
 {
