@@ -7,6 +7,10 @@
  */
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -14,6 +18,7 @@
 #include "Interfaces/dbengine/MySQL/MyDBEngine.h"
 #include "WinGUI/VADedeVeZovidApp.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TestFiles.h"
 #include "tests/support/TestServer.h"
 
 namespace
@@ -192,6 +197,39 @@ TEST_F(HardenedServerTest, AdministratorWithoutShutdownGetsThePrivilegesHint)
     EXPECT_EQ("root lacks the privileges to grant these; it needs ALL PRIVILEGES WITH GRANT "
               "OPTION",
               r.hint);
+}
+
+TEST_F(HardenedServerTest, OptionFileIsReadThroughItsDescriptorAndPassedOverWhenNoFile)
+{
+    TempDir home("qv-home");
+    ScopedEnv h("HOME", home.path().c_str());
+    const std::string cnf = home.path() + "/.my.cnf";
+    /* The client library reads the file it is handed (/proc/self/fd/N): its socket. */
+    home.file(".my.cnf", "[client-mariadb]\nsocket=/tmp/qv-no-such-server.sock\n");
+    RunSeen refused = provision();
+    EXPECT_FALSE(refused.ok);
+    EXPECT_TRUE(any_line_contains(refused.lines, "'/tmp/qv-no-such-server.sock'"));
+    unlink(cnf.c_str());
+    /* A FIFO (which would block the library for ever), a link to /dev/zero (which it
+     * would read without end), a directory: each is passed over, within the bounds. */
+    const std::function<void()> makes[] = {
+        [&] { mkfifo(cnf.c_str(), 0600); },
+        [&] { ASSERT_EQ(0, symlink("/dev/zero", cnf.c_str())); },
+        [&] { mkdir(cnf.c_str(), 0700); },
+    };
+    for (const auto &make : makes) {
+        make();
+        auto start = std::chrono::steady_clock::now();
+        RunSeen r = provision();
+        double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_TRUE(r.ok) << r.hint;
+        EXPECT_LT(seconds, 10.0);
+        EXPECT_TRUE(any_line_contains(r.lines, "WARNING: qv_DBEngine_report_option_file: " + cnf +
+                                                   " is a "));
+        if (rmdir(cnf.c_str()) != 0)
+            unlink(cnf.c_str());
+    }
 }
 
 } // namespace

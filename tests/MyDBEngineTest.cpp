@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 #include <cstdlib>
@@ -718,61 +720,145 @@ TEST_F(EngineTest, EveryConnectionReadsOnlyTheOwnOptionFileAndBoundsItsWaits)
     TempDir home("qv-home");
     {
         ScopedEnv h("HOME", home.path().c_str());
-        ASSERT_EQ(0u, add(QV_PRIV_USAGE));
+        ASSERT_EQ(0u, add(QV_PRIV_USAGE)); /* no option file: none is named */
+        home.file(".my.cnf", "[client]\nsocket=/run/other.sock\n");
         qv_DBEngine_set_timeouts(2, 3, 4);
         ASSERT_EQ(0u, add(QV_PRIV_USAGE));
         qv_DBEngine_set_timeouts(0, 0, 0);
     }
     const auto &c = fake_mysql().connections;
     ASSERT_EQ(2u, c.size());
-    EXPECT_EQ(home.path() + "/.my.cnf", c[0].read_default_file.value());
-    EXPECT_EQ("VADedeVeZovid", c[0].read_default_group.value());
+    EXPECT_FALSE(c[0].read_default_file.has_value());
+    EXPECT_FALSE(c[0].read_default_group.has_value()); /* a group alone reads /etc/mysql */
     EXPECT_EQ(30u, c[0].connect_timeout.value());
     EXPECT_EQ(120u, c[0].read_timeout.value());
     EXPECT_EQ(120u, c[0].write_timeout.value());
+    /* The library is handed the descriptor of the file that was examined. */
+    EXPECT_EQ(0u, c[1].read_default_file.value_or("").find("/proc/self/fd/"));
+    EXPECT_EQ("[client]\nsocket=/run/other.sock\n", c[1].read_default_file_content);
+    EXPECT_EQ("VADedeVeZovid", c[1].read_default_group.value());
     EXPECT_EQ(2u, c[1].connect_timeout.value());
     EXPECT_EQ(3u, c[1].read_timeout.value());
     EXPECT_EQ(4u, c[1].write_timeout.value());
 
     /* Without HOME, the home directory of the user the tool runs as. */
-    fake_mysql_reset();
-    {
-        ScopedEnv h("HOME", nullptr);
-        ASSERT_EQ(0u, add(QV_PRIV_USAGE));
-    }
-    EXPECT_EQ(std::string(getpwuid(getuid())->pw_dir) + "/.my.cnf",
-              fake_mysql().connections.at(0).read_default_file.value_or(""));
+    ScopedEnv h("HOME", nullptr);
+    char path[4096];
+    ASSERT_TRUE(qv_DBEngine_option_file(path, sizeof path));
+    EXPECT_EQ(std::string(getpwuid(getuid())->pw_dir) + "/.my.cnf", path);
 }
 
-TEST_F(EngineTest, OptionFileIsReportedWithoutItsContents)
+TEST_F(EngineTest, OptionFileIsOpenedSafelyAndReportedWithoutItsContents)
 {
     TempDir home("qv-home");
     ScopedEnv h("HOME", home.path().c_str());
-    std::string cnf = home.path() + "/.my.cnf";
-    struct Case {
-        bool exists;
-        mode_t mode;
+    const std::string cnf = home.path() + "/.my.cnf";
+    const std::string head = "qv_DBEngine_report_option_file: " + cnf;
+    const std::string read = "INFO   : qv_DBEngine_report_option_file: client options are read "
+                             "from " +
+                             cnf;
+    const std::string not_read = ", not a regular file; it is not read, the run goes on without it";
+    const std::string pw = "[client]\n  Password = RootSecret9\n", socket = "[client]\nsocket=/s\n";
+    const struct {
+        std::function<void()> make;
         std::vector<std::string> lines;
     } cases[] = {
-        {false, 0, {}},
-        {true,
-         0600,
-         {"INFO   : qv_DBEngine_report_option_file: client options are read from " + cnf}},
-        {true,
-         0640,
-         {"INFO   : qv_DBEngine_report_option_file: client options are read from " + cnf,
-          "WARNING: qv_DBEngine_report_option_file: " + cnf +
-              " can be read by other users (mode 640); it holds root's password: chmod 600 it"}},
+        {[] {}, {}},
+        {[&] {
+             home.file(".my.cnf", pw);
+             chmod(cnf.c_str(), 0600);
+         },
+         {read}},
+        {[&] { chmod(cnf.c_str(), 0640); },
+         {read, "WARNING: " + head +
+                    " can be read by other users (mode 640); it holds root's "
+                    "password: chmod 600 it"}},
+        {[&] {
+             home.file(".my.cnf", socket);
+             chmod(cnf.c_str(), 0644);
+         },
+         {read, "WARNING: " + head + " can be read by other users (mode 644); chmod 600 it"}},
+        {[&] { chmod(cnf.c_str(), 0602); },
+         {read, "WARNING: " + head +
+                    " can be written by other users (mode 602): they could aim "
+                    "the tool at another server or socket; chmod 600 it"}},
+        {[&] {
+             unlink(cnf.c_str());
+             mkfifo(cnf.c_str(), 0600);
+         },
+         {"WARNING: " + head + " is a FIFO (named pipe)" + not_read}},
+        {[&] {
+             unlink(cnf.c_str());
+             symlink("/dev/zero", cnf.c_str());
+         },
+         {"WARNING: " + head + " is a character device" + not_read}},
+        {[&] {
+             unlink(cnf.c_str());
+             mkdir(cnf.c_str(), 0700);
+         },
+         {"WARNING: " + head + " is a directory" + not_read}},
     };
-    for (const Case &c : cases) {
-        if (c.exists) {
-            home.file(".my.cnf", "[client]\npassword=RootSecret9\n");
-            chmod(cnf.c_str(), c.mode);
-        }
+    for (const auto &c : cases) {
+        c.make();
+        fake_mysql_reset();
         StderrCapture capture;
         qv_DBEngine_report_option_file();
         EXPECT_EQ(c.lines, capture.finish());
+        ASSERT_EQ(0u, add(QV_PRIV_USAGE)); /* the run goes on, with the file or without */
+        EXPECT_EQ(c.lines.size() > 0 && c.lines[0] == read,
+                  fake_mysql().connections.at(0).read_default_file.has_value());
     }
+    /* Another owner, and a file that cannot be read: as root, the first only (root reads
+     * anything); as another user, the second only (it cannot give a file away). */
+    rmdir(cnf.c_str());
+    home.file(".my.cnf", socket);
+    chmod(cnf.c_str(), 0600);
+    bool root = geteuid() == 0;
+    if (root)
+        ASSERT_EQ(0, chown(cnf.c_str(), 65534, 65534));
+    else
+        chmod(cnf.c_str(), 0);
+    StderrCapture capture;
+    qv_DBEngine_report_option_file();
+    auto lines = capture.finish();
+    ASSERT_EQ(root ? 2u : 1u, lines.size());
+    EXPECT_EQ(0u, lines.back().find(root ? "WARNING: " + head + " belongs to uid 65534"
+                                         : "WARNING: " + head +
+                                               " cannot be read (Permission "
+                                               "denied); it is not read"))
+        << lines.back();
+}
+
+TEST_F(EngineTest, OptionFileReadPathOpensTheFileThatWasExamined)
+{
+    TempDir dir("qv-home");
+    std::string path = dir.file(".my.cnf", "examined");
+    QVUserFile file;
+    qv_user_file_open(path.c_str(), &file);
+    ASSERT_EQ(QV_USER_FILE_REGULAR, file.kind);
+    ASSERT_EQ(0, rename(dir.file("other", "swapped in").c_str(), path.c_str()));
+    EXPECT_EQ("examined", read_file(file.read_path));
+    qv_user_file_close(&file);
+    EXPECT_EQ(-1, file.handle);
+}
+
+TEST_F(EngineTest, PasswordLinesAreFoundWhateverTheirBlanks)
+{
+    const std::pair<const char *, bool> cases[] = {
+        {"password=x", true},
+        {"  password = x", true},
+        {"\tPASSWORD\t=x", true},
+        {"[client]\npassword", true},
+        {"password\r\n", true},
+        {"password_file=x", false},
+        {"#password=x", false},
+        {"passwords=x", false},
+        {"socket=password", false},
+        {"pass=x", false},
+        {"", false},
+    };
+    for (auto [text, found] : cases)
+        EXPECT_EQ(found, qv_option_text_has_password(text, strlen(text))) << text;
 }
 
 TEST_F(EngineTest, EachCommonFailureEndsWithItsHintByPhase)

@@ -7,6 +7,8 @@
 #include <mysql.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 const char FAKE_MARIADB_DETECTION[] =
     "SELECT @@read_only AS read_only, (SELECT COUNT(*) FROM information_schema.PLUGINS WHERE "
@@ -109,9 +111,12 @@ int STDCALL mysql_options(MYSQL *mysql, enum mysql_option option, const void *ar
 {
     FakeConnection &c = connection_of(mysql);
     switch (option) {
-    case MYSQL_READ_DEFAULT_FILE:
+    case MYSQL_READ_DEFAULT_FILE: {
         c.read_default_file = static_cast<const char *>(arg);
+        std::ifstream in(*c.read_default_file);
+        c.read_default_file_content.assign(std::istreambuf_iterator<char>(in), {});
         break;
+    }
     case MYSQL_READ_DEFAULT_GROUP:
         c.read_default_group = static_cast<const char *>(arg);
         break;

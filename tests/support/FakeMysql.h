@@ -29,6 +29,7 @@ struct FakeConnection {
     std::vector<std::string> statements;
     /* options set before connecting */
     std::optional<std::string> read_default_file, read_default_group;
+    std::string read_default_file_content; /* what that path held when it was set */
     std::optional<unsigned> connect_timeout, read_timeout, write_timeout;
 };
 

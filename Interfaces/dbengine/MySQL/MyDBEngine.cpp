@@ -23,9 +23,6 @@
 
 static const char QV_FILE[] = "Interfaces/dbengine/MySQL/MyDBEngine";
 
-/* Room for the option file's path. */
-#define QV_PATH_SIZE 4096
-
 /* Test seams; 0 selects the default. */
 static std::atomic<unsigned> g_connect_timeout{0}, g_read_timeout{0}, g_write_timeout{0};
 static std::atomic<int> g_forced_form{QV_FORM_BY_SERVER};
@@ -106,9 +103,9 @@ static unsigned timeout_or_default(const std::atomic<unsigned> &seam, unsigned d
     return seconds != 0 ? seconds : default_seconds;
 }
 
-/* Has handle read the option file and bound every wait. Returns false when the client
- * library refuses an option (out of memory). */
-static bool set_connection_options(MYSQL *handle)
+/* Has handle read the option file (when option_file is open) and bound every wait.
+ * Returns false when the client library refuses an option (out of memory). */
+static bool set_connection_options(MYSQL *handle, const QVUserFile *option_file)
 {
     unsigned timeouts[] = {timeout_or_default(g_connect_timeout, QV_DB_CONNECT_TIMEOUT),
                            timeout_or_default(g_read_timeout, QV_DB_READ_TIMEOUT),
@@ -118,11 +115,11 @@ static bool set_connection_options(MYSQL *handle)
         mysql_options(handle, MYSQL_OPT_WRITE_TIMEOUT, &timeouts[2]) != 0)
         return false;
     /* The group is set only with the file: a group alone makes the library read the
-     * system-wide files, whose socket would override MYSQL_UNIX_PORT. */
-    char path[QV_PATH_SIZE];
-    if (!qv_DBEngine_option_file(path, sizeof path))
+     * system-wide files, whose socket would override MYSQL_UNIX_PORT. The library reads
+     * the file while connecting, through the path of the descriptor opened here. */
+    if (option_file->handle < 0)
         return true;
-    return mysql_options(handle, MYSQL_READ_DEFAULT_FILE, path) == 0 &&
+    return mysql_options(handle, MYSQL_READ_DEFAULT_FILE, option_file->read_path) == 0 &&
            mysql_options(handle, MYSQL_READ_DEFAULT_GROUP, QV_DB_OPTION_GROUP) == 0;
 }
 
@@ -141,44 +138,49 @@ void qv_DBEngine_force_form(int form)
 
 /* ---- the engine -------------------------------------------------------------------- */
 
-/* A new handle with the connection options set, or null after logging why (as the
- * caller named by who). */
-static MYSQL *new_handle(const char *who)
+/* A new handle with the connection options set, or null after logging why. */
+static MYSQL *new_handle(const QVUserFile *option_file)
 {
     MYSQL *handle = mysql_init(nullptr);
     if (handle == nullptr) {
-        qv_log(QV_LOG_ERROR, "%s: mysql_init() failed (probably out of memory)", who);
+        qv_log(QV_LOG_ERROR, "%s", "do_connect: mysql_init() failed (probably out of memory)");
         return nullptr;
     }
-    if (!set_connection_options(handle)) {
-        qv_log(QV_LOG_ERROR, "%s: mysql_options() failed (probably out of memory)", who);
+    if (!set_connection_options(handle, option_file)) {
+        qv_log(QV_LOG_ERROR, "%s", "do_connect: mysql_options() failed (probably out of memory)");
         mysql_close(handle);
         return nullptr;
     }
     return handle;
 }
 
+/* Logs in. The option file stays open while the library connects (it reads the file
+ * then), and is closed once the login is done. */
 static unsigned do_connect(QVDBEngine *engine, const char *host, const char *user,
                            const char *password, unsigned port, const char *unix_socket,
                            unsigned long client_flags)
 {
-    MYSQL *handle = new_handle("do_connect");
-    if (handle == nullptr)
-        return 26;
+    QVUserFile option_file;
+    qv_DBEngine_open_option_file(&option_file); /* open only when it may be read */
+    MYSQL *handle = new_handle(&option_file);
     engine->connection = nullptr;
-    if (mysql_real_connect(handle, host, user, password, "mysql", port, unix_socket,
-                           client_flags) != nullptr) {
+    unsigned status = 26;
+    if (handle != nullptr && mysql_real_connect(handle, host, user, password, "mysql", port,
+                                                unix_socket, client_flags) != nullptr) {
         engine->connection = handle;
-        return 0;
+        status = 0;
+    } else if (handle != nullptr) {
+        int number = static_cast<int>(mysql_errno(handle));
+        qv_DBEngine_note_failure(number, QV_PHASE_LOGIN, false);
+        char message[QV_MASKED_SIZE];
+        const char *secrets[] = {password};
+        qv_mask_passwords(mysql_error(handle), secrets, 1, message, sizeof message);
+        qv_log(QV_LOG_ERROR, "do_connect: errno: %d  msg: %s", number, message);
+        mysql_close(handle);
+        status = failure_status(number);
     }
-    int number = static_cast<int>(mysql_errno(handle));
-    qv_DBEngine_note_failure(number, QV_PHASE_LOGIN, false);
-    char message[QV_MASKED_SIZE];
-    const char *secrets[] = {password};
-    qv_mask_passwords(mysql_error(handle), secrets, 1, message, sizeof message);
-    qv_log(QV_LOG_ERROR, "do_connect: errno: %d  msg: %s", number, message);
-    mysql_close(handle);
-    return failure_status(number);
+    qv_user_file_close(&option_file);
+    return status;
 }
 
 unsigned qv_DBEngine_init(QVDBEngine **ppDBEngine, const QVDBSettings *settings)
