@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 
-#include "Interfaces/dbengine/MySQL/MyDBEngine.h"
+#include "Interfaces/dbengine/MySQL/Masking.h"
 #include "fuzz/FuzzSupport.h"
 
 static const char g_marker[] = "IDENTIFIED BY '";

@@ -4,10 +4,12 @@
 set -eu
 
 # valgrind runs the memory check of the built tool; clang and its runtime libraries
-# (libFuzzer among them) build the fuzzing harnesses.
+# (libFuzzer among them) build the fuzzing harnesses. libssl-dev (libcrypto) and
+# libsodium-dev compute the servers' password hashes for the check, nlohmann-json3-dev
+# writes its JSON form.
 packages="g++ cmake make pkg-config libmariadb-dev mariadb-server mariadb-client
           libgtest-dev googletest libbenchmark-dev libspdlog-dev file dpkg-dev tzdata valgrind
-          clang libclang-rt-dev"
+          clang libclang-rt-dev libssl-dev libsodium-dev nlohmann-json3-dev"
 
 missing=""
 for p in $packages; do
