@@ -148,6 +148,8 @@ TEST(Credentials, VerdictForEachMethodAndLayout)
         {"caching_sha2_password", sha2.substr(1), "", QV_CREDENTIAL_UNKNOWN,
          "a stored layout this tool does not read"},
         {"sha256_password", five, "", QV_CREDENTIAL_MATCHES, ""},
+        {"sha256_password", "$5$rounds=4095001$" + five.substr(3), "", QV_CREDENTIAL_UNKNOWN,
+         "a stored layout this tool does not read"},
         {"sha256_password", sha2, "", QV_CREDENTIAL_MATCHES, ""},
         {"ed25519", ed, "", QV_CREDENTIAL_MATCHES, ""},
         {"ed25519", std::string(ed).substr(1) + "A", "", QV_CREDENTIAL_DIFFERS, ""},
