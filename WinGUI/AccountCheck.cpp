@@ -528,13 +528,23 @@ static std::string password_cell(const QVFormCheck &f)
     return f.reason.empty() ? cell : cell + " (" + f.reason + ")";
 }
 
+/* text with each control character (a server's name may hold a line feed) shown as "?",
+ * so that every form stays on one line of the table. */
+static std::string printable(std::string text)
+{
+    for (char &c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    return text;
+}
+
 static void print_text(const QVAccountCheck *check, const Counts &c, FILE *out)
 {
     std::vector<std::vector<std::string>> rows = {
         {"ACCOUNT", "HOST", "FORM", "PRIVILEGES", "PASSWORD"}};
     for (const QVFormCheck &f : check->forms)
-        rows.push_back(
-            {f.account->name, f.host, form_cell(f), privileges_cell(f), password_cell(f)});
+        rows.push_back({f.account->name, f.host, form_cell(f), printable(privileges_cell(f)),
+                        printable(password_cell(f))});
     size_t width[5] = {0, 0, 0, 0, 0};
     for (const auto &row : rows)
         for (size_t i = 0; i < 5; i++)

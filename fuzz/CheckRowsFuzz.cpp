@@ -4,7 +4,8 @@
  *
  * Input: lines, one row each. The first byte chooses the statement whose row it is ('f'
  * the forms', 'p' the privileges', anything else the server's privileges); the rest is
- * tab-separated pairs of column name and value, a value "\N" standing for SQL NULL.
+ * tab-separated pairs of column name and value, a value "\N" standing for SQL NULL;
+ * in a value, "\n" and "\t" stand for a line feed and a tab.
  * Inputs that name more than 16000 rounds of SHA-256-crypt are skipped: their time is
  * bounded by the credential module (4 s at most per form) and is not a finding.
  *
@@ -52,6 +53,16 @@ static std::vector<std::string> split(const std::string &text, char separator)
     return parts;
 }
 
+/* Replaces "\n" and "\t" in *value by a line feed and a tab; returns its text. */
+static const char *unescape(std::string *value)
+{
+    for (size_t at = value->find('\\'); at != std::string::npos && at + 1 < value->size();
+         at = value->find('\\', at + 1))
+        if ((*value)[at + 1] == 'n' || (*value)[at + 1] == 't')
+            value->replace(at, 2, (*value)[at + 1] == 'n' ? "\n" : "\t");
+    return value->c_str();
+}
+
 /* Hands one input line to the reader of its statement. */
 static void read_line(QVAccountCheck *check, const std::string &line)
 {
@@ -61,7 +72,7 @@ static void read_line(QVAccountCheck *check, const std::string &line)
     std::vector<const char *> names, values;
     for (size_t i = 0; i + 1 < fields.size(); i += 2) {
         names.push_back(fields[i].c_str());
-        values.push_back(fields[i + 1] == "\\N" ? nullptr : fields[i + 1].c_str());
+        values.push_back(fields[i + 1] == "\\N" ? nullptr : unescape(&fields[i + 1]));
     }
     unsigned count = static_cast<unsigned>(names.size());
     if (line[0] == 'f')
@@ -99,9 +110,9 @@ static nlohmann::json check_json(const std::string &text, int code)
         missing += !form["present"].get<bool>();
         locked += form["locked"].get<bool>();
         expired += form["password_expired"].get<bool>();
-        QV_FUZZ_CHECK(!ok || (form["present"] && !form["locked"] && !form["password_expired"] &&
-                              form["privileges"]["ok"] &&
-                              form["password"]["verdict"] != "differs"));
+        QV_FUZZ_CHECK(!ok ||
+                      (form["present"] && !form["locked"] && !form["password_expired"] &&
+                       form["privileges"]["ok"] && form["password"]["verdict"] != "differs"));
     }
     QV_FUZZ_CHECK(document["forms"].size() == 6 && summary["forms"] == 6);
     QV_FUZZ_CHECK(summary["as_they_should_be"] == good && summary["missing"] == missing &&
