@@ -21,12 +21,12 @@ const ServiceAccount g_service_accounts[] = {
 };
 
 BOOL AddServiceAccount(const QVDBSettings *settings, const char *name, const char *password,
-                       int level)
+                       int level, QVDBServerFacts *facts)
 {
-    unsigned status = qv_DBEngine_add_user_with_host(
+    unsigned status = qv_DBEngine_add_user_with_facts(
         qv_string_or_null(&settings->host), qv_string_or_null(&settings->user),
         qv_string_or_null(&settings->password), settings->port,
-        qv_string_or_null(&settings->unix_socket), name, password, level);
+        qv_string_or_null(&settings->unix_socket), name, password, level, facts);
     return status == 0 ? TRUE : FALSE;
 }
 
@@ -51,8 +51,9 @@ BOOL ProvisionServiceAccounts(QVDBSettings *settings)
     }
     qv_DBEngine_report_option_file();
 
+    QVDBServerFacts facts{}; /* detected once, at the first account */
     for (const ServiceAccount *account = g_service_accounts; account->name != nullptr; account++)
-        if (!AddServiceAccount(settings, account->name, account->password, account->level))
+        if (!AddServiceAccount(settings, account->name, account->password, account->level, &facts))
             return FALSE;
     return TRUE;
 }

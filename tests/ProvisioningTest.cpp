@@ -48,8 +48,10 @@ TEST_F(ProvisioningTest, EighteenStatementsOnThreeConnectionsOneAfterAnother)
     ASSERT_TRUE(ProvisionServiceAccounts(&settings));
     const FakeMysql &fake = fake_mysql();
     ASSERT_EQ(3u, fake.connections.size());
-    EXPECT_EQ(18u, fake_mysql_statements().size());
-    const size_t counts[] = {2, 8, 8};
+    /* the detection, once for the run, on the first connection */
+    EXPECT_EQ(1 + 18u, fake_mysql_statements().size());
+    EXPECT_EQ(FAKE_MARIADB_DETECTION, fake.connections[0].statements.at(0));
+    const size_t counts[] = {1 + 2, 8, 8};
     for (size_t i = 0; i < 3; i++) {
         const FakeConnection &c = fake.connections[i];
         EXPECT_EQ("localhost", c.host.value());
@@ -60,8 +62,10 @@ TEST_F(ProvisioningTest, EighteenStatementsOnThreeConnectionsOneAfterAnother)
         EXPECT_FALSE(c.unix_socket.has_value());
         EXPECT_EQ(counts[i], c.statements.size());
         std::string name = g_service_accounts[i].name;
-        EXPECT_NE(std::string::npos, c.statements[0].find("TO '" + name + "' IDENTIFIED BY '" +
-                                                          g_service_accounts[i].password + "'"));
+        size_t first = i == 0 ? 1 : 0;
+        EXPECT_NE(std::string::npos,
+                  c.statements.at(first).find("TO '" + name + "' IDENTIFIED BY '" +
+                                              g_service_accounts[i].password + "'"));
     }
     /* each connection is closed before the next one is made */
     std::vector<std::string> lifecycle;
@@ -94,11 +98,11 @@ TEST_F(ProvisioningTest, NoServerStopsAtTheFirstAccount)
 
 TEST_F(ProvisioningTest, FailedStatementLeavesEarlierAccountsAndSkipsLaterOnes)
 {
-    fake_mysql().fail_statement = 5; /* the third statement of the second account */
+    fake_mysql().fail_statement = 6; /* the third statement of the second account */
     StderrCapture capture;
     EXPECT_FALSE(ProvisionServiceAccounts(&settings));
     EXPECT_EQ(2u, fake_mysql().connections.size());
-    EXPECT_EQ(2u, fake_mysql().connections[0].statements.size());
+    EXPECT_EQ(1 + 2u, fake_mysql().connections[0].statements.size());
     EXPECT_EQ(3u, fake_mysql().connections[1].statements.size());
     EXPECT_EQ(0, fake_mysql().open_handles);
 }

@@ -15,15 +15,13 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
 #include "Interfaces/dbengine/MySQL/Masking.h"
 #include "QVLib/QVmalloc.h"
 
 static const char QV_FILE[] = "Interfaces/dbengine/MySQL/MyDBEngine";
-
-/* Room for the option file's path. */
-#define QV_PATH_SIZE 4096
 
 /* Test seams; 0 selects the default. */
 static std::atomic<unsigned> g_connect_timeout{0}, g_read_timeout{0}, g_write_timeout{0};
@@ -105,9 +103,9 @@ static unsigned timeout_or_default(const std::atomic<unsigned> &seam, unsigned d
     return seconds != 0 ? seconds : default_seconds;
 }
 
-/* Has handle read the option file and bound every wait. Returns false when the client
- * library refuses an option (out of memory). */
-static bool set_connection_options(MYSQL *handle)
+/* Has handle read the option file (when option_file is open) and bound every wait.
+ * Returns false when the client library refuses an option (out of memory). */
+static bool set_connection_options(MYSQL *handle, const QVUserFile *option_file)
 {
     unsigned timeouts[] = {timeout_or_default(g_connect_timeout, QV_DB_CONNECT_TIMEOUT),
                            timeout_or_default(g_read_timeout, QV_DB_READ_TIMEOUT),
@@ -117,11 +115,11 @@ static bool set_connection_options(MYSQL *handle)
         mysql_options(handle, MYSQL_OPT_WRITE_TIMEOUT, &timeouts[2]) != 0)
         return false;
     /* The group is set only with the file: a group alone makes the library read the
-     * system-wide files, whose socket would override MYSQL_UNIX_PORT. */
-    char path[QV_PATH_SIZE];
-    if (!qv_DBEngine_option_file(path, sizeof path))
+     * system-wide files, whose socket would override MYSQL_UNIX_PORT. The library reads
+     * the file while connecting, through the path of the descriptor opened here. */
+    if (option_file->handle < 0)
         return true;
-    return mysql_options(handle, MYSQL_READ_DEFAULT_FILE, path) == 0 &&
+    return mysql_options(handle, MYSQL_READ_DEFAULT_FILE, option_file->read_path) == 0 &&
            mysql_options(handle, MYSQL_READ_DEFAULT_GROUP, QV_DB_OPTION_GROUP) == 0;
 }
 
@@ -140,44 +138,49 @@ void qv_DBEngine_force_form(int form)
 
 /* ---- the engine -------------------------------------------------------------------- */
 
-/* A new handle with the connection options set, or null after logging why (as the
- * caller named by who). */
-static MYSQL *new_handle(const char *who)
+/* A new handle with the connection options set, or null after logging why. */
+static MYSQL *new_handle(const QVUserFile *option_file)
 {
     MYSQL *handle = mysql_init(nullptr);
     if (handle == nullptr) {
-        qv_log(QV_LOG_ERROR, "%s: mysql_init() failed (probably out of memory)", who);
+        qv_log(QV_LOG_ERROR, "%s", "do_connect: mysql_init() failed (probably out of memory)");
         return nullptr;
     }
-    if (!set_connection_options(handle)) {
-        qv_log(QV_LOG_ERROR, "%s: mysql_options() failed (probably out of memory)", who);
+    if (!set_connection_options(handle, option_file)) {
+        qv_log(QV_LOG_ERROR, "%s", "do_connect: mysql_options() failed (probably out of memory)");
         mysql_close(handle);
         return nullptr;
     }
     return handle;
 }
 
+/* Logs in. The option file stays open while the library connects (it reads the file
+ * then), and is closed once the login is done. */
 static unsigned do_connect(QVDBEngine *engine, const char *host, const char *user,
                            const char *password, unsigned port, const char *unix_socket,
                            unsigned long client_flags)
 {
-    MYSQL *handle = new_handle("do_connect");
-    if (handle == nullptr)
-        return 26;
+    QVUserFile option_file;
+    qv_DBEngine_open_option_file(&option_file); /* open only when it may be read */
+    MYSQL *handle = new_handle(&option_file);
     engine->connection = nullptr;
-    if (mysql_real_connect(handle, host, user, password, "mysql", port, unix_socket,
-                           client_flags) != nullptr) {
+    unsigned status = 26;
+    if (handle != nullptr && mysql_real_connect(handle, host, user, password, "mysql", port,
+                                                unix_socket, client_flags) != nullptr) {
         engine->connection = handle;
-        return 0;
+        status = 0;
+    } else if (handle != nullptr) {
+        int number = static_cast<int>(mysql_errno(handle));
+        qv_DBEngine_note_failure(number, QV_PHASE_LOGIN, false);
+        char message[QV_MASKED_SIZE];
+        const char *secrets[] = {password};
+        qv_mask_passwords(mysql_error(handle), secrets, 1, message, sizeof message);
+        qv_log(QV_LOG_ERROR, "do_connect: errno: %d  msg: %s", number, message);
+        mysql_close(handle);
+        status = failure_status(number);
     }
-    int number = static_cast<int>(mysql_errno(handle));
-    qv_DBEngine_note_failure(number, false);
-    char message[QV_MASKED_SIZE];
-    const char *secrets[] = {password};
-    qv_mask_passwords(mysql_error(handle), secrets, 1, message, sizeof message);
-    qv_log(QV_LOG_ERROR, "do_connect: errno: %d  msg: %s", number, message);
-    mysql_close(handle);
-    return failure_status(number);
+    qv_user_file_close(&option_file);
+    return status;
 }
 
 unsigned qv_DBEngine_init(QVDBEngine **ppDBEngine, const QVDBSettings *settings)
@@ -256,11 +259,22 @@ static bool read_rows(MYSQL *connection, const QVDBRowReader *reader)
     return fits && mysql_errno(connection) == 0;
 }
 
+/* Whether a refusal of a statement came from a password reuse policy: MariaDB's
+ * password_reuse_check names itself in its message (1819); MySQL's history has an
+ * error of its own (3638); MariaDB's ALTER USER says only 1396, which under that policy
+ * (reuse_policy) is its refusal. */
+static bool reuse_refusal(int number, const char *message, bool reuse_policy)
+{
+    return number == 3638 || (number == 1396 && reuse_policy) ||
+           (number == 1819 && strstr(message, "password_reuse_check") != nullptr);
+}
+
 /* Sends statement under the engine's lock and, with a reader, reads its rows; a failure
  * is logged with the engine's password and the extra secret (a new account's password,
- * or null) masked. */
+ * or null) masked, and noted for its hint: a reading statement's, a GRANT's, or another
+ * writing statement's, refused under a password reuse policy when reuse_policy. */
 static unsigned send_statement(QVDBEngine *engine, const char *statement, const char *secret,
-                               const QVDBRowReader *reader = nullptr)
+                               const QVDBRowReader *reader = nullptr, bool reuse_policy = false)
 {
     unsigned status = qv_mutex_lock(&engine->query_lock);
     if (status != 0) {
@@ -270,11 +284,15 @@ static unsigned send_statement(QVDBEngine *engine, const char *statement, const 
     if (mysql_query(engine->connection, statement) != 0 ||
         (reader != nullptr && !read_rows(engine->connection, reader))) {
         int number = static_cast<int>(mysql_errno(engine->connection));
-        qv_DBEngine_note_failure(number, strncmp(statement, "GRANT ", 6) == 0);
+        const char *error = mysql_error(engine->connection);
+        int phase = reader != nullptr                      ? QV_PHASE_READ
+                    : strncmp(statement, "GRANT ", 6) == 0 ? QV_PHASE_GRANT
+                                                           : QV_PHASE_WRITE;
+        qv_DBEngine_note_failure(number, phase, reuse_refusal(number, error, reuse_policy));
         const char *secrets[] = {qv_string_or_null(&engine->settings.password), secret};
         char message[QV_MASKED_SIZE];
         char query[QV_MASKED_SIZE];
-        qv_mask_passwords(mysql_error(engine->connection), secrets, 2, message, sizeof message);
+        qv_mask_passwords(error, secrets, 2, message, sizeof message);
         qv_mask_passwords(statement, secrets, 2, query, sizeof query);
         qv_log(QV_LOG_ERROR, "qv_mysql_s_query: errno: %d msg: %s query: %s", number, message,
                query);
@@ -298,27 +316,81 @@ unsigned qv_mysql_s_select(QVDBEngine *engine, const char *statement, const QVDB
     return send_statement(engine, statement, nullptr, reader);
 }
 
-/* ---- the server's form ------------------------------------------------------------ */
+/* ---- what the server is ------------------------------------------------------------- */
 
-int qv_DBEngine_account_form(QVDBEngine *engine)
+/* The answer to the detection statement: exactly one readable row. */
+struct Detection {
+    QVDBServerFacts *facts;
+    unsigned rows;
+    bool readable;
+};
+
+static void read_detection(void *context, unsigned count, const char *const names[],
+                           const char *const values[])
+{
+    Detection *d = static_cast<Detection *>(context);
+    d->rows++;
+    d->readable = d->rows == 1 && qv_server_facts_read_row(d->facts, count, names, values);
+}
+
+/* Reads the server's kind and version from the connection, and the rest with the one
+ * detection statement. Returns its status, or 30 when its answer cannot be read. */
+static unsigned detect_server(QVDBEngine *engine, QVDBServerFacts *facts)
+{
+    *facts = QVDBServerFacts{};
+    qv_server_facts_from_info(mysql_get_server_info(engine->connection), facts);
+    char statement[QV_STATEMENT_SIZE];
+    qv_server_facts_statement(facts, statement, sizeof statement); /* short: it fits */
+    Detection detection = {facts, 0, false};
+    QVDBRowReader reader = {&detection, read_detection};
+    unsigned status = send_statement(engine, statement, nullptr, &reader);
+    if (status != 0) {
+        qv_log_trace(QV_FILE, __LINE__);
+        return status;
+    }
+    if (!detection.readable) {
+        facts->detected = false;
+        qv_log(QV_LOG_ERROR, "detect_server: not one row of numbers (%u rows) in answer to %s",
+               detection.rows, statement);
+        return 30;
+    }
+    return 0;
+}
+
+/* The form accounts are made in on the server of facts (or the form a test forced). */
+static int account_form(const QVDBServerFacts *facts)
 {
     int forced = g_forced_form.load(std::memory_order_relaxed);
     if (forced != QV_FORM_BY_SERVER)
         return forced;
-    const char *info = mysql_get_server_info(engine->connection);
-    bool mariadb = info != nullptr && strstr(info, "MariaDB") != nullptr;
-    return !mariadb && mysql_get_server_version(engine->connection) >= 80000
-               ? QV_FORM_CREATE_ALTER
-               : QV_FORM_GRANT_IDENTIFIED;
+    return qv_server_facts_set_once(facts) ? QV_FORM_CREATE_ALTER : QV_FORM_GRANT_IDENTIFIED;
 }
 
 /* ---- accounts ---------------------------------------------------------------------- */
 
+/* Whether every statement that may make account name at level priv fits its buffer, in
+ * either form: the form is known only once connected, and a cut statement could create
+ * an account with a wrong name or password. */
+static bool statements_fit(const char *name, const char *password, int priv)
+{
+    char statement[QV_STATEMENT_SIZE];
+    bool fit = qv_form_read_forms(name, true, statement) >= 0;
+    for (int form : {QV_FORM_GRANT_IDENTIFIED, QV_FORM_CREATE_ALTER}) {
+        QVFragments f;
+        fit = fit && qv_form_fragments(f, form, name, password);
+        for (size_t i = 0; fit && i < qv_form_level_count(priv); i++)
+            fit = qv_form_level_statement(priv, i, f, statement) >= 0;
+        for (bool local : {false, true})
+            fit = fit && qv_form_create_user(f, local, password, statement) >= 0 &&
+                  qv_form_alter_user(f, local, true, password, statement) >= 0;
+    }
+    return fit;
+}
+
 /* Checks the arguments in order; logs the first that fails and returns false. A name
  * or password with a quote or backslash would break out of its quoted literal, and an
- * empty name would grant to the server's anonymous accounts. Every statement of both
- * forms must fit: the form is known only once connected, and a cut statement could
- * create an account with a wrong name or password. */
+ * empty name would grant to the server's anonymous accounts. Every statement must fit
+ * (statements_fit). */
 static bool arguments_valid(const char *host, const char *newusername, const char *newuserpassword,
                             int priv)
 {
@@ -337,16 +409,8 @@ static bool arguments_valid(const char *host, const char *newusername, const cha
         problem = "qv_DBEngine_add_user_with_host: unsafe newusername";
     else if (strpbrk(newuserpassword, "'\\") != nullptr)
         problem = "qv_DBEngine_add_user_with_host: unsafe newuserpassword";
-    const int forms[] = {QV_FORM_GRANT_IDENTIFIED, QV_FORM_CREATE_ALTER};
-    for (size_t k = 0; k < 2 && problem == nullptr; k++) {
-        QVFragments fragments;
-        char statement[QV_STATEMENT_SIZE];
-        if (!qv_form_fragments(fragments, forms[k], newusername, newuserpassword))
-            problem = "qv_DBEngine_add_user_with_host: statement too long";
-        for (size_t i = 0; i < qv_form_statement_count(priv, forms[k]) && problem == nullptr; i++)
-            if (qv_form_statement(priv, forms[k], i, fragments, statement) < 0)
-                problem = "qv_DBEngine_add_user_with_host: statement too long";
-    }
+    if (problem == nullptr && !statements_fit(newusername, newuserpassword, priv))
+        problem = "qv_DBEngine_add_user_with_host: statement too long";
     if (problem == nullptr)
         return true;
     qv_log_at(QV_FILE, __LINE__, QV_LOG_ERROR, "%s", problem);
@@ -381,43 +445,103 @@ static unsigned make_call_settings(QVDBSettings *s, const char *host, const char
     return status;
 }
 
-/* Sends the sequence of level priv in the form the engine's server takes, after one
- * INFO line that names the account, the server and the form. Returns the status of the
- * first statement that fails, or 0. */
-static unsigned send_sequence(QVDBEngine *engine, const char *newusername,
-                              const char *newuserpassword, int priv)
+static void read_stored_form(void *context, unsigned count, const char *const names[],
+                             const char *const values[])
 {
-    int form = qv_DBEngine_account_form(engine);
-    const char *server = mysql_get_server_info(engine->connection);
-    qv_log(QV_LOG_INFO, "qv_DBEngine_add_user_with_host: %s on server %s: %s", newusername,
-           server ? server : "(unknown)",
-           form == QV_FORM_CREATE_ALTER
-               ? "MySQL 8.0 or later, accounts made with CREATE USER and ALTER USER, then GRANT"
-               : "accounts made with GRANT ... IDENTIFIED BY");
-
-    QVFragments fragments;
-    qv_form_fragments(fragments, form, newusername, newuserpassword); /* they fit: checked */
-    char statement[QV_STATEMENT_SIZE];
-    for (size_t i = 0; i < qv_form_statement_count(priv, form); i++) {
-        qv_form_statement(priv, form, i, fragments, statement);
-        unsigned status = send_statement(engine, statement, newuserpassword);
-        if (status != 0) {
-            qv_log_trace(QV_FILE, __LINE__);
-            return status;
-        }
-    }
-    return 0;
+    qv_form_read_stored(static_cast<QVStoredForm *>(context), count, names, values);
 }
 
-unsigned qv_DBEngine_add_user_with_host(const char *host, const char *user, const char *password,
-                                        uint32_t port, const char *unix_socket,
-                                        const char *newusername, const char *newuserpassword,
-                                        int priv)
+/* The set-once form's account statements: reads what both forms hold, makes each form
+ * that is missing with the password, and sets the password only on a form that holds
+ * another (or one that cannot be verified, or one on a plugin the server no longer
+ * runs). The level's GRANTs that follow carry no password: each password is set at most
+ * once per form, and not at all where it holds already. */
+static unsigned send_set_once(QVDBEngine *engine, const QVDBServerFacts *facts,
+                              const QVFragments fragments, const char *name, const char *password)
+{
+    char statement[QV_STATEMENT_SIZE];
+    QVStoredForm stored[2] = {};
+    QVDBRowReader reader = {stored, read_stored_form};
+    qv_form_read_forms(name, facts->mariadb, statement);
+    unsigned status = send_statement(engine, statement, password, &reader);
+    for (int local = 0; local < 2 && status == 0; local++) {
+        qv_form_create_user(fragments, local, password, statement);
+        status = send_statement(engine, statement, password, nullptr, facts->reuse_check);
+    }
+    for (int local = 0; local < 2 && status == 0; local++) {
+        int set = qv_form_password_step(&stored[local], password, facts->native_password);
+        if (set == QV_SET_NOTHING)
+            continue;
+        qv_form_alter_user(fragments, local, set == QV_SET_CACHING_SHA2, password, statement);
+        status = send_statement(engine, statement, password, nullptr, facts->reuse_check);
+    }
+    if (status != 0)
+        qv_log_trace(QV_FILE, __LINE__);
+    return status;
+}
+
+/* The INFO line that names the account, the server and the form used. */
+static void log_form(QVDBEngine *engine, const QVDBServerFacts *facts, const char *name, int form)
+{
+    const char *server = mysql_get_server_info(engine->connection);
+    const char *how = "accounts made with GRANT ... IDENTIFIED BY";
+    if (form == QV_FORM_CREATE_ALTER)
+        how = facts->reuse_check
+                  ? "password_reuse_check active, accounts made with CREATE USER IF NOT EXISTS, "
+                    "each password set at most once and only where it differs, then GRANT"
+                  : "MySQL 8.0 or later, accounts made with CREATE USER IF NOT EXISTS, each "
+                    "password set at most once and only where it differs, then GRANT";
+    qv_log(QV_LOG_INFO, "qv_DBEngine_add_user_with_host: %s on server %s: %s", name,
+           server ? server : "(unknown)", how);
+}
+
+/* Makes the account on a connected engine: detects what the server is unless facts
+ * holds it already, refuses a read-only server before any statement that writes, and
+ * sends the level's sequence in the server's form: in the set-once form after its
+ * account statements, with GRANTs that carry no password. Returns 0, 31 for a read-only
+ * server, or the status of the statement that failed. */
+static unsigned make_account(QVDBEngine *engine, QVDBServerFacts *facts, const char *name,
+                             const char *password, int priv)
+{
+    unsigned status = facts->detected ? 0 : detect_server(engine, facts);
+    if (status != 0) {
+        qv_log_trace(QV_FILE, __LINE__);
+        return status;
+    }
+    if (facts->read_only) {
+        qv_log(QV_LOG_ERROR,
+               "qv_DBEngine_add_user_with_host: the server is read-only (read_only is on); "
+               "%s was not made, nothing was written",
+               name);
+        qv_DBEngine_note_failure(0, QV_PHASE_READ_ONLY, false);
+        return QV_DB_READ_ONLY;
+    }
+    int form = account_form(facts);
+    log_form(engine, facts, name, form);
+    QVFragments fragments;
+    qv_form_fragments(fragments, form, name, password); /* they fit: checked */
+    if (form == QV_FORM_CREATE_ALTER)
+        status = send_set_once(engine, facts, fragments, name, password);
+    char statement[QV_STATEMENT_SIZE];
+    for (size_t i = 0; status == 0 && i < qv_form_level_count(priv); i++) {
+        qv_form_level_statement(priv, i, fragments, statement);
+        status = send_statement(engine, statement, password);
+    }
+    if (status != 0)
+        qv_log_trace(QV_FILE, __LINE__);
+    return status;
+}
+
+unsigned qv_DBEngine_add_user_with_facts(const char *host, const char *user, const char *password,
+                                         uint32_t port, const char *unix_socket,
+                                         const char *newusername, const char *newuserpassword,
+                                         int priv, QVDBServerFacts *facts)
 {
     qv_DBEngine_clear_failure();
     if (!arguments_valid(host, newusername, newuserpassword, priv))
         return 1;
 
+    QVDBServerFacts own{};   /* a call without a record detects for itself */
     QVDBSettings settings{}; /* all texts absent */
     QVDBEngine *engine = nullptr;
     unsigned status = make_call_settings(&settings, host, user, password, port, unix_socket);
@@ -428,7 +552,7 @@ unsigned qv_DBEngine_add_user_with_host(const char *host, const char *user, cons
         if (status != 0)
             qv_log(QV_LOG_ERROR, "Cannot connect to %s", host);
         else
-            status = send_sequence(engine, newusername, newuserpassword, priv);
+            status = make_account(engine, facts ? facts : &own, newusername, newuserpassword, priv);
     }
     qv_DBEngine_finish(&engine);
     qv_DBEngine_settings_free(&settings);
@@ -437,4 +561,13 @@ unsigned qv_DBEngine_add_user_with_host(const char *host, const char *user, cons
     if (status != 0)
         qv_DBEngine_log_hint(newusername);
     return status;
+}
+
+unsigned qv_DBEngine_add_user_with_host(const char *host, const char *user, const char *password,
+                                        uint32_t port, const char *unix_socket,
+                                        const char *newusername, const char *newuserpassword,
+                                        int priv)
+{
+    return qv_DBEngine_add_user_with_facts(host, user, password, port, unix_socket, newusername,
+                                           newuserpassword, priv, nullptr);
 }

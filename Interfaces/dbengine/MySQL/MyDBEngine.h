@@ -7,9 +7,10 @@
  * of five privilege levels with a fixed sequence of GRANT and REVOKE statements that
  * always covers both forms of the account: the name alone (any host) and the name at
  * localhost. MySQL 8.0 and later no longer create accounts or set passwords through
- * GRANT: there each sequence is preceded by CREATE USER IF NOT EXISTS and ALTER USER,
- * and its GRANTs carry no password. Every other server gets the GRANT ... IDENTIFIED BY
- * form, unchanged.
+ * GRANT, and a password reuse policy (MariaDB's password_reuse_check) refuses a password
+ * set twice: there accounts are made in the set-once form (StatementForms). Every other
+ * server gets the GRANT ... IDENTIFIED BY form, unchanged. A read-only server (a
+ * replica) is refused before anything is written.
  *
  * Every connection reads one option file, the administrator's own ~/.my.cnf (groups
  * [client] and [VADedeVeZovid]), which may give root's password and the socket, and
@@ -17,7 +18,8 @@
  *
  * Status codes: 0 success, 1 bad argument (or a finished lock), 2 out of memory,
  * 26 no connection handle, 27 login refused (error 1045), 28 other server error
- * (1000-1999), 29 client library error (2000-2999), 30 any other error number.
+ * (1000-1999), 29 client library error (2000-2999), 30 any other error number (or an
+ * answer that cannot be read), 31 a read-only server.
  * No password ever reaches a log line. A failed account creation ends with one line
  * "hint: ..." that names the remedy, when the cause is a common one.
  */
@@ -27,11 +29,12 @@
 #include <cstddef>
 #include <cstdint>
 
-/* The engine's parts that its callers use too: the levels, the hints, the option file
- * and the statement forms. */
+/* The engine's parts that its callers use too: the levels, the hints, the option file,
+ * what the server is and the statement forms. */
 #include "Interfaces/dbengine/MySQL/AccountRules.h"
 #include "Interfaces/dbengine/MySQL/Hints.h"
 #include "Interfaces/dbengine/MySQL/OptionFile.h"
+#include "Interfaces/dbengine/MySQL/ServerFacts.h"
 #include "Interfaces/dbengine/MySQL/StatementForms.h"
 #include "QVLib/Posix/MutexPosix.h"
 #include "QVLib/QVstring.h"
@@ -88,10 +91,6 @@ unsigned qv_mysql_s_query(QVDBEngine *engine, const char *statement);
 #define QV_DB_READ_TIMEOUT 120
 #define QV_DB_WRITE_TIMEOUT 120
 
-/* The form for the server of a connected engine: QV_FORM_CREATE_ALTER for MySQL 8.0
- * and later (version >= 80000 and not MariaDB), else QV_FORM_GRANT_IDENTIFIED. */
-int qv_DBEngine_account_form(QVDBEngine *engine);
-
 /* Reads the rows of a statement's result: row is called once per row, with the column
  * names and the values (null for SQL NULL), which stay valid only during the call. */
 struct QVDBRowReader {
@@ -112,18 +111,32 @@ unsigned qv_mysql_s_select(QVDBEngine *engine, const char *statement, const QVDB
  * 2000..2999 -> 29, anything else -> 30. */
 unsigned qv_mysql_errno_to_status(int number);
 
+/* The engine's status for a read-only server: nothing was written. */
+#define QV_DB_READ_ONLY 31
+
 /* Logs in to the server at host as user (null: "root" with no password, or the password
  * of the option file) and creates or updates the account newusername, with
  * newuserpassword, at level priv, in both of its forms. Connection and statements are
- * this call's own; statements sent before a failure stay in effect. Logs one INFO line
- * naming the account, the server and the form used. Returns 0, 1 for a bad argument
- * (including an empty or unsafe name or password, or a statement that would not fit its
- * buffer), or the status of the failed step; a failure's lines end with its hint, if
- * one is known (qv_DBEngine_last_hint). */
+ * this call's own; statements sent before a failure stay in effect. First, one reading
+ * statement detects what the server is (ServerFacts): a read-only server is refused
+ * before anything is written (status QV_DB_READ_ONLY). Logs one INFO line naming the
+ * account, the server and the form used. Returns 0, 1 for a bad argument (including an
+ * empty or unsafe name or password, or a statement that would not fit its buffer), 31
+ * for a read-only server, or the status of the failed step; a failure's lines end with
+ * its hint, if one is known (qv_DBEngine_last_hint). */
 unsigned qv_DBEngine_add_user_with_host(const char *host, const char *user, const char *password,
                                         uint32_t port, const char *unix_socket,
                                         const char *newusername, const char *newuserpassword,
                                         int priv);
+
+/* As qv_DBEngine_add_user_with_host, with a record of what the server is that the caller
+ * owns: when facts->detected is false, the detection statement fills it; when true, no
+ * detection is sent and the record is used as it is. A run that makes several accounts
+ * on one server thus detects once. Null: the call detects for itself. */
+unsigned qv_DBEngine_add_user_with_facts(const char *host, const char *user, const char *password,
+                                         uint32_t port, const char *unix_socket,
+                                         const char *newusername, const char *newuserpassword,
+                                         int priv, QVDBServerFacts *facts);
 
 /* Test seams: time-outs shorter than the defaults above (0 restores a default), and the
  * form forced for every server, so that the MySQL 8 statements can be run against
