@@ -129,9 +129,10 @@ static std::string account_names(void)
     return names;
 }
 
-std::string qv_check_forms_statement(const char *server_info, unsigned long version)
+std::string qv_check_forms_statement(const QVDBServerFacts *facts)
 {
-    bool mariadb = server_info != nullptr && strstr(server_info, "MariaDB") != nullptr;
+    bool mariadb = facts->mariadb;
+    unsigned long version = facts->version;
     bool global_priv = mariadb && version >= 100400;
     std::string columns = global_priv ? "g.User, g.Host, g.Priv" : "g.*";
     /* The default lifetime and the server's clock decide whether a password expired. */
@@ -478,7 +479,7 @@ static std::vector<Mend> mending(const QVFormCheck &f)
             {"ALTER USER " + form + " ACCOUNT UNLOCK", "a run does not unlock accounts"});
     if (f.exists && f.expired)
         mend.push_back({"ALTER USER " + form + " IDENTIFIED BY '<its built-in password>'",
-                        "a run of VADedeVeZovid sets the password anew"});
+                        "a run sets it again on MariaDB without a password reuse policy"});
     return mend;
 }
 
@@ -649,9 +650,10 @@ static unsigned read_check(const QVDBSettings *settings, QVAccountCheck *check)
     }
     const char *server = mysql_get_server_info(engine->connection);
     check->server = server ? server : "";
+    QVDBServerFacts facts{};
+    qv_server_facts_from_info(server, &facts);
     const CheckStatement statements[] = {
-        {qv_check_forms_statement(server, mysql_get_server_version(engine->connection)),
-         qv_check_read_form_row},
+        {qv_check_forms_statement(&facts), qv_check_read_form_row},
         {qv_check_privileges_statement(), qv_check_read_privilege_row},
         {QV_CHECK_SERVER_PRIVILEGES_STATEMENT, qv_check_read_server_privilege_row},
     };

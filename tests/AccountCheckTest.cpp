@@ -156,6 +156,13 @@ FakeTable mysql8_show_privileges()
     return t;
 }
 
+std::string mysql8_forms_statement()
+{
+    QVDBServerFacts facts{};
+    qv_server_facts_from_info("8.0.36", &facts);
+    return qv_check_forms_statement(&facts);
+}
+
 /* Runs the check against the fake; returns the exit code and the report. */
 std::pair<int, std::string> run_check(bool json)
 {
@@ -205,7 +212,7 @@ class MySql8Check : public ::testing::Test
             },
             now);
         fake_mysql().results = [this](const std::string &statement) {
-            if (statement == qv_check_forms_statement("8.0.36", 80036))
+            if (statement == mysql8_forms_statement())
                 return users;
             if (statement == qv_check_privileges_statement())
                 return mysql8_privileges();
@@ -241,15 +248,15 @@ TEST_F(MySql8Check, ThreeReadingStatementsOnOneLoginAndEveryVerdict)
         "hint: ALTER USER 'QuorvaneInternal'@'localhost' ACCOUNT UNLOCK (a run does not unlock "
         "accounts)",
         "hint: ALTER USER 'QuOrvAneIndeX'@'localhost' IDENTIFIED BY '<its built-in password>' (a "
-        "run of VADedeVeZovid sets the password anew)",
+        "run sets it again on MariaDB without a password reuse policy)",
     };
     EXPECT_EQ(expected, split_lines(report)) << report;
 
     const FakeMysql &fake = fake_mysql();
     ASSERT_EQ(1u, fake.connections.size()); /* root's, and no service account's */
     EXPECT_EQ("root", fake.connections[0].user.value());
-    EXPECT_EQ((std::vector<std::string>{qv_check_forms_statement("8.0.36", 80036),
-                                        qv_check_privileges_statement(), "SHOW PRIVILEGES"}),
+    EXPECT_EQ((std::vector<std::string>{mysql8_forms_statement(), qv_check_privileges_statement(),
+                                        "SHOW PRIVILEGES"}),
               fake.connections[0].statements);
     EXPECT_EQ(0, fake.open_handles);
     EXPECT_EQ(0, fake.results_open);
@@ -291,6 +298,10 @@ TEST_F(MySql8Check, AServerThatCannotBeAskedSaysSoInJson)
     EXPECT_EQ(1, code);
     nlohmann::json document = nlohmann::json::parse(report);
     EXPECT_EQ("the server could not be asked", document["error"]);
+    /* The hint speaks of reading, not of granting. */
+    EXPECT_EQ("root lacks the privileges to read the grant tables; it needs SELECT on the mysql "
+              "database (a run needs ALL PRIVILEGES WITH GRANT OPTION)",
+              document["hint"]);
     EXPECT_EQ(1, document["exit_status"]);
     EXPECT_EQ(2u, fake_mysql().connections[0].statements.size()); /* none after the failure */
 }
@@ -316,7 +327,10 @@ TEST(AccountCheck, TheFormsStatementFitsTheServer)
         {"5.6.51", 50651, {"g.*"}, {"@@default", "role"}},
     };
     for (const auto &c : cases) {
-        std::string statement = qv_check_forms_statement(c.info, c.version);
+        QVDBServerFacts facts{};
+        qv_server_facts_from_info(c.info, &facts);
+        EXPECT_EQ(c.version, facts.version);
+        std::string statement = qv_check_forms_statement(&facts);
         EXPECT_EQ(0u, statement.find("SELECT ")) << statement;
         EXPECT_NE(std::string::npos,
                   statement.find(" WHERE g.User IN ('QuorvaneInternal', 'QuOrvAneIndeX', "
