@@ -272,13 +272,18 @@ TEST_F(EndToEndTest, CommandLineIsAnsweredWithoutTouchingServerOrLog)
     EXPECT_EQ(0, help.exit_code);
     EXPECT_EQ(0u, help.out.find("Usage: VADedeVeZovid"));
     for (const char *topic : {"~/.my.cnf", "QV_BASE_LOGFILE_NAME", "QV_LOGFILE_NAME_PATTERN",
-                              "MYSQL_UNIX_PORT", "Exit status", "--version"})
+                              "MYSQL_UNIX_PORT", "Exit status", "--version", "--json"})
         EXPECT_NE(std::string::npos, help.out.find(topic)) << topic;
     ProgramResult version = run(false, nowhere, {"--version"});
     EXPECT_EQ(0, version.exit_code);
     EXPECT_EQ("VADedeVeZovid 4.0.0.0\n", version.out);
-    for (const auto &args : std::vector<std::vector<std::string>>{
-             {"--dry-run"}, {"--help", "extra"}, {""}, {"provision"}}) {
+    for (const auto &args :
+         std::vector<std::vector<std::string>>{{"--dry-run"},
+                                               {"--help", "extra"},
+                                               {""},
+                                               {"provision"},
+                                               {"--json"},
+                                               {"--check", "--json", "--json"}}) {
         ProgramResult bad = run(false, nowhere, args);
         EXPECT_EQ(2, bad.exit_code) << args[0];
         EXPECT_EQ(1u, split_lines(bad.err).size()) << bad.err;
@@ -518,7 +523,10 @@ TEST_F(EndToEndTest, CheckAnswersEachHardenedSetUpTruly)
         for (const std::string &statement : c.setup)
             root.exec(statement);
         ProgramResult text = run(false, "", {"--check"});
-        ProgramResult json = run(false, "", {"--check", "--json"});
+        /* --json goes before or after --check */
+        ProgramResult json = run(false, "",
+                                 (&c - cases) % 2 ? std::vector<std::string>{"--json", "--check"}
+                                                  : std::vector<std::string>{"--check", "--json"});
         EXPECT_EQ(c.exit_code, text.exit_code) << text.out << text.err;
         std::vector<std::string> row = cells(check_rows(text.out).at(c.form));
         ASSERT_EQ(5u, row.size()) << text.out;
