@@ -387,6 +387,8 @@ TEST_F(EndToEndTest, LogOnAFullDeviceIsSaidOnceAndGoesOnOnStandardError)
                                         "VADedeVeZovid: writing to /dev/full failed; the log's "
                                         "lines from then on are above, on standard error"}),
               message_lines(failed.err));
+    printf("[ figures  ] log on a full device: exit %d and %d, every line on standard error\n",
+           ok.exit_code, failed.exit_code);
 }
 
 /* The lines of the check's table for the six forms, without its header and summary. */
@@ -586,6 +588,7 @@ TEST_F(EndToEndTest, StopSignalDuringAGrantHeldBehindALockIsLoggedAndARerunCompl
     ServerSession root;
     ASSERT_EQ(0, run(false).exit_code);
     const std::vector<std::string> clean = grants_of_accounts(root);
+    std::string figures;
     for (int number : {SIGTERM, SIGINT, SIGHUP}) {
         const std::string name = sigabbrev_np(number);
         SCOPED_TRACE(name);
@@ -614,7 +617,11 @@ TEST_F(EndToEndTest, StopSignalDuringAGrantHeldBehindALockIsLoggedAndARerunCompl
         EXPECT_EQ(lines.back().substr(25), split_lines(r.err).back());
         ASSERT_EQ(0, run(false).exit_code);
         EXPECT_EQ(clean, grants_of_accounts(root));
+        figures += " SIG" + name + " exit " + std::to_string(r.exit_code) + ";";
     }
+    printf("[ figures  ] stop signals during a GRANT held behind a lock:%s each logged, each "
+           "re-run converged\n",
+           figures.c_str());
 }
 
 } // namespace
