@@ -6,16 +6,42 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
-/* Puts exitcode= first in each sanitizer's options, so that given options still win. */
-static void set_sanitizer_exit_codes(void)
+extern char **environ;
+
+/* The environment of the program: the current one changed by env, with exitcode= put
+ * first in each sanitizer's options, so that given options still win. */
+static std::vector<std::string> program_environment(const ProgramEnv &env)
 {
-    const std::string exit_code = QV_SANITIZER_EXIT_OPTION;
-    for (const char *name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"}) {
-        const char *given = getenv(name);
-        setenv(name, (exit_code + (given ? std::string(":") + given : "")).c_str(), 1);
+    std::map<std::string, std::optional<std::string>> merged;
+    for (char **e = environ; *e != nullptr; e++) {
+        const char *equals = strchr(*e, '=');
+        if (equals != nullptr)
+            merged[std::string(*e, static_cast<size_t>(equals - *e))] = std::string(equals + 1);
     }
+    for (const auto &[name, value] : env)
+        merged[name] = value;
+    for (const char *name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"}) {
+        std::optional<std::string> &given = merged[name];
+        given = std::string(QV_SANITIZER_EXIT_OPTION) + (given ? ":" + *given : "");
+    }
+    std::vector<std::string> lines;
+    for (const auto &[name, value] : merged)
+        if (value)
+            lines.push_back(name + "=" + *value);
+    return lines;
+}
+
+/* A null-terminated array of pointers into texts, for execve. */
+static std::vector<char *> pointers(const std::vector<std::string> &texts)
+{
+    std::vector<char *> result;
+    for (const std::string &t : texts)
+        result.push_back(const_cast<char *>(t.c_str()));
+    result.push_back(nullptr);
+    return result;
 }
 
 RunningProgram start_program(const std::vector<std::string> &argv, const std::string &cwd,
@@ -23,17 +49,15 @@ RunningProgram start_program(const std::vector<std::string> &argv, const std::st
 {
     RunningProgram program;
     program.output = std::make_unique<TempDir>("qv-run");
-    std::string out_file = program.output->path() + "/out";
-    std::string err_file = program.output->path() + "/err";
+    const std::string out_file = program.output->path() + "/out";
+    const std::string err_file = program.output->path() + "/err";
+    /* Everything the child needs is made here: the tests run relay threads, and after
+     * fork a child of a threaded process may call only async-signal-safe functions (an
+     * allocation can wait for ever on a lock that another thread held). */
+    const std::vector<std::string> environment = program_environment(env);
+    std::vector<char *> envp = pointers(environment), args = pointers(argv);
     program.pid = fork();
     if (program.pid == 0) {
-        for (const auto &[name, value] : env) {
-            if (value)
-                setenv(name.c_str(), value->c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
-        set_sanitizer_exit_codes();
         if (chdir(cwd.c_str()) != 0)
             _exit(126);
         int out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -42,11 +66,7 @@ RunningProgram start_program(const std::vector<std::string> &argv, const std::st
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
-        std::vector<char *> args;
-        for (const std::string &a : argv)
-            args.push_back(const_cast<char *>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
+        execve(args[0], args.data(), envp.data());
         _exit(127);
     }
     return program;
