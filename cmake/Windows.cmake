@@ -34,15 +34,22 @@ list(APPEND CMAKE_FIND_ROOT_PATH ${QV_MARIADB_ROOT} ${CMAKE_PREFIX_PATH})
 
 # Header-only libraries come from Debian's /usr/include, which the cross build must not
 # search as a whole (its C library headers are the build machine's): each one is linked
-# into a folder of its own that the targets name.
+# into a folder of its own, and a package file there gives find_package its target.
 set(qv_header_only ${CMAKE_BINARY_DIR}/header-only)
-file(MAKE_DIRECTORY ${qv_header_only})
-if(EXISTS /usr/include/nlohmann/json.hpp AND NOT TARGET nlohmann_json::nlohmann_json)
+if(EXISTS /usr/include/nlohmann/json.hpp)
+  file(MAKE_DIRECTORY ${qv_header_only}/nlohmann_json)
   file(CREATE_LINK /usr/include/nlohmann ${qv_header_only}/nlohmann SYMBOLIC)
-  add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
-  set_target_properties(nlohmann_json::nlohmann_json PROPERTIES
-                        INTERFACE_INCLUDE_DIRECTORIES ${qv_header_only})
-  set(nlohmann_json_FOUND TRUE)
+  file(WRITE ${qv_header_only}/nlohmann_json/nlohmann_jsonConfig.cmake
+    "if(NOT TARGET nlohmann_json::nlohmann_json)\n"
+    "  add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)\n"
+    "  set_target_properties(nlohmann_json::nlohmann_json PROPERTIES\n"
+    "                        INTERFACE_INCLUDE_DIRECTORIES ${qv_header_only})\n"
+    "endif()\n")
+  # Debian's version file, which checks only the version asked for.
+  file(COPY /usr/share/cmake/nlohmann_json/nlohmann_jsonConfigVersion.cmake
+       DESTINATION ${qv_header_only}/nlohmann_json)
+  set(nlohmann_json_DIR ${qv_header_only}/nlohmann_json CACHE PATH
+      "nlohmann-json for the cross build" FORCE)
 endif()
 
 # A GUI-subsystem program (no console window opens when an installer starts it), given
