@@ -2,12 +2,17 @@
  * TimeWin32: the system clock (GetSystemTime) and the C runtime's time zone behind the
  * time record.
  *
- * The local offset at an instant is the runtime's standard offset (_get_timezone),
- * less the zone's daylight-saving bias whenever _localtime64_s says daylight saving is
- * in effect then. The bias is the zone's own (_get_dstbias: an hour in ordinary zones,
- * half an hour on Lord Howe Island), so the offset is right wherever the runtime knows
- * the zone. The runtime refuses instants before 1970: there, and for an invalid record,
- * the standard offset stands.
+ * The local offset at an instant is the runtime's standard offset (_timezone, what
+ * _get_timezone reads), plus the zone's daylight-saving bias whenever _localtime64_s
+ * says daylight saving is in effect then. The bias is the zone's own (_dstbias: an hour
+ * in ordinary zones, half an hour on Lord Howe Island), so the offset is right wherever
+ * the runtime knows the zone. The runtime refuses instants before 1970: there, and for
+ * an invalid record, the standard offset stands. msvcrt.dll, the runtime MinGW links,
+ * exports the variables on every Windows version but _get_timezone and _get_dstbias
+ * only on some: the variables are read, once the runtime has read the zone (_tzset).
+ *
+ * The runtime takes the zone from TZ when it is set, in its own form ("CET-1CEST",
+ * "EST5EDT"), else from the system's time-zone settings.
  *
  * The clock seam's reading is turned into the same SYSTEMTIME fields as the clock's, so
  * that both take one path into the record.
@@ -17,6 +22,7 @@
 #include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <mutex>
 
 #include "QVLib/QVclock.h"
 
@@ -85,14 +91,12 @@ int32_t qv_time_local_offset(const QVtime *t)
     /* An invalid record gives -1, which the runtime refuses like any instant before
      * 1970. */
     __time64_t instant = t != nullptr ? qv_time_to_secs(t) : current_instant();
+    static std::once_flag zone_read;
+    std::call_once(zone_read, _tzset);
     struct tm local;
     errno_t converted = _localtime64_s(&local, &instant);
-    long standard = 0;
-    _get_timezone(&standard);
-    if (converted == 0 && local.tm_isdst > 0) {
-        long bias = -3600;
-        _get_dstbias(&bias);
-        return static_cast<int32_t>(standard + bias);
-    }
+    long standard = _timezone;
+    if (converted == 0 && local.tm_isdst > 0)
+        return static_cast<int32_t>(standard + _dstbias);
     return static_cast<int32_t>(standard);
 }
