@@ -30,5 +30,7 @@ fi
 timeout 30 wineserver -k 2> /dev/null || true
 status=0
 timeout "${QV_WINE_TIMEOUT:-600}" wine "$@" || status=$?
+# A program that timed out may leave others of the run behind.
+[ "$status" -ne 124 ] || timeout 30 wineserver -k 2> /dev/null || true
 timeout 60 wineserver -w || true
 exit "$status"
