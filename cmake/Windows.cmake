@@ -52,11 +52,9 @@ if(EXISTS /usr/include/nlohmann/json.hpp)
       "nlohmann-json for the cross build" FORCE)
 endif()
 
-# A GUI-subsystem program (no console window opens when an installer starts it), given
-# the client library beside it in the build folder so that it runs from there as from the
-# zip.
+# A program that links the client library gets it beside it in the build folder, so that
+# it runs from there as from the zip.
 function(qv_windows_program target)
-  set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E copy_if_different ${QV_MARIADB_DLL} $<TARGET_FILE_DIR:${target}>
     VERBATIM)
