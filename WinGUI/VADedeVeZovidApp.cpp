@@ -4,11 +4,13 @@
  */
 #include "WinGUI/VADedeVeZovidApp.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
 #include "QVLib/GuiMessages.h"
+#include "QVLib/QVsignals.h"
 #include "WinGUI/AccountCheck.h"
 
 static const char QV_FILE[] = "WinGUI/VADedeVeZovidApp";
@@ -43,6 +45,11 @@ unsigned AdministratorSettings(QVDBSettings *settings)
     return 0;
 }
 
+/* Where the run stands, for the stop handler: before the accounts, the index in
+ * g_service_accounts of the account under way, or over. */
+enum { QV_RUN_NOT_STARTED = -1, QV_RUN_OVER = -2 };
+static std::atomic<int> g_account_under_way{QV_RUN_NOT_STARTED};
+
 BOOL ProvisionServiceAccounts(QVDBSettings *settings)
 {
     if (AdministratorSettings(settings) != 0) {
@@ -51,10 +58,30 @@ BOOL ProvisionServiceAccounts(QVDBSettings *settings)
     }
     qv_DBEngine_report_option_file();
 
-    for (const ServiceAccount *account = g_service_accounts; account->name != nullptr; account++)
+    for (int i = 0; g_service_accounts[i].name != nullptr; i++) {
+        const ServiceAccount *account = &g_service_accounts[i];
+        g_account_under_way.store(i);
         if (!AddServiceAccount(settings, account->name, account->password, account->level))
             return FALSE;
+    }
     return TRUE;
+}
+
+/* The stop handler: one line in the log and on standard error that names the request
+ * and where the run stood; async-signal-safe calls only. */
+static void say_stopped(const char *stop_name)
+{
+    int under_way = g_account_under_way.load();
+    const char *texts[] = {"Stopped by ", stop_name, " before the accounts were created", "",
+                           ""};
+    if (under_way == QV_RUN_OVER) {
+        texts[2] = " after the run";
+    } else if (under_way >= 0) {
+        texts[2] = " while creating the account ";
+        texts[3] = g_service_accounts[under_way].name;
+        texts[4] = "; the accounts before it stay; run the tool again to complete them";
+    }
+    qv_log_signal_safe(QV_LOG_ERROR, texts, sizeof texts / sizeof texts[0]);
 }
 
 const char g_usage_text[] =
@@ -120,6 +147,26 @@ static void print_hint(const CWinApp *app)
         fprintf(stderr, "%s: hint: %s\n", app->m_pszAppName, hint);
 }
 
+/* Follows the failure message when the log is not (all) in its file: one line saying
+ * where its lines went. */
+static void say_where_the_log_went(CHalvernApp *app)
+{
+    const char *name;
+    QVLogPlace place = qv_logger_place(&app->m_logSink, &name);
+    if (place == QV_LOG_IN_FILE)
+        return;
+    if (name[0] == '\0')
+        name = "the log file";
+    if (place == QV_LOG_NOT_OPENED)
+        fprintf(stderr, "%s: %s could not be used; the log is above, on standard error\n",
+                app->m_pszAppName, name);
+    else
+        fprintf(stderr,
+                "%s: writing to %s failed; the log's lines from then on are above, on standard "
+                "error\n",
+                app->m_pszAppName, name);
+}
+
 /* Answers the command line when it asks for something other than the job; returns
  * true when the process should end now, with its exit code recorded. */
 static bool answer_command_line(CHalvernApp *app)
@@ -161,11 +208,18 @@ BOOL CHalvernApp::InitInstance()
     qv_gui_set_lang(0);
     SetRegistryKey("Quorvane");
     /* Without a log file the lines go on to standard error. */
+    /* A run stopped by the user or the system says so before it ends; a log file grown
+     * beyond its limit is said too, rather than ending the process. */
+    bool stops_caught = qv_stop_handler_install(say_stopped) == 0;
     if (qv_logger_create(&m_logSink) == 0)
         qv_log_set_sink(&m_logSink);
+    if (!stops_caught)
+        qv_log(QV_LOG_WARNING, "%s", "InitInstance: stop signals cannot be caught");
     qv_log(QV_LOG_INFO, "%s", "VADedeVeZovid Application Started");
 
-    if (ProvisionServiceAccounts(&m_dbSettings)) {
+    BOOL provisioned = ProvisionServiceAccounts(&m_dbSettings);
+    g_account_under_way.store(QV_RUN_OVER);
+    if (provisioned) {
         qv_log(QV_LOG_INFO, "%s", "Closing log file");
         /* The sink must be removed before its logger is destroyed. */
         qv_log_set_sink(nullptr);
@@ -174,6 +228,7 @@ BOOL CHalvernApp::InitInstance()
     } else {
         /* The log file stays open until the process ends; every line is in it already. */
         AfxMessageBox(qv_get_gui_message(qv_gui_lang, "KTRGU0079"), MB_OK, 0);
+        say_where_the_log_went(this);
         /* The remedy, when the cause is a common one; the message box keeps the
          * catalogue's text alone. */
         print_hint(this);

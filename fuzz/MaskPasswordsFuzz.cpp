@@ -10,11 +10,15 @@
  * in it, except where it overlaps the "***" that replaced something or the kept
  * "IDENTIFIED BY '" (texts the masking writes itself, which a secret may happen to
  * match; in a cut output also the start of one at its end); after every "IDENTIFIED BY '" comes
- * "***" (or the end of a cut output), never the literal.
+ * "***" (or the end of a cut output), never the literal; and every byte that is neither
+ * in a secret nor in such a literal is kept, in order, each hidden run standing as one
+ * "***" (the output is the masking rule's text, cut to the capacity).
  */
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
+#include <algorithm>
 
 #include "Interfaces/dbengine/MySQL/MyDBEngine.h"
 #include "fuzz/FuzzSupport.h"
@@ -37,6 +41,43 @@ static bool overlaps_masking_text(const std::string &out, bool cut, size_t from,
         if (out.size() >= k && out.compare(out.size() - k, k, g_marker, k) == 0)
             return to > out.size() - k;
     return false;
+}
+
+/* The text as the masking rule shows it, uncut: every byte of each occurrence of a
+ * non-empty secret, and of the literal after each "IDENTIFIED BY '" up to its closing
+ * quote, is hidden; each run of hidden bytes stands as "***", as does an empty literal;
+ * every other byte is kept. */
+static std::string masking_rule(const std::string &text, const char *const secrets[],
+                                size_t count)
+{
+    const size_t n = text.size();
+    std::vector<bool> hidden(n), literal_starts(n + 1);
+    for (size_t i = 0; i < n; i++) {
+        if (text.compare(i, g_marker_length, g_marker) == 0) {
+            literal_starts[i + g_marker_length] = true;
+            for (size_t j = i + g_marker_length; j < n && text[j] != '\''; j++)
+                hidden[j] = true;
+        }
+        for (size_t k = 0; k < count; k++) {
+            size_t length = secrets[k] ? strlen(secrets[k]) : 0;
+            if (length > 0 && text.compare(i, length, secrets[k]) == 0)
+                std::fill(hidden.begin() + i, hidden.begin() + i + length, true);
+        }
+    }
+    std::string shown;
+    for (size_t i = 0; i <= n; i++) {
+        if (i < n && hidden[i]) {
+            shown += "***";
+            while (i + 1 < n && hidden[i + 1])
+                i++;
+            continue;
+        }
+        if (literal_starts[i] && (i == 0 || !hidden[i - 1]))
+            shown += "***"; /* an empty literal */
+        if (i < n)
+            shown += text[i];
+    }
+    return shown;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -72,6 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         QV_FUZZ_CHECK(std::string("***").compare(0, after.size(), after) == 0);
         QV_FUZZ_CHECK(after.size() == 3 || cut);
     }
+    QV_FUZZ_CHECK(shown == masking_rule(pieces[0], secrets, secret_slots).substr(0, capacity - 1));
     QV_FUZZ_CHECK(qv_fuzz_take_lines().empty());
     return 0;
 }

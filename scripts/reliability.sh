@@ -7,8 +7,11 @@
 #     undefined-behaviour sanitizers with the leak check: every point too, unless
 #     QV_FAULT_STRIDE names a stride) and under every client fault;
 #   - the real client library losing its connection at each login and statement of a
-#     run (the relay);
-#   - valgrind's memcheck on the built tool, a successful run and a failed one;
+#     run, and finding it closed between statements (the relay);
+#   - valgrind's memcheck on the built tool: a successful run, a run whose statement the
+#     server refuses, a run without a server;
+#   - the log file's failures (a full device, links, a file held by another instance)
+#     and stop signals during a statement held behind a lock;
 #   - every libFuzzer harness for FUZZ_SECONDS seconds (scripts/fuzz.sh).
 #
 # The campaign takes a while (the allocation sweep under the sanitizers is the longest
@@ -35,7 +38,7 @@ campaign() {
     cmake --build "build/$name" -j "$jobs" > "$out/$name.build.log" 2>&1 ||
         { cat "$out/$name.build.log"; exit 1; }
     (cd "build/$name" &&
-        ctest -j "$jobs" -V -R 'mariadb|WholeRun|ConnectionLost|Memcheck') \
+        ctest -j "$jobs" -V -R 'mariadb|WholeRun|ConnectionLost|Memcheck|FullDevice|StopSignal|LogFileTest') \
         > "$out/$name.log" 2>&1 || { failed=1; echo "$name: a test failed, see $out/$name.log"; }
     sed -n 's/^[0-9]*: \[ figures  \] //p' "$out/$name.log" > "$out/$name.figures"
 }
@@ -62,7 +65,9 @@ for name in plain address; do
         case $figure in
         *allocation*) what="whole run, allocation faults" ;;
         *client*) what="whole run, client faults" ;;
-        *relay*) what="relay: connection lost" ;;
+        *relay*) what="relay: connection lost, and closed between statements" ;;
+        *signals*) what="stop signals" ;;
+        *full\ device*) what="log on a full device" ;;
         valgrind*) what="valgrind memcheck" ;;
         *) what="other" ;;
         esac

@@ -4,8 +4,9 @@
  * error, in the dialog (a stand-in zenity on the PATH records how it was called) and in
  * its exit status; its command line; and the servers administrators run: root with a
  * password given in ~/.my.cnf, root admitted by socket authentication only, a password
- * policy; and the client library's connection lost at each login and each statement of a
- * run, through a relay that breaks it there.
+ * policy; the client library's connection lost at each login and each statement of a
+ * run, and closed between statements, through a relay that breaks it there; a log that
+ * cannot be written; and the run stopped by a signal.
  */
 #include <gtest/gtest.h>
 
@@ -14,6 +15,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -61,8 +64,16 @@ class EndToEndTest : public ::testing::Test
                       const std::vector<std::string> &args = {}, const std::string &home = "",
                       const std::vector<std::string> &prefix = {})
     {
+        RunningProgram program = start(display, server_socket, args, home, prefix);
+        return finish_program(program);
+    }
+    /* Starts the tool as run() does, without waiting for it. */
+    RunningProgram start(bool display = false, const std::string &server_socket = "",
+                         const std::vector<std::string> &args = {}, const std::string &home = "",
+                         const std::vector<std::string> &prefix = {})
+    {
         std::string path = bin + ":" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin");
-        std::map<std::string, std::optional<std::string>> env = {
+        ProgramEnv env = {
             {"MYSQL_UNIX_PORT", server_socket.empty() ? socket : server_socket},
             {"PATH", path},
             {"DISPLAY", display ? std::optional<std::string>(":99") : std::nullopt},
@@ -73,10 +84,12 @@ class EndToEndTest : public ::testing::Test
             {"LC_ALL", std::nullopt},
             {"HOME", home.empty() ? dir : home},
         };
+        for (const auto &[name, value] : extra_env)
+            env[name] = value;
         std::vector<std::string> argv = prefix;
         argv.push_back(prefix.empty() ? QV_TOOL_PATH : tool_copy());
         argv.insert(argv.end(), args.begin(), args.end());
-        return run_program(argv, dir, env);
+        return start_program(argv, dir, env);
     }
     /* A copy of the tool that any user may run, wherever the build is. */
     std::string tool_copy()
@@ -139,6 +152,7 @@ class EndToEndTest : public ::testing::Test
 
     TempDir scratch{"qv-e2e"};
     std::string socket, dir, bin;
+    ProgramEnv extra_env; /* set over the environment that run() gives */
 };
 
 TEST_F(EndToEndTest, SuccessLeavesACompleteLogAndShowsNoDialog)
@@ -334,10 +348,47 @@ TEST_F(EndToEndTest, LogFileHeldByAnotherInstance)
     ProgramResult failed = run(true, "/tmp/qv-no-such-server.sock");
     EXPECT_EQ(1, failed.exit_code);
     EXPECT_NE(std::string::npos, failed.err.find("ERROR  : Cannot connect to localhost"));
-    EXPECT_EQ(1u, message_lines(failed.err).size());
+    /* why the log is not in its file, and, after the message, where it went */
+    for (const ProgramResult &r : {ok, failed})
+        EXPECT_EQ(0u, without_thread_id(split_lines(r.err).at(0))
+                          .find("WARNING: qv_logger_create: the log file VADedeVeZovid.log is "
+                                "held by another instance of the tool; the log goes to standard "
+                                "error"));
+    EXPECT_EQ((std::vector<std::string>{std::string("VADedeVeZovid: ") + FAILURE_TEXT,
+                                        "VADedeVeZovid: VADedeVeZovid.log could not be used; the "
+                                        "log is above, on standard error"}),
+              message_lines(failed.err));
     EXPECT_NE(std::string::npos, zenity_calls().find(FAILURE_TEXT));
     close(held);
     EXPECT_EQ("the other instance's log\n", read_file(path));
+}
+
+TEST_F(EndToEndTest, LogOnAFullDeviceIsSaidOnceAndGoesOnOnStandardError)
+{
+    extra_env["QV_LOGFILE_NAME_PATTERN"] = "/dev/full";
+    ProgramResult ok = run(false);
+    ProgramResult failed = run(false, "/tmp/qv-no-such-server.sock");
+    EXPECT_EQ(0, ok.exit_code) << ok.err;
+    EXPECT_EQ(1, failed.exit_code) << failed.err;
+    for (const ProgramResult &r : {ok, failed}) {
+        auto err = split_lines(r.err);
+        ASSERT_FALSE(err.empty());
+        EXPECT_EQ("ERROR  : qv_logger_write: cannot write the log file /dev/full: No space left "
+                  "on device; the log goes on on standard error",
+                  without_thread_id(err[0]));
+        EXPECT_EQ("INFO   : Log started, Build number: DEVELOPMENT", without_thread_id(err.at(1)));
+        EXPECT_EQ(1u, std::count_if(err.begin(), err.end(), [](const std::string &line) {
+                      return line.find("cannot write") != std::string::npos;
+                  }));
+    }
+    EXPECT_NE(std::string::npos, ok.err.find("INFO   : Closing log file\n"));
+    EXPECT_NE(std::string::npos, failed.err.find("ERROR  : Cannot connect to localhost\n"));
+    EXPECT_EQ((std::vector<std::string>{std::string("VADedeVeZovid: ") + FAILURE_TEXT,
+                                        "VADedeVeZovid: writing to /dev/full failed; the log's "
+                                        "lines from then on are above, on standard error"}),
+              message_lines(failed.err));
+    printf("[ figures  ] log on a full device: exit %d and %d, every line on standard error\n",
+           ok.exit_code, failed.exit_code);
 }
 
 /* The lines of the check's table for the six forms, without its header and summary. */
@@ -465,45 +516,112 @@ TEST_F(EndToEndTest, ConnectionLostAtEachLoginAndStatementFailsAndARerunComplete
     const std::string hint = "hint: the server stopped answering (a lock held by another "
                              "session, such as a backup's FLUSH TABLES WITH READ LOCK, or a "
                              "restart); run again when it answers";
+    /* Each login and statement: the answer lost, then the answer passed on and the
+     * connection closed before the next statement. */
     std::vector<RelayFault> faults;
-    for (unsigned n = 1; n <= logins; n++)
-        faults.push_back({RelayFault::LOGIN, n});
-    for (unsigned k = 1; k <= sent.size(); k++)
-        faults.push_back({RelayFault::STATEMENT, k});
+    for (bool after_answer : {false, true}) {
+        for (unsigned n = 1; n <= logins; n++)
+            faults.push_back({RelayFault::LOGIN, n, after_answer});
+        for (unsigned k = 1; k <= sent.size(); k++)
+            faults.push_back({RelayFault::STATEMENT, k, after_answer});
+    }
+    unsigned completed = 0;
     for (const RelayFault &fault : faults) {
         SCOPED_TRACE((fault.point == RelayFault::LOGIN ? "login " : "statement ") +
-                     std::to_string(fault.number));
+                     std::to_string(fault.number) + (fault.after_answer ? ", after its answer" : ""));
         for (const char *account : ACCOUNTS)
             drop_account(root, account);
         Relay relay(socket, fault);
         ProgramResult r = run(false, relay.socket());
         const std::string log = read_file(dir + "/VADedeVeZovid.log");
+        auto lines = split_lines(log);
         EXPECT_TRUE(relay.broke());
-        EXPECT_EQ(1, r.exit_code);
         std::vector<std::string> relayed = relay.statements();
         ASSERT_LE(relayed.size(), sent.size());
         EXPECT_EQ(std::vector<std::string>(sent.begin(), sent.begin() + relayed.size()), relayed);
-        if (fault.point == RelayFault::LOGIN) {
+        if (fault.after_answer && r.exit_code == 0) {
+            /* the connection had nothing more to send */
+            EXPECT_EQ(sent.size(), relayed.size());
+            completed++;
+        } else if (fault.point == RelayFault::LOGIN && !fault.after_answer) {
+            EXPECT_EQ(1, r.exit_code);
             EXPECT_NE(std::string::npos, log.find("ERROR  : do_connect: errno: 2013")) << log;
         } else {
-            EXPECT_EQ(fault.number, relayed.size());
-            auto lines = split_lines(log);
-            size_t failure = find_line(lines, "ERROR  : qv_mysql_s_query: errno: 2013");
+            /* the statement whose answer was lost, or the next one, sent into the closed
+             * connection and never relayed */
+            EXPECT_EQ(1, r.exit_code);
+            size_t failed = fault.after_answer ? relayed.size() : fault.number - 1;
+            if (fault.point == RelayFault::STATEMENT) {
+                EXPECT_EQ(fault.number, relayed.size());
+            }
+            ASSERT_LT(failed, sent.size());
+            /* A statement sent into a closed connection meets 2006 or, when the send
+             * still succeeded, 2013. */
+            size_t failure = std::min(find_line(lines, "ERROR  : qv_mysql_s_query: errno: 2013 "),
+                                      fault.after_answer
+                                          ? find_line(lines, "ERROR  : qv_mysql_s_query: errno: 2006 ")
+                                          : lines.size());
             ASSERT_LT(failure, lines.size()) << log;
             const std::string &line = lines[failure];
-            std::string tail = " query: " + masked(sent[fault.number - 1]);
+            std::string tail = " query: " + masked(sent[failed]);
             EXPECT_EQ(tail, line.substr(line.size() - std::min(line.size(), tail.size()))) << line;
         }
-        EXPECT_NE(std::string::npos, log.find("ERROR  : " + hint));
-        EXPECT_EQ(std::vector<std::string>{"VADedeVeZovid: " + hint}, hint_lines(r.err));
+        if (r.exit_code != 0) {
+            EXPECT_NE(std::string::npos, log.find("ERROR  : " + hint));
+            EXPECT_EQ(std::vector<std::string>{"VADedeVeZovid: " + hint}, hint_lines(r.err));
+        }
         for (const char *secret : BUILT_IN_PASSWORDS)
             EXPECT_EQ(std::string::npos, (log + r.err + r.out).find(secret)) << secret;
 
         ASSERT_EQ(0, run(false).exit_code);
         EXPECT_EQ(clean, grants_of_accounts(root));
     }
-    printf("[ figures  ] %zu relay fault points (%u logins, %zu statements)\n", faults.size(),
-           logins, sent.size());
+    /* A connection closed after the last statement of its account goes unnoticed. */
+    EXPECT_EQ(logins, completed);
+    printf("[ figures  ] %zu relay fault points (%u logins, %zu statements; each with the "
+           "answer lost and with the connection closed after it)\n",
+           faults.size(), logins, sent.size());
+}
+
+TEST_F(EndToEndTest, StopSignalDuringAGrantHeldBehindALockIsLoggedAndARerunCompletes)
+{
+    ServerSession root;
+    ASSERT_EQ(0, run(false).exit_code);
+    const std::vector<std::string> clean = grants_of_accounts(root);
+    std::string figures;
+    for (int number : {SIGTERM, SIGINT, SIGHUP}) {
+        const std::string name = sigabbrev_np(number);
+        SCOPED_TRACE(name);
+        for (const char *account : ACCOUNTS)
+            drop_account(root, account);
+        auto backup = std::make_unique<ServerSession>(); /* holds the lock as a backup would */
+        backup->exec("FLUSH TABLES WITH READ LOCK");
+        RunningProgram tool = start();
+        bool waiting = false;
+        for (int i = 0; i < 200 && !waiting; i++, usleep(50000))
+            waiting = root.query("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE "
+                                 "INFO LIKE 'GRANT %' AND STATE LIKE 'Waiting%'")[0][0] != "0";
+        EXPECT_TRUE(waiting);
+        kill(tool.pid, number);
+        ProgramResult r = finish_program(tool);
+        backup.reset(); /* the lock goes with its session */
+        EXPECT_TRUE(wait_until_no_session(root, "USER = 'root' AND ID <> CONNECTION_ID()"));
+
+        EXPECT_EQ(128 + number, r.exit_code);
+        auto lines = log_lines();
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ("ERROR  : Stopped by SIG" + name +
+                      " while creating the account QuorvaneInternal; the accounts before it "
+                      "stay; run the tool again to complete them",
+                  lines.back().substr(34));
+        EXPECT_EQ(lines.back().substr(25), split_lines(r.err).back());
+        ASSERT_EQ(0, run(false).exit_code);
+        EXPECT_EQ(clean, grants_of_accounts(root));
+        figures += " SIG" + name + " exit " + std::to_string(r.exit_code) + ";";
+    }
+    printf("[ figures  ] stop signals during a GRANT held behind a lock:%s each logged, each "
+           "re-run converged\n",
+           figures.c_str());
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -135,29 +136,36 @@ TEST_F(LogFileTest, NamesFromTheEnvironment)
     EXPECT_EQ(0, access("recorder-100%.log", F_OK));
 }
 
-TEST_F(LogFileTest, ValuesThatDoNotFitAreRefused)
+TEST_F(LogFileTest, ValuesThatCannotNameTheFileAreSaidInOnePlainLine)
 {
-    std::vector<std::string> lines;
-    setenv("QV_BASE_LOGFILE_NAME", std::string(260, 'b').c_str(), 1);
-    EXPECT_EQ(1u, create(&lines));
-    ASSERT_EQ(2u, lines.size());
-    EXPECT_EQ("ERROR  : qv_getenv(QV_BASE_LOGFILE_NAME) destination buffer must be at least 261 "
-              "bytes",
-              lines[0]);
-    EXPECT_EQ(0u, lines[1].find("STACK_TRACE at ErrorLogger:"));
-    EXPECT_NE(nullptr, sink.context); /* stays attached until destroyed */
-    qv_logger_destroy(&sink);
-
-    setenv("QV_BASE_LOGFILE_NAME", "", 1);
-    EXPECT_EQ(1u, create(&lines));
-    EXPECT_NE(std::string::npos, lines[0].find("at least 1 bytes"));
-    qv_logger_destroy(&sink);
-
-    /* each value fits, the name they form does not: no message */
-    setenv("QV_BASE_LOGFILE_NAME", std::string(200, 'b').c_str(), 1);
-    setenv("QV_LOGFILE_NAME_PATTERN", (std::string(100, 'p') + "%s").c_str(), 1);
-    EXPECT_EQ(1u, create(&lines));
-    EXPECT_TRUE(lines.empty());
+    const std::string fallback = "; the log goes to standard error";
+    const std::optional<std::string> unset;
+    const struct {
+        std::optional<std::string> base, pattern;
+        unsigned status;
+        std::string line;
+    } cases[] = {
+        {"", unset, 0, "QV_BASE_LOGFILE_NAME is empty; using VADedeVeZovid"},
+        {unset, "", 0, "QV_LOGFILE_NAME_PATTERN is empty; using %s.log"},
+        {unset, std::string(260, 'p') + "%s", 0,
+         "QV_LOGFILE_NAME_PATTERN is too long (262 bytes, at most 259); using %s.log"},
+        {std::string(200, 'b'), std::string(100, 'p') + "%s", 1,
+         "qv_logger_create: the log file's name made of QV_LOGFILE_NAME_PATTERN and "
+         "QV_BASE_LOGFILE_NAME is longer than 259 bytes" + fallback},
+        {std::string(255, 'b'), unset, 3,
+         "qv_logger_create: the log file " + std::string(255, 'b') +
+             ".log has a name too long for the file system" + fallback},
+    };
+    for (const auto &c : cases) {
+        ScopedEnv base("QV_BASE_LOGFILE_NAME", c.base ? c.base->c_str() : nullptr);
+        ScopedEnv pattern("QV_LOGFILE_NAME_PATTERN", c.pattern ? c.pattern->c_str() : nullptr);
+        std::vector<std::string> lines;
+        EXPECT_EQ(c.status, create(&lines)) << c.line;
+        EXPECT_EQ(std::vector<std::string>{"WARNING: " + c.line}, lines);
+        EXPECT_EQ(c.status == 0 ? 0 : -1, access("VADedeVeZovid.log", F_OK)) << c.line;
+        qv_logger_destroy(&sink);
+        unlink("VADedeVeZovid.log");
+    }
     EXPECT_EQ(1u, qv_logger_destroy(nullptr));
     EXPECT_EQ(1u, qv_logger_create(nullptr));
 }
@@ -194,34 +202,45 @@ TEST_F(LogFileTest, HostilePatternsAreRefused)
         std::vector<std::string> lines;
         EXPECT_EQ(1u, create(&lines)) << pattern;
         ASSERT_EQ(1u, lines.size()) << pattern;
-        EXPECT_EQ(std::string("ERROR  : qv_logger_create: bad file name pattern ") + pattern,
+        EXPECT_EQ(std::string("WARNING: qv_logger_create: bad file name pattern ") + pattern +
+                      "; the log goes to standard error",
                   lines[0]);
         qv_logger_destroy(&sink);
     }
 }
 
-TEST_F(LogFileTest, FilesThatMustNotBeOpened)
+TEST_F(LogFileTest, FilesThatMustNotBeOpenedAreRefusedWithTheReason)
 {
-    setenv("QV_LOGFILE_NAME_PATTERN", "missing/dir/%s.log", 1);
-    EXPECT_EQ(3u, create());
-    qv_logger_destroy(&sink);
-
-    /* a link in the file's place: the tool runs as an administrator */
+    /* The tool runs as an administrator: a link in the file's place would have it
+     * empty another file. */
     write_file("victim", "precious\n");
-    ASSERT_EQ(0, symlink("victim", "linked.log"));
-    setenv("QV_LOGFILE_NAME_PATTERN", "linked.log", 1);
-    EXPECT_EQ(3u, create());
-    EXPECT_EQ("precious\n", read_file("victim"));
-    qv_logger_destroy(&sink);
-
+    ASSERT_EQ(0, symlink("victim", "symbolic.log"));
+    ASSERT_EQ(0, link("victim", "hard.log"));
     ASSERT_EQ(0, mkfifo("fifo.log", 0644));
-    setenv("QV_LOGFILE_NAME_PATTERN", "fifo.log", 1);
-    EXPECT_EQ(3u, create());
-    qv_logger_destroy(&sink);
-
     ASSERT_EQ(0, mkdir("dir.log", 0755));
-    setenv("QV_LOGFILE_NAME_PATTERN", "dir.log", 1);
-    EXPECT_EQ(3u, create());
+    const struct {
+        const char *name, *reason;
+    } cases[] = {
+        {"missing/dir/x.log", "cannot be created: No such file or directory"},
+        {"symbolic.log", "is a symbolic link"},
+        {"hard.log", "is a hard link to another file"},
+        {"fifo.log", "is not a regular file"},
+        {"dir.log", "is not a regular file"},
+    };
+    for (const auto &c : cases) {
+        setenv("QV_LOGFILE_NAME_PATTERN", c.name, 1);
+        std::vector<std::string> lines;
+        EXPECT_EQ(3u, create(&lines)) << c.name;
+        EXPECT_EQ(std::vector<std::string>{std::string("WARNING: qv_logger_create: the log file ") +
+                                           c.name + " " + c.reason +
+                                           "; the log goes to standard error"},
+                  lines);
+        const char *name;
+        EXPECT_EQ(QV_LOG_NOT_OPENED, qv_logger_place(&sink, &name));
+        EXPECT_STREQ(c.name, name);
+        qv_logger_destroy(&sink);
+    }
+    EXPECT_EQ("precious\n", read_file("victim"));
 }
 
 TEST_F(LogFileTest, ASecondInstanceIsKeptOutAndReadersAreNot)
@@ -229,7 +248,12 @@ TEST_F(LogFileTest, ASecondInstanceIsKeptOutAndReadersAreNot)
     ASSERT_EQ(0u, create());
     ASSERT_EQ(0u, qv_logger_write(sink.context, "held by the first"));
     QVLogSink second{};
+    StderrCapture capture;
     EXPECT_EQ(3u, qv_logger_create(&second));
+    EXPECT_EQ(std::vector<std::string>{"WARNING: qv_logger_create: the log file VADedeVeZovid.log "
+                                       "is held by another instance of the tool; the log goes to "
+                                       "standard error"},
+              capture.finish());
     EXPECT_NE(std::string::npos, read_file("VADedeVeZovid.log").find("held by the first"));
     int reader = open("VADedeVeZovid.log", O_RDONLY);
     EXPECT_GE(reader, 0);
@@ -241,14 +265,23 @@ TEST_F(LogFileTest, ASecondInstanceIsKeptOutAndReadersAreNot)
     EXPECT_EQ("", read_file("VADedeVeZovid.log"));
 }
 
-TEST_F(LogFileTest, AFullDeviceLosesLinesWithoutHarm)
+TEST_F(LogFileTest, AFullDeviceIsSaidOnceAndRefusesEveryLine)
 {
     if (access("/dev/full", W_OK) != 0)
         GTEST_SKIP() << "no /dev/full";
     setenv("QV_LOGFILE_NAME_PATTERN", "/dev/full", 1);
     ASSERT_EQ(0u, create());
+    const char *name;
+    EXPECT_EQ(QV_LOG_IN_FILE, qv_logger_place(&sink, &name));
+    StderrCapture capture;
     for (int i = 0; i < 3; i++)
         EXPECT_EQ(3u, qv_logger_write(sink.context, "lost line"));
+    EXPECT_EQ(std::vector<std::string>{"ERROR  : qv_logger_write: cannot write the log file "
+                                       "/dev/full: No space left on device; the log goes on on "
+                                       "standard error"},
+              capture.finish());
+    EXPECT_EQ(QV_LOG_WRITE_FAILED, qv_logger_place(&sink, &name));
+    EXPECT_STREQ("/dev/full", name);
 }
 
 void new_year_eve_clock(struct timespec *now)
@@ -297,62 +330,56 @@ ssize_t budget_writer(int fd, const struct iovec *pieces, int count)
     return n;
 }
 
-TEST_F(LogFileTest, AFullFileCutsALineVisiblyAndNeverJoinsTwo)
+TEST_F(LogFileTest, AFailedWriteIsSaidOnceAndNothingMoreGoesToTheFile)
 {
     /* Two lines meet a file that takes only `budget` bytes more, failing with no
-     * progress or with ENOSPC; then room comes back and a third line is written. For
-     * every budget: each write that failed says so, each written line stands on a line
-     * of its own, a cut one ends in the mark, and the third line is whole. */
+     * progress or with ENOSPC; then room comes back and a third line is tried. For
+     * every budget: the lines before the failure are whole in the file, a cut one ends
+     * in the mark, nothing follows; the failure is said once; every write from the
+     * failing one on answers 3, so that the log calls show it elsewhere. */
     const std::string mark = " [line cut short]";
     qv_time_set_clock_reader(new_year_eve_clock);
     ASSERT_EQ(0u, create());
     ASSERT_EQ(0u, qv_logger_write(sink.context, ""));
     qv_logger_destroy(&sink);
     const std::string stamp = read_file("VADedeVeZovid.log").substr(0, 25);
+    const std::string whole = stamp + "line one\n" + stamp + "line two\n";
+    const size_t line_size = whole.size() / 2;
     for (int failure : {0, ENOSPC}) {
-        for (size_t budget = 0; budget < 2 * (stamp.size() + 8 + mark.size()); budget++) {
+        for (size_t budget = 0; budget <= whole.size(); budget++) {
             SCOPED_TRACE("budget " + std::to_string(budget) + ", errno " + std::to_string(failure));
             ASSERT_EQ(0u, create());
             g_budget = budget;
             g_failure = failure;
             g_failed_calls = 0;
             qv_logger_set_writer(budget_writer);
-            unsigned first = qv_logger_write(sink.context, "line one");
-            unsigned second = qv_logger_write(sink.context, "line two");
-            EXPECT_LE(g_failed_calls, 2); /* a failed call is never retried */
+            StderrCapture capture;
+            unsigned statuses[3];
+            statuses[0] = qv_logger_write(sink.context, "line one");
+            statuses[1] = qv_logger_write(sink.context, "line two");
             qv_logger_set_writer(nullptr);
-            EXPECT_EQ(0u, qv_logger_write(sink.context, "line three"));
+            statuses[2] = qv_logger_write(sink.context, "line three");
+            auto said = capture.finish();
             qv_logger_destroy(&sink);
 
-            auto lines = split_lines(read_file("VADedeVeZovid.log"));
-            ASSERT_FALSE(lines.empty());
-            EXPECT_EQ(stamp + "line three", lines.back());
-            size_t whole = 0;
-            for (size_t i = 0; i + 1 < lines.size(); i++) {
-                const std::string &line = lines[i];
-                if (line == stamp + "line one" || line == stamp + "line two") {
-                    whole++;
-                    continue;
-                }
-                ASSERT_GT(line.size(), mark.size()) << line;
-                std::string head = line.substr(0, line.size() - mark.size());
-                EXPECT_EQ(mark, line.substr(head.size())) << line;
-                EXPECT_TRUE((stamp + "line one").compare(0, head.size(), head) == 0 ||
-                            (stamp + "line two").compare(0, head.size(), head) == 0)
-                    << line;
+            EXPECT_LE(g_failed_calls, 1); /* never retried, nothing tried afterwards */
+            if (budget == whole.size()) {
+                EXPECT_EQ(whole + stamp + "line three\n", read_file("VADedeVeZovid.log"));
+                EXPECT_TRUE(said.empty());
+                continue;
             }
-            EXPECT_EQ(whole, (first == 0 ? 1u : 0u) + (second == 0 ? 1u : 0u));
+            std::string cut = budget % line_size != 0 ? mark + "\n" : "";
+            EXPECT_EQ(whole.substr(0, budget) + cut, read_file("VADedeVeZovid.log"));
+            for (size_t i = 0; i < 3; i++)
+                EXPECT_EQ(i < budget / line_size ? 0u : 3u, statuses[i]) << i;
+            EXPECT_EQ(std::vector<std::string>{"ERROR  : qv_logger_write: cannot write the log "
+                                               "file VADedeVeZovid.log: " +
+                                               std::string(failure ? strerror(failure)
+                                                                   : "the file takes no more bytes") +
+                                               "; the log goes on on standard error"},
+                      said);
         }
     }
-    /* A line cut by the last write is marked when the file is closed. */
-    ASSERT_EQ(0u, create());
-    g_budget = 10;
-    g_failure = ENOSPC;
-    qv_logger_set_writer(budget_writer);
-    EXPECT_EQ(3u, qv_logger_write(sink.context, "line one"));
-    qv_logger_set_writer(nullptr);
-    qv_logger_destroy(&sink);
-    EXPECT_EQ(stamp.substr(0, 10) + mark + "\n", read_file("VADedeVeZovid.log"));
 }
 
 TEST_F(LogFileTest, WriteWithoutAFileWritesNothing)

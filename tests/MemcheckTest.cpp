@@ -1,7 +1,8 @@
 /*
  * The built program under valgrind's memcheck, run as a user runs it: once creating the
- * accounts on the private server, once finding no server and failing. Neither may make
- * a memory error or leave a block definitely lost. Built only without the sanitizers,
+ * accounts on the private server, once failing on a statement the server refuses, once
+ * finding no server. None may make a memory error or leave a block definitely lost: a
+ * run that does exits with valgrind's status 99, never with its own 0 or 1. Built only without the sanitizers,
  * whose programs valgrind cannot run; skipped where valgrind is not installed.
  */
 #include <gtest/gtest.h>
@@ -92,6 +93,21 @@ TEST_F(Memcheck, RunThatCreatesTheAccounts)
     EXPECT_EQ(6u, root.query("SELECT 1 FROM mysql.user WHERE User IN ('QuorvaneInternal', "
                              "'QuOrvAneIndeX', 'DUVidIdeRiv')")
                       .size());
+}
+
+TEST_F(Memcheck, RunWhoseStatementIsRefused)
+{
+    /* The password policy refuses the second account's password: the engine's path of
+     * a failing statement, its log lines and its release of the connection. */
+    std::string socket = test_server_socket();
+    ASSERT_FALSE(socket.empty()) << "the private MariaDB server is not running";
+    ServerSession root;
+    ASSERT_TRUE(root.connected()) << root.error();
+    root.exec("INSTALL SONAME 'simple_password_check'");
+    MemcheckRun run = run_under_memcheck(socket);
+    root.exec("UNINSTALL SONAME 'simple_password_check'");
+    EXPECT_EQ(1, run.exit_code) << run.report;
+    expect_clean(run, "a run whose statement is refused");
 }
 
 TEST_F(Memcheck, RunWithoutAServer)

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -218,25 +219,40 @@ void reader_2010(struct timespec *now)
 
 TEST(QVtimeNow, TheSeamCanChangeWhileOtherThreadsReadTheClock)
 {
+    /* The seam keeps changing until every reader has read both clocks many times, so
+     * that reads and changes do overlap (a reader that never ran would prove nothing). */
     qv_time_set_clock_reader(reader_2009);
+    const int kReaders = 3, kReadsOfEach = 1000;
     std::atomic<bool> stop{false};
     std::atomic<int> wrong{0};
+    std::atomic<int> readers_done{0};
     std::vector<std::thread> readers;
-    for (int i = 0; i < 3; i++)
+    for (int i = 0; i < kReaders; i++)
         readers.emplace_back([&] {
+            int seen[2] = {0, 0};
+            bool done = false;
             while (!stop.load()) {
                 QVtime t;
                 qv_time_now(&t);
                 if (t.year != 2009 && t.year != 2010)
                     wrong++;
+                else
+                    seen[t.year - 2009]++;
+                if (!done && seen[0] >= kReadsOfEach && seen[1] >= kReadsOfEach) {
+                    done = true;
+                    readers_done++;
+                }
             }
         });
-    for (int i = 0; i < 2000; i++)
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (int i = 0; readers_done.load() < kReaders && std::chrono::steady_clock::now() < deadline;
+         i++)
         qv_time_set_clock_reader(i % 2 ? reader_2009 : reader_2010);
     stop = true;
     for (std::thread &t : readers)
         t.join();
     qv_time_set_clock_reader(nullptr);
+    EXPECT_EQ(kReaders, readers_done.load());
     EXPECT_EQ(0, wrong.load());
 }
 

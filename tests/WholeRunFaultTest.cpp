@@ -7,8 +7,8 @@
  *
  * Each run takes place in a child process of its own, so that the catalogue's one-time
  * build and the exit handlers happen as in the tool, and in the address-sanitizer build
- * the leak check runs at each child's exit (a leak makes the child exit with another
- * code). The child writes what the fake client saw to a report file; the parent checks
+ * the leak check runs at each child's exit: a leak makes the child exit with the
+ * sanitizers' own status (SanitizerExit), never with a run's 0 or 1. The child writes what the fake client saw to a report file; the parent checks
  * the exit status, the log (the log file and standard error together), that every
  * connection was closed, and that nothing was sent after the failure.
  */

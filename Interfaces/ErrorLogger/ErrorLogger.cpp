@@ -4,9 +4,12 @@
  *
  * Invariants: a log call allocates nothing and takes no lock; the installed sink is
  * read as one atomic pointer; the console stream table is set once, on the first line
- * dispatched, and is the same for every level (standard error).
+ * dispatched, and is the same for every level (standard error). A line the sink does
+ * not take goes to the console.
  */
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
+
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdarg>
@@ -86,10 +89,10 @@ static void qv_log_dispatch(int level, char *line)
             stream = stderr;
     });
 
+    /* A line the sink cannot take is shown on the console rather than lost: the log
+     * file's sink refuses every line once a write to its file has failed. */
     QVLogSink *sink = g_installed_sink.load(std::memory_order_acquire);
-    if (sink != nullptr && sink->write != nullptr)
-        sink->write(sink->context, line);
-    else
+    if (sink == nullptr || sink->write == nullptr || sink->write(sink->context, line) != 0)
         fprintf(g_console[level], "%s\n", line);
 
     if (level == QV_LOG_FATAL && sink != nullptr && sink->on_fatal != nullptr)
@@ -176,6 +179,36 @@ void qv_log_trace(const char *file, int line)
 {
     va_list none{};
     log_line(file, line, QV_LOG_ERROR, nullptr, none);
+}
+
+/* Appends text to the line at *used, within capacity, without any call a signal
+ * handler may not make. */
+static void append_safely(char *line, size_t capacity, size_t *used, const char *text)
+{
+    while (*text != '\0' && *used + 1 < capacity)
+        line[(*used)++] = *text++;
+    line[*used] = '\0';
+}
+
+void qv_log_signal_safe(int level, const char *const texts[], size_t count)
+{
+    char line[1024];
+    size_t used = 0;
+    char id[9];
+    uint32_t thread = qv_thread_id();
+    for (int i = 7; i >= 0; i--, thread >>= 4)
+        id[i] = "0123456789abcdef"[thread & 15];
+    id[8] = '\0';
+    for (const char *text : {static_cast<const char *>(id), " ", qv_log_level_name(level), ": "})
+        append_safely(line, sizeof line, &used, text);
+    for (size_t i = 0; i < count; i++)
+        append_safely(line, sizeof line, &used, texts[i]);
+
+    QVLogSink *sink = g_installed_sink.load(std::memory_order_acquire);
+    if (sink != nullptr && sink->write == qv_logger_write)
+        qv_logger_write_signal_safe(sink->context, line);
+    line[used++] = '\n'; /* append_safely left room for it */
+    (void)!write(STDERR_FILENO, line, used);
 }
 
 unsigned qv_log_set_sink(QVLogSink *sink)

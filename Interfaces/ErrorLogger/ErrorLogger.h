@@ -4,8 +4,9 @@
  * A log call turns a level, an optional source position and a printf-style message into
  * one line, "<thread id> <level name>[ at <file>:<line>]: <message>", and hands it to the
  * installed sink or, while none is installed, to standard error followed by a newline.
- * The log calls never fail, never allocate (the line is built in a 128 KiB buffer on the
- * caller's stack) and take no lock: serialising lines is the sink's task.
+ * A line the sink cannot take goes to standard error instead. The log calls never fail,
+ * never allocate (the line is built in a 128 KiB buffer on the caller's stack) and take
+ * no lock: serialising lines is the sink's task.
  *
  * By convention a function that finds a failure logs one ERROR line, and every function
  * that passes a failure status on adds one STACK_TRACE line with qv_log_trace, so that a
@@ -36,7 +37,9 @@ enum {
 #define QV_LOG_LINE_SIZE 131072
 
 /* A sink through which log lines leave the process. The record belongs to whoever
- * installs it; the log only keeps a pointer to it. */
+ * installs it; the log only keeps a pointer to it. A line that write does not take
+ * (status other than 0) is shown on standard error instead: nothing that can be shown
+ * is lost. */
 struct QVLogSink {
     void *context;                                      /* handed back to write, unchanged */
     unsigned (*write)(void *context, const char *line); /* 0 written, 3 write failure */
@@ -87,21 +90,50 @@ bool qv_log_file_pattern_is_safe(const char *pattern);
 unsigned qv_log_file_name(const char *pattern, const char *base_name, char *name);
 
 /* Creates the log file logger into sink (context, write, on_fatal) and opens the log
- * file named by QV_BASE_LOGFILE_NAME and QV_LOGFILE_NAME_PATTERN. Returns 0; 1 without
- * sink, for a file name too long or a bad name pattern; 2 out of memory; the status of
- * qv_getenv; 3 when the file cannot be opened or another process holds it. After a
- * failure past the allocation the logger stays attached for qv_logger_destroy. */
+ * file named by QV_BASE_LOGFILE_NAME and QV_LOGFILE_NAME_PATTERN. A variable that is
+ * empty or longer than QV_NAME_SIZE - 1 bytes is replaced by its default after one
+ * WARNING line. Returns 0; 1 without sink, for a bad name pattern or a file name too
+ * long; 2 out of memory; 3 when the file cannot be used (it cannot be created, is a
+ * symbolic or hard link, is not a regular file or character device, or another
+ * process holds it). Each failure but a missing sink logs one line saying why and that
+ * the log goes to standard error. After a failure past the allocation the logger stays
+ * attached for qv_logger_destroy. */
 unsigned qv_logger_create(QVLogSink *sink);
 
-/* The sink's write: appends the line with a local time stamp and flushes it. Returns 0,
- * or 3 when it could not be written whole: the line is lost, or, when the file took only
- * part of it, ended with " [line cut short]" before the next line is written. */
+/* The sink's write: appends the line with a local time stamp. Returns 0 once the file
+ * holds the line, or 3: the first failed write is said on standard error (naming the
+ * file and the reason), and from then on nothing more goes to the file and every call
+ * answers 3, so that the log calls show the lines on standard error. A line that the
+ * file took only in part is ended with " [line cut short]" when the file is closed.
+ * Without a file (creation failed, or destroyed) it writes nothing and returns 0. */
 unsigned qv_logger_write(void *context, const char *line);
+
+/* As qv_logger_write, for a signal handler: only async-signal-safe calls, no lock; the
+ * stamp uses the local offset of the last line written. Returns 0 once the file holds
+ * the line, else 3 (nothing said). */
+unsigned qv_logger_write_signal_safe(void *context, const char *line);
+
+/* Where the lines of the logger in sink go. */
+enum QVLogPlace {
+    QV_LOG_IN_FILE,      /* to its file */
+    QV_LOG_NOT_OPENED,   /* to standard error: the file could not be used (or no logger) */
+    QV_LOG_WRITE_FAILED, /* to standard error since a write to the file failed */
+};
+
+/* Says where the lines of sink's logger go; *name receives the file's name, owned by
+ * the logger ("" when none was formed). */
+QVLogPlace qv_logger_place(const QVLogSink *sink, const char **name);
 
 /* Test seam for the log file's writes: writer stands in for writev(2), with its
  * arguments and results; null restores writev. Safe while other threads write. */
 typedef ssize_t (*QVLogWriter)(int fd, const struct iovec *pieces, int count);
 void qv_logger_set_writer(QVLogWriter writer);
+
+/* Logs one line at level from a signal handler, with async-signal-safe calls only: the
+ * message is the count texts one after another, without a format, cut at about 1000
+ * bytes. The line goes to the log file when the installed sink is the log file's and
+ * its file takes it, and to standard error in any case. */
+void qv_log_signal_safe(int level, const char *const texts[], size_t count);
 
 /* Installs sink (or, with null, removes the installed one), then logs the banner and,
  * unless suppressed, the system report through it. Returns 0. */

@@ -223,10 +223,7 @@ bool Relay::pass_to_client(Link &link)
     ssize_t n = recv(link.server, bytes, sizeof bytes, 0);
     if (n <= 0)
         return false;
-    if (link.answer_breaks) {
-        broke_ = true;
-        return false;
-    }
+    bool breaks = link.answer_breaks;
     for (Packet &packet : link.from_server.feed(bytes, static_cast<size_t>(n))) {
         /* After the server's greeting, an OK packet ends the login; what comes before it
          * (a change of authentication method, more authentication data) is part of it. */
@@ -234,10 +231,15 @@ bool Relay::pass_to_client(Link &link)
             static_cast<unsigned char>(packet.payload[0]) != OK_PACKET)
             continue;
         link.logged_in = true;
-        if (++logins_ == fault_.number && fault_.point == RelayFault::LOGIN) {
-            broke_ = true;
-            return false;
-        }
+        if (++logins_ == fault_.number && fault_.point == RelayFault::LOGIN)
+            breaks = true;
     }
-    return send_all(link.client, bytes, static_cast<size_t>(n));
+    if (breaks && !fault_.after_answer) {
+        broke_ = true;
+        return false;
+    }
+    if (!send_all(link.client, bytes, static_cast<size_t>(n)))
+        return false;
+    broke_ = broke_ || breaks;
+    return !breaks;
 }

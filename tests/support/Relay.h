@@ -2,8 +2,9 @@
  * Relay: a go-between on a Unix socket of its own that forwards each client connection
  * to a server's socket, reads the MySQL protocol's packet frames as they pass, and can
  * break the run's connections at one chosen point: when the server's answer to a login
- * or to a statement arrives, it closes both sides instead of passing the answer on. What
- * was asked thus reached the server, and the client never learns how it ended.
+ * or to a statement arrives, it closes both sides instead of passing the answer on (what
+ * was asked thus reached the server, and the client never learns how it ended), or
+ * right after passing it on (the client's next statement meets a closed connection).
  *
  * Invariants: one thread of its own serves every connection; its socket and that thread
  * live exactly as long as the object; what it counts only grows, and a count is final
@@ -27,7 +28,8 @@ struct RelayFault {
         STATEMENT, /* the server's answer to the number-th statement (COM_QUERY) of the run */
     };
     Point point = NONE;
-    unsigned number = 0; /* from 1 */
+    unsigned number = 0;       /* from 1 */
+    bool after_answer = false; /* the answer reaches the client before the break */
 };
 
 class Relay

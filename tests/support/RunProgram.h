@@ -1,14 +1,21 @@
 /*
  * RunProgram: runs a program as a user would, in a directory of the test's choosing and
  * with chosen environment changes, and collects its exit status and output.
+ * The sanitizers of an instrumented program end it with QV_SANITIZER_EXIT_CODE.
  */
 #ifndef TESTS_SUPPORT_RUNPROGRAM_H
 #define TESTS_SUPPORT_RUNPROGRAM_H
 
+#include <sys/types.h>
+
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "tests/support/SanitizerExit.h"
+#include "tests/support/TestFiles.h"
 
 struct ProgramResult {
     int exit_code = -1; /* -1 when it did not exit normally */
@@ -16,10 +23,25 @@ struct ProgramResult {
     std::string err;    /* standard error */
 };
 
-/* Runs argv in directory cwd with the current environment changed by env: a value sets
- * the variable, std::nullopt removes it. Waits at most timeout_seconds, then kills it. */
+using ProgramEnv = std::map<std::string, std::optional<std::string>>;
+
+/* A program started and not yet waited for. */
+struct RunningProgram {
+    pid_t pid = -1;
+    std::unique_ptr<TempDir> output; /* holds its standard output and error */
+};
+
+/* Starts argv in directory cwd with the current environment changed by env: a value
+ * sets the variable, std::nullopt removes it. The sanitizers' options get
+ * exitcode=QV_SANITIZER_EXIT_CODE before what env or the environment give. */
+RunningProgram start_program(const std::vector<std::string> &argv, const std::string &cwd,
+                             const ProgramEnv &env);
+
+/* Waits for the program at most timeout_seconds, then kills it, and collects it. */
+ProgramResult finish_program(RunningProgram &program, int timeout_seconds = 60);
+
+/* start_program, then finish_program. */
 ProgramResult run_program(const std::vector<std::string> &argv, const std::string &cwd,
-                          const std::map<std::string, std::optional<std::string>> &env,
-                          int timeout_seconds = 60);
+                          const ProgramEnv &env, int timeout_seconds = 60);
 
 #endif

@@ -1,0 +1,64 @@
+#!/bin/sh
+# Test of scripts/install-deps.sh on a machine whose package manager is busy: another
+# process holds dpkg's frontend lock (a POSIX lock, as dpkg and apt take it) for a
+# while. The script must wait, say once what it waits for, and go on once the lock is
+# free; with a shorter bound it must give up with one line, without running apt.
+#
+# It takes the machine's real lock for some seconds, so it runs as root and by hand,
+# never in CI: tests/scripts/install-deps-lock-test.sh <source tree>. dpkg-query and
+# apt-get are stand-ins that claim valgrind is missing and record their calls.
+set -u
+root=$1
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+[ "$(id -u)" -eq 0 ] || { echo "install-deps-lock-test: run as root" >&2; exit 2; }
+lock=/var/lib/dpkg/lock-frontend
+
+dir=$(mktemp -d /tmp/qv-deps-lock.XXXXXX)
+trap 'rm -rf "$dir"' EXIT
+mkdir "$dir/bin"
+cat > "$dir/bin/dpkg-query" <<'STUB'
+#!/bin/sh
+eval "last=\${$#}"
+[ "$last" = valgrind ] && exit 1
+echo "install ok installed"
+STUB
+cat > "$dir/bin/apt-get" <<STUB
+#!/bin/sh
+echo "\$(date +%s) apt-get \$*" >> "$dir/apt-calls"
+STUB
+chmod 755 "$dir/bin/dpkg-query" "$dir/bin/apt-get"
+
+# hold_lock SECONDS: holds the lock in the background, as dpkg does (fcntl).
+hold_lock() {
+    perl -e 'use Fcntl; open(my $f, ">>", $ARGV[0]) or die "$!";
+             my $range = pack("s s x4 q q i x4", F_WRLCK, 0, 0, 0, 0);
+             fcntl($f, F_SETLKW, $range) or die "$!"; sleep $ARGV[1];' "$lock" "$1" &
+    holder=$!
+    sleep 1
+}
+
+hold_lock 6
+start=$(date +%s)
+PATH="$dir/bin:$PATH" "$root/scripts/install-deps.sh" > "$dir/out" 2>&1 || fail "it failed: $(cat "$dir/out")"
+wait "$holder"
+released=$(date +%s)
+[ "$(grep -c '^install-deps: waiting for /var/lib/dpkg/lock-frontend (held by perl' "$dir/out")" -eq 1 ] ||
+    fail "no single line says what it waits for: $(cat "$dir/out")"
+first_call=$(head -n 1 "$dir/apt-calls" 2>/dev/null | cut -d' ' -f1)
+[ -n "$first_call" ] && [ "$first_call" -ge $((released - 1)) ] ||
+    fail "apt-get ran while the lock was held (at ${first_call:-never}, lock free at $released, start $start)"
+grep -q 'apt-get -o DPkg::Lock::Timeout=600 install .*valgrind' "$dir/apt-calls" ||
+    fail "apt-get was not asked to install valgrind: $(cat "$dir/apt-calls")"
+
+rm -f "$dir/apt-calls"
+hold_lock 8
+QV_APT_WAIT=2 PATH="$dir/bin:$PATH" "$root/scripts/install-deps.sh" > "$dir/out" 2>&1 &&
+    fail "it did not give up"
+wait "$holder"
+grep -q '^install-deps: /var/lib/dpkg/lock-frontend (held by perl [0-9]*) after 2 s; run again when it is done$' "$dir/out" ||
+    fail "no line says why it gave up: $(cat "$dir/out")"
+[ ! -e "$dir/apt-calls" ] || fail "apt-get ran although the lock was held"
+
+[ "$failures" -eq 0 ] && echo "install-deps-lock-test: waited $((released - start)) s for the lock; all passed"
+exit "$failures"
