@@ -24,4 +24,9 @@ typedef void (*QVStopHandler)(const char *stop_name);
  * refused. */
 unsigned qv_stop_handler_install(QVStopHandler handler);
 
+/* True where the handler runs on a thread of its own while the program goes on
+ * (Windows), so that it must take the locks other writers take; false where it
+ * interrupts the program (POSIX), so that it must take none. */
+bool qv_stop_runs_alongside(void);
+
 #endif

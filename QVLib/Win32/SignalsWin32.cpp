@@ -36,3 +36,9 @@ unsigned qv_stop_handler_install(QVStopHandler handler)
     g_stop_handler.store(handler);
     return SetConsoleCtrlHandler(on_control_event, TRUE) ? 0 : 1;
 }
+
+/* The system calls the handler on a thread of its own. */
+bool qv_stop_runs_alongside(void)
+{
+    return true;
+}
