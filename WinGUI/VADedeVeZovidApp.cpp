@@ -23,12 +23,12 @@ const ServiceAccount g_service_accounts[] = {
 };
 
 BOOL AddServiceAccount(const QVDBSettings *settings, const char *name, const char *password,
-                       int level)
+                       int level, QVDBServerFacts *facts)
 {
-    unsigned status = qv_DBEngine_add_user_with_host(
+    unsigned status = qv_DBEngine_add_user_with_facts(
         qv_string_or_null(&settings->host), qv_string_or_null(&settings->user),
         qv_string_or_null(&settings->password), settings->port,
-        qv_string_or_null(&settings->unix_socket), name, password, level);
+        qv_string_or_null(&settings->unix_socket), name, password, level, facts);
     return status == 0 ? TRUE : FALSE;
 }
 
@@ -58,10 +58,12 @@ BOOL ProvisionServiceAccounts(QVDBSettings *settings)
     }
     qv_DBEngine_report_option_file();
 
+    QVDBServerFacts facts{}; /* detected once, at the first account */
     for (int i = 0; g_service_accounts[i].name != nullptr; i++) {
         const ServiceAccount *account = &g_service_accounts[i];
         g_account_under_way.store(i);
-        if (!AddServiceAccount(settings, account->name, account->password, account->level))
+        if (!AddServiceAccount(settings, account->name, account->password, account->level,
+                               &facts))
             return FALSE;
     }
     return TRUE;
@@ -124,6 +126,10 @@ QVAppAction ParseCommandLine(int argc, char *const argv[], const char **offendin
     *offending = nullptr;
     if (argc <= 1)
         return QV_APP_PROVISION;
+    /* --json goes with --check only, before or after it. */
+    if (argc == 3 && ((strcmp(argv[1], "--check") == 0 && strcmp(argv[2], "--json") == 0) ||
+                      (strcmp(argv[1], "--json") == 0 && strcmp(argv[2], "--check") == 0)))
+        return QV_APP_CHECK_JSON;
     QVAppAction action = QV_APP_BAD_USAGE;
     if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)
         action = QV_APP_HELP;
@@ -172,7 +178,8 @@ static void say_where_the_log_went(CHalvernApp *app)
 static bool answer_command_line(CHalvernApp *app)
 {
     const char *offending = nullptr;
-    switch (ParseCommandLine(app->m_argc, app->m_argv, &offending)) {
+    QVAppAction action = ParseCommandLine(app->m_argc, app->m_argv, &offending);
+    switch (action) {
     case QV_APP_PROVISION:
         return false;
     case QV_APP_HELP:
@@ -183,11 +190,12 @@ static bool answer_command_line(CHalvernApp *app)
         printf("%s %s\n", app->m_pszAppName, QV_VERSION_TEXT);
         app->SetExitCode(0);
         return true;
-    case QV_APP_CHECK: {
+    case QV_APP_CHECK:
+    case QV_APP_CHECK_JSON: {
         /* Nothing is logged to a file: the lines go to standard error. */
         int code = 1;
         if (AdministratorSettings(&app->m_dbSettings) == 0)
-            code = CheckServiceAccounts(&app->m_dbSettings, stdout);
+            code = CheckServiceAccounts(&app->m_dbSettings, stdout, action == QV_APP_CHECK_JSON);
         print_hint(app);
         app->SetExitCode(code);
         return true;

@@ -4,7 +4,8 @@
  *
  * Holding the administrator's connection settings, the run creates the suite's service
  * accounts one after another, each at its own privilege level, and stops at the first
- * that cannot be created; accounts made before stay in place. The application opens
+ * that cannot be created; accounts made before stay in place. What the server is (read
+ * only, its password policies) is detected once, at the first account. The application opens
  * the log, runs it once, and either closes the log or tells the user of the failure.
  */
 #ifndef WINGUI_VADEDEVEZOVIDAPP_H
@@ -24,9 +25,11 @@ struct ServiceAccount {
 extern const ServiceAccount g_service_accounts[];
 
 /* Creates one account with the settings' host, user, password, port and socket (an
- * absent or empty text passed as null). Returns TRUE exactly when the engine returns 0. */
+ * absent or empty text passed as null), with the run's record of what the server is
+ * (facts; null: the call detects for itself). Returns TRUE exactly when the engine
+ * returns 0. */
 BOOL AddServiceAccount(const QVDBSettings *settings, const char *name, const char *password,
-                       int level);
+                       int level, QVDBServerFacts *facts = nullptr);
 
 /* Fills settings with the administrator's: host "localhost", user "root", no password
  * (so that the option file's applies), port 3306, no socket. Returns 0 or the status of
@@ -39,13 +42,14 @@ unsigned AdministratorSettings(QVDBSettings *settings);
 BOOL ProvisionServiceAccounts(QVDBSettings *settings);
 
 /* What the command line asks for. The tool reads nothing from it for its job: it
- * answers --help and --version, checks the accounts with --check, and refuses anything
- * else. */
+ * answers --help and --version, checks the accounts with --check (--check --json for
+ * its JSON form, in either order), and refuses anything else. */
 enum QVAppAction {
     QV_APP_PROVISION = 0, /* no argument: create the accounts */
     QV_APP_HELP,
     QV_APP_VERSION,
     QV_APP_CHECK,
+    QV_APP_CHECK_JSON,
     QV_APP_BAD_USAGE
 };
 
@@ -65,7 +69,7 @@ class CHalvernApp : public CWinApp
     CHalvernApp() = default;
 
     /* Answers --help and --version, or refuses a bad command line (exit code 2),
-     * touching neither the server nor the log; with --check, checks the accounts
+     * touching neither the server nor the log; with --check (and --json), checks the accounts
      * without changing anything or writing the log (exit code 0 or 1). Otherwise selects language
      * 0, opens the log file, provisions the service accounts, then closes the log, or shows the
      * "KTRGU0079" message followed on standard error by the failure's hint, and leaves

@@ -20,7 +20,7 @@
 #include <vector>
 #include <algorithm>
 
-#include "Interfaces/dbengine/MySQL/MyDBEngine.h"
+#include "Interfaces/dbengine/MySQL/Masking.h"
 #include "fuzz/FuzzSupport.h"
 
 static const char g_marker[] = "IDENTIFIED BY '";

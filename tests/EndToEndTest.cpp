@@ -19,8 +19,11 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 #include "tests/support/LogCapture.h"
 #include "tests/support/Relay.h"
@@ -391,11 +394,20 @@ TEST_F(EndToEndTest, LogOnAFullDeviceIsSaidOnceAndGoesOnOnStandardError)
            ok.exit_code, failed.exit_code);
 }
 
-/* The lines of the check's table for the six forms, without its header and summary. */
+/* The lines of the check's table for the six forms, without its header, its summary and
+ * its hints. */
 std::vector<std::string> check_rows(const std::string &out)
 {
     auto lines = split_lines(out);
-    return lines.size() < 2 ? lines : std::vector<std::string>(lines.begin() + 1, lines.end() - 1);
+    return lines.size() < 7 ? lines
+                            : std::vector<std::string>(lines.begin() + 1, lines.begin() + 7);
+}
+
+/* The summary line of the check's report. */
+std::string check_summary(const std::string &out)
+{
+    auto lines = split_lines(out);
+    return lines.size() < 8 ? "" : lines[7];
 }
 
 TEST_F(EndToEndTest, CheckNamesEachDifferenceAndChangesNothing)
@@ -404,8 +416,8 @@ TEST_F(EndToEndTest, CheckNamesEachDifferenceAndChangesNothing)
     EXPECT_EQ(1, before.exit_code) << before.err;
     for (const std::string &row : check_rows(before.out))
         EXPECT_NE(std::string::npos, row.find("  missing  -  ")) << row;
-    EXPECT_NE(std::string::npos,
-              before.out.find("0 of 6 account forms as they should be; 6 missing"));
+    EXPECT_EQ(0u,
+              check_summary(before.out).find("0 of 6 account forms as they should be; 6 missing"));
 
     ASSERT_EQ(0, run(false).exit_code);
     const std::string log = read_file(dir + "/VADedeVeZovid.log");
@@ -418,17 +430,24 @@ TEST_F(EndToEndTest, CheckNamesEachDifferenceAndChangesNothing)
     root.exec("SET GLOBAL general_log = 0");
     EXPECT_EQ(0, after.exit_code) << after.err;
     EXPECT_EQ("", after.err);
-    EXPECT_NE(std::string::npos,
-              after.out.find("6 of 6 account forms as they should be; 0 missing, 0 with other "
-                             "privileges, 0 with another password; 0 passwords unknown"));
-    size_t selects = 0;
-    for (const auto &row : root.query("SELECT thread_id, argument FROM mysql.general_log WHERE "
-                                      "command_type = 'Query'"))
-        if (row[0] != own_thread) {
-            EXPECT_EQ(0u, row[1].find("SELECT ")) << row[1];
-            selects++;
-        }
-    EXPECT_EQ(6u, selects);
+    EXPECT_EQ("6 of 6 account forms as they should be; 0 missing, 0 with other privileges, 0 "
+              "with another password, 0 locked, 0 with the password expired; 0 passwords unknown",
+              check_summary(after.out));
+    /* One login, root's, and three reading statements on it. */
+    std::vector<std::string> sent, logins;
+    for (const auto &row : root.query("SELECT thread_id, command_type, argument FROM "
+                                      "mysql.general_log WHERE command_type IN ('Query', "
+                                      "'Connect')"))
+        if (row[0] != own_thread)
+            (row[1] == "Query" ? sent : logins).push_back(row[2]);
+    ASSERT_EQ(1u, logins.size());
+    EXPECT_EQ(0u, logins[0].find("root@localhost")) << logins[0];
+    ASSERT_EQ(3u, sent.size());
+    EXPECT_EQ(0u, sent[0].find("SELECT g.User, g.Host, g.Priv, ")) << sent[0];
+    EXPECT_EQ(0u, sent[1].find("SELECT GRANTEE, PRIVILEGE_TYPE, ")) << sent[1];
+    EXPECT_EQ("SHOW PRIVILEGES", sent[2]);
+    printf("[ figures  ] check statements after root's login: %zu, logins: %zu\n", sent.size(),
+           logins.size());
 
     root.exec("REVOKE SELECT ON *.* FROM 'QuOrvAneIndeX'@'%'");
     root.exec("GRANT FILE ON *.* TO 'DUVidIdeRiv'@'localhost'");
@@ -437,8 +456,7 @@ TEST_F(EndToEndTest, CheckNamesEachDifferenceAndChangesNothing)
     ProgramResult changed = run(false, "", {"--check"});
     EXPECT_EQ(1, changed.exit_code);
     const std::vector<std::string> expected = {
-        "QuorvaneInternal  %          present  ok              unknown (no localhost form to "
-        "compare with)",
+        "QuorvaneInternal  %          present  ok              ok",
         "QuorvaneInternal  localhost  missing  -               -",
         "QuOrvAneIndeX     %          present  missing SELECT  ok",
         "QuOrvAneIndeX     localhost  present  ok              ok",
@@ -446,9 +464,9 @@ TEST_F(EndToEndTest, CheckNamesEachDifferenceAndChangesNothing)
         "DUVidIdeRiv       localhost  present  extra FILE      ok",
     };
     EXPECT_EQ(expected, check_rows(changed.out)) << changed.out;
-    EXPECT_NE(std::string::npos,
-              changed.out.find("2 of 6 account forms as they should be; 1 missing, 2 with other "
-                               "privileges, 1 with another password; 1 password unknown"));
+    EXPECT_EQ("2 of 6 account forms as they should be; 1 missing, 2 with other privileges, 1 "
+              "with another password, 0 locked, 0 with the password expired; 0 passwords unknown",
+              check_summary(changed.out));
     EXPECT_EQ(log, read_file(dir + "/VADedeVeZovid.log")); /* the run's log is untouched */
 
     ASSERT_EQ(0, run(false).exit_code);
@@ -464,6 +482,151 @@ TEST_F(EndToEndTest, CheckWithoutAServerGivesTheHint)
     EXPECT_NE(std::string::npos, r.err.find("ERROR  : Cannot connect to localhost"));
     struct stat st;
     EXPECT_NE(0, stat((dir + "/VADedeVeZovid.log").c_str(), &st));
+}
+
+/* The cells of a row of the check's table: account, host, form, privileges, password. */
+std::vector<std::string> cells(const std::string &row)
+{
+    std::vector<std::string> out;
+    for (size_t at = 0; at < row.size();) {
+        size_t gap = row.find("  ", at);
+        out.push_back(row.substr(at, gap - at));
+        at = gap == std::string::npos ? row.size() : row.find_first_not_of(' ', gap);
+    }
+    return out;
+}
+
+TEST_F(EndToEndTest, CheckAnswersEachHardenedSetUpTruly)
+{
+    ServerSession root;
+    bool had_ed25519 = !root.query("SELECT 1 FROM information_schema.PLUGINS WHERE "
+                                   "PLUGIN_NAME = 'ed25519'")
+                            .empty();
+    if (!had_ed25519)
+        root.exec("INSTALL SONAME 'auth_ed25519'");
+    const std::string level3_on_mysql =
+        "extra SELECT, INSERT, UPDATE, DELETE, CREATE, DROP, REFERENCES, INDEX, ALTER, CREATE "
+        "TEMPORARY TABLES, LOCK TABLES, EXECUTE, CREATE VIEW, SHOW VIEW, CREATE ROUTINE, ALTER "
+        "ROUTINE, EVENT, TRIGGER, DELETE HISTORY ON mysql.*";
+    const struct {
+        std::vector<std::string> setup;
+        size_t form;                  /* 0 to 5, in the table's order */
+        std::vector<std::string> row; /* form, privileges, password */
+        int exit_code;
+        bool a_run_mends;
+    } cases[] = {
+        {{"GRANT SET USER, CONNECTION ADMIN ON *.* TO 'QuOrvAneIndeX'@'%'"},
+         2,
+         {"present", "extra CONNECTION ADMIN, SET USER", "ok"},
+         1,
+         false},
+        {{"CREATE ROLE qv_check_role", "GRANT SUPER ON *.* TO qv_check_role",
+          "GRANT qv_check_role TO 'DUVidIdeRiv'@'localhost'",
+          "SET DEFAULT ROLE qv_check_role FOR 'DUVidIdeRiv'@'localhost'"},
+         5,
+         {"present", "extra role qv_check_role (default)", "ok"},
+         1,
+         false},
+        {{"GRANT ALL ON mysql.* TO 'DUVidIdeRiv'@'%'"},
+         4,
+         {"present", level3_on_mysql, "ok"},
+         1,
+         false},
+        {{"ALTER USER 'QuOrvAneIndeX'@'localhost' ACCOUNT LOCK"},
+         3,
+         {"locked", "ok", "ok"},
+         1,
+         false},
+        {{"ALTER USER 'QuorvaneInternal'@'localhost' PASSWORD EXPIRE"},
+         1,
+         {"password expired", "ok", "ok"},
+         1,
+         true},
+        {{"ALTER USER 'QuorvaneInternal'@'%' REQUIRE SSL WITH MAX_USER_CONNECTIONS 3"},
+         0,
+         {"present", "ok", "ok"},
+         0,
+         true},
+        {{"DROP USER 'DUVidIdeRiv'@'localhost'"}, 4, {"present", "ok", "ok"}, 1, true},
+        {{"ALTER USER 'QuOrvAneIndeX'@'localhost' IDENTIFIED VIA ed25519 USING "
+          "PASSWORD('m4hqzwtyop71v652kdnx;r-ploiuwbe3')"},
+         3,
+         {"present", "ok", "ok"},
+         0,
+         true},
+        {{"ALTER USER 'DUVidIdeRiv'@'%' IDENTIFIED VIA unix_socket"},
+         4,
+         {"present", "ok", "differs (unix_socket takes no password)"},
+         1,
+         true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.setup[0]);
+        for (const char *account : ACCOUNTS)
+            drop_account(root, account);
+        root.exec("DROP ROLE IF EXISTS qv_check_role");
+        ASSERT_EQ(0, run(false).exit_code);
+        for (const std::string &statement : c.setup)
+            root.exec(statement);
+        ProgramResult text = run(false, "", {"--check"});
+        ProgramResult json = run(false, "", {"--check", "--json"});
+        EXPECT_EQ(c.exit_code, text.exit_code) << text.out << text.err;
+        std::vector<std::string> row = cells(check_rows(text.out).at(c.form));
+        ASSERT_EQ(5u, row.size()) << text.out;
+        EXPECT_EQ(c.row, std::vector<std::string>(row.begin() + 2, row.end())) << text.out;
+
+        /* The JSON form: valid for python3's parser, and the same verdicts. */
+        write_file(dir + "/check.json", json.out);
+        EXPECT_EQ(0,
+                  run_program({"/usr/bin/python3", "-m", "json.tool", dir + "/check.json"}, dir, {})
+                      .exit_code);
+        nlohmann::json document = nlohmann::json::parse(json.out);
+        const nlohmann::json &form = document["forms"][c.form];
+        EXPECT_EQ(c.exit_code, json.exit_code);
+        EXPECT_EQ(c.exit_code, document["exit_status"]);
+        EXPECT_EQ(row[0], form["account"]);
+        EXPECT_EQ(c.row[0].find("locked") != std::string::npos, form["locked"]);
+        EXPECT_EQ(c.row[0].find("expired") != std::string::npos, form["password_expired"]);
+        EXPECT_EQ(c.row[1] == "ok", form["privileges"]["ok"]);
+        EXPECT_EQ(0u, c.row[2].find(form["password"]["verdict"].get<std::string>()));
+
+        /* What a run mends, and what it leaves (a lock, other privileges, roles). */
+        ASSERT_EQ(0, run(false).exit_code);
+        std::vector<std::string> after =
+            cells(check_rows(run(false, "", {"--check"}).out).at(c.form));
+        EXPECT_EQ(c.a_run_mends,
+                  (after == std::vector<std::string>{row[0], row[1], "present", "ok", "ok"}))
+            << after[2] << " / " << after[3] << " / " << after[4];
+    }
+    for (const char *account : ACCOUNTS)
+        drop_account(root, account);
+    root.exec("DROP ROLE IF EXISTS qv_check_role");
+    if (!had_ed25519)
+        root.exec("UNINSTALL SONAME 'auth_ed25519'");
+}
+
+TEST_F(EndToEndTest, CheckNeverLogsInAsTheAccounts)
+{
+    /* A server that blocks an account at its first failed login, and a password changed
+     * by hand: a login with the built-in one would block the account. */
+    ServerSession root;
+    ASSERT_EQ(0, run(false).exit_code);
+    const std::string error_log = socket.substr(0, socket.rfind('/')) + "/error.log";
+    root.exec("SET GLOBAL max_password_errors = 1");
+    root.exec("ALTER USER 'QuOrvAneIndeX'@'localhost' IDENTIFIED BY 'Changed-By-Hand-1'");
+    size_t logged = read_file(error_log).size();
+    ProgramResult first = run(false, "", {"--check"});
+    ProgramResult second = run(false, "", {"--check"});
+    std::unique_ptr<ServerSession> login(new ServerSession("QuOrvAneIndeX", "Changed-By-Hand-1"));
+    root.exec("SET GLOBAL max_password_errors = DEFAULT");
+    EXPECT_TRUE(login->connected()) << login->error();
+    login.reset();
+    EXPECT_TRUE(wait_until_no_session(root, "USER = 'QuOrvAneIndeX'"));
+
+    EXPECT_EQ(1, first.exit_code);
+    EXPECT_EQ(first.out, second.out);
+    EXPECT_EQ("differs", cells(check_rows(first.out).at(3)).at(4)) << first.out;
+    EXPECT_EQ(std::string::npos, read_file(error_log).substr(logged).find("Access denied"));
 }
 
 /* SHOW GRANTS of the six account forms (password hashes included), or that one is
@@ -511,7 +674,8 @@ TEST_F(EndToEndTest, ConnectionLostAtEachLoginAndStatementFailsAndARerunComplete
     }
     EXPECT_EQ(clean, grants_of_accounts(root));
     EXPECT_EQ(3u, logins);
-    EXPECT_EQ(18u, sent.size());
+    EXPECT_EQ(1 + 18u, sent.size()); /* the detection, then the accounts' */
+    EXPECT_EQ(0u, sent.at(0).find("SELECT @@read_only AS read_only, "));
 
     const std::string hint = "hint: the server stopped answering (a lock held by another "
                              "session, such as a backup's FLUSH TABLES WITH READ LOCK, or a "

@@ -11,10 +11,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <set>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "Interfaces/dbengine/MySQL/AccountRules.h"
+#include "Interfaces/dbengine/MySQL/Masking.h"
 #include "Interfaces/dbengine/MySQL/MyDBEngine.h"
 #include "QVLib/QVmalloc.h"
 #include "tests/support/FakeMysql.h"
@@ -27,20 +33,38 @@ namespace
 const char DATA[] = "ALTER,CREATE,DELETE,DROP,INDEX,INSERT,REFERENCES,SELECT,UPDATE";
 const char ADMIN[] = "FILE,PROCESS,RELOAD,SHUTDOWN";
 
-/* The statements each level must send, for account N with password P: on MySQL 8.0 and
- * later (mysql8) the account is made first and the GRANTs carry no password. */
-std::vector<std::string> expected_statements(int level, bool mysql8 = false)
+/* The detection statement of each kind of server, the one statement a call sends before
+ * those of its account. */
+const char *const DETECT_MARIADB = FAKE_MARIADB_DETECTION;
+const char DETECT_MYSQL57[] =
+    "SELECT @@read_only AS read_only, @@super_read_only AS super_read_only";
+const char DETECT_MYSQL8[] =
+    "SELECT @@read_only AS read_only, @@super_read_only AS super_read_only, (SELECT COUNT(*) "
+    "FROM information_schema.PLUGINS WHERE PLUGIN_NAME = 'mysql_native_password' AND "
+    "PLUGIN_STATUS = 'ACTIVE') AS native_password";
+/* What the set-once form reads of both forms of N (MySQL: no Password column). */
+const char READ_FORMS_MYSQL[] = "SELECT Host, plugin, authentication_string FROM mysql.user "
+                                "WHERE User = 'N' AND Host IN ('%', 'localhost')";
+
+/* The statements each level must send for account N with password P, after the
+ * detection: in the set-once form (set_once: MySQL 8.0 and later, or a reuse policy),
+ * what both forms hold is read first, each form is made with CREATE USER IF NOT EXISTS,
+ * altered only where alters says (any, localhost), and the GRANTs carry no password. */
+std::vector<std::string> expected_statements(int level, bool set_once = false,
+                                             const std::vector<std::string> &alters = {},
+                                             const std::string &read_forms = READ_FORMS_MYSQL)
 {
-    const std::string identified = mysql8 ? "" : " IDENTIFIED BY 'P'";
+    const std::string identified = set_once ? "" : " IDENTIFIED BY 'P'";
     const std::string to_any = "TO 'N'" + identified;
     const std::string to_local = "TO 'N'@'localhost'" + identified;
     const std::string from_any = "FROM 'N'";
     const std::string from_local = "FROM 'N'@'localhost'";
     std::vector<std::string> s;
-    if (mysql8)
-        s = {"CREATE USER IF NOT EXISTS 'N' IDENTIFIED BY 'P'",
-             "CREATE USER IF NOT EXISTS 'N'@'localhost' IDENTIFIED BY 'P'",
-             "ALTER USER 'N' IDENTIFIED BY 'P'", "ALTER USER 'N'@'localhost' IDENTIFIED BY 'P'"};
+    if (set_once) {
+        s = {read_forms, "CREATE USER IF NOT EXISTS 'N' IDENTIFIED BY 'P'",
+             "CREATE USER IF NOT EXISTS 'N'@'localhost' IDENTIFIED BY 'P'"};
+        s.insert(s.end(), alters.begin(), alters.end());
+    }
     auto pair = [&](const std::string &head, bool grant, const std::string &tail = "") {
         s.push_back(head + (grant ? to_any : from_any) + tail);
         s.push_back(head + (grant ? to_local : from_local) + tail);
@@ -86,6 +110,22 @@ class EngineTest : public ::testing::Test
     {
         fake_mysql().server_info = "8.0.36";
         fake_mysql().server_version = 80036;
+        fake_mysql().detected["native_password"] = "1";
+    }
+
+    /* Has the fake answer the set-once form's reading with these forms of N: each row
+     * Host, plugin, authentication_string. */
+    static void answer_forms(const std::vector<std::vector<std::string>> &forms)
+    {
+        fake_mysql().results = [forms](const std::string &statement) {
+            FakeTable table;
+            if (statement.rfind("SELECT Host, plugin", 0) != 0)
+                return table;
+            table.names = {"Host", "plugin", "authentication_string"};
+            for (const auto &form : forms)
+                table.rows.push_back({form[0], form[1], form[2]});
+            return table;
+        };
     }
 
     unsigned add(int level, const char *name = "N", const char *password = "P")
@@ -107,45 +147,160 @@ TEST_F(EngineTest, ErrorNumbersMapAtTheBorders)
 
 TEST_F(EngineTest, EachLevelSendsItsSequenceOnOneConnectionInTheServersForm)
 {
-    /* MySQL 8.0 and later take the CREATE USER form; MariaDB (whatever its version) and
-     * older MySQL the GRANT ... IDENTIFIED BY form. */
+    /* MySQL 8.0 and later take the set-once form; MariaDB (whatever its version) and
+     * older MySQL the GRANT ... IDENTIFIED BY form. Each call detects first. */
     const struct {
         const char *info;
-        unsigned long version;
+        const char *detect;
         bool mysql8;
     } servers[] = {
-        {"10.11.6-MariaDB-0+deb12u1", 101106, false},
-        {"11.4.2-MariaDB", 110402, false},
-        {"5.7.44-log", 50744, false},
-        {"8.0.36", 80036, true},
-        {"8.4.0", 80400, true},
-        {"9.1.0-commercial", 90100, true},
+        {"10.11.6-MariaDB-0+deb12u1", DETECT_MARIADB, false},
+        {"11.4.2-MariaDB", DETECT_MARIADB, false},
+        {"5.5.5-10.3.39-MariaDB", DETECT_MARIADB, false},
+        {"5.7.44-log", DETECT_MYSQL57, false},
+        {"5.6.51", "SELECT @@read_only AS read_only", false},
+        {"8.0.36", DETECT_MYSQL8, true},
+        {"8.4.0", DETECT_MYSQL8, true},
+        {"9.1.0-commercial", DETECT_MYSQL8, true},
     };
     const size_t counts[] = {2, 4, 6, 8, 8};
     for (const auto &server : servers) {
         for (int level = 0; level <= 4; level++) {
             fake_mysql_reset();
             fake_mysql().server_info = server.info;
-            fake_mysql().server_version = server.version;
             StderrCapture capture;
             ASSERT_EQ(0u, add(level)) << level;
             auto lines = capture.finish();
             const FakeMysql &fake = fake_mysql();
             ASSERT_EQ(1u, fake.connections.size());
             const FakeConnection &c = fake.connections[0];
-            EXPECT_EQ(counts[level] + (server.mysql8 ? 4 : 0), c.statements.size());
-            EXPECT_EQ(expected_statements(level, server.mysql8), c.statements)
-                << server.info << " level " << level;
+            std::vector<std::string> expected = {server.detect};
+            for (const std::string &statement : expected_statements(level, server.mysql8))
+                expected.push_back(statement);
+            EXPECT_EQ(1 + counts[level] + (server.mysql8 ? 3 : 0), c.statements.size());
+            EXPECT_EQ(expected, c.statements) << server.info << " level " << level;
             EXPECT_TRUE(c.closed);
             EXPECT_EQ(0, fake.open_handles);
             ASSERT_EQ(1u, lines.size());
             EXPECT_EQ("INFO   : qv_DBEngine_add_user_with_host: N on server " +
                           std::string(server.info) + ": " +
                           (server.mysql8 ? "MySQL 8.0 or later, accounts made with CREATE USER "
-                                           "and ALTER USER, then GRANT"
+                                           "IF NOT EXISTS, each password set at most once and "
+                                           "only where it differs, then GRANT"
                                          : "accounts made with GRANT ... IDENTIFIED BY"),
                       lines[0]);
         }
+    }
+}
+
+TEST_F(EngineTest, SetOnceFormSetsEachPasswordOnlyWhereItDiffers)
+{
+    char p_hash[QV_CREDENTIAL_HASH_SIZE]; /* the native hash of the password P */
+    ASSERT_EQ(0u, qv_credential_native_hash("P", p_hash, sizeof p_hash));
+    const std::string native = "mysql_native_password", sha2 = "caching_sha2_password";
+    const std::string alter_any = "ALTER USER 'N' IDENTIFIED BY 'P'",
+                      alter_local = "ALTER USER 'N'@'localhost' IDENTIFIED BY 'P'",
+                      move_any = "ALTER USER 'N' IDENTIFIED WITH caching_sha2_password BY 'P'",
+                      move_local =
+                          "ALTER USER 'N'@'localhost' IDENTIFIED WITH caching_sha2_password BY 'P'";
+    const std::string read_mariadb = "SELECT Host, plugin, authentication_string, Password FROM "
+                                     "mysql.user WHERE User = 'N' AND Host IN ('%', 'localhost')";
+    const struct {
+        const char *info;
+        std::map<std::string, std::string> detected;
+        std::vector<std::vector<std::string>> forms; /* Host, plugin, authentication_string */
+        std::vector<std::string> alters;
+    } cases[] = {
+        /* MySQL 8.0: forms that hold P are left alone; others, or unknown, are set */
+        {"8.0.36",
+         {{"native_password", "1"}},
+         {{"%", native, p_hash}, {"localhost", native, p_hash}},
+         {}},
+        {"8.0.36",
+         {{"native_password", "1"}},
+         {{"%", native, "*00"}, {"localhost", native, p_hash}},
+         {alter_any}},
+        {"8.0.36",
+         {{"native_password", "1"}},
+         {{"localhost", sha2, "$A$005$unknown"}},
+         {alter_local}},
+        {"8.0.36", {{"native_password", "1"}}, {{"%", "unix_socket", ""}}, {alter_any}},
+        /* MySQL 8.4: native forms move to caching_sha2_password, even holding P */
+        {"8.4.0",
+         {},
+         {{"%", native, p_hash}, {"localhost", native, "*00"}},
+         {move_any, move_local}},
+        /* MariaDB under password_reuse_check */
+        {"10.11.6-MariaDB", {{"reuse_check", "1"}}, {{"localhost", native, p_hash}}, {}},
+        {"10.11.6-MariaDB", {{"reuse_check", "1"}}, {{"%", native, "*00"}}, {alter_any}},
+    };
+    for (const auto &c : cases) {
+        fake_mysql_reset();
+        fake_mysql().server_info = c.info;
+        fake_mysql().detected = c.detected;
+        answer_forms(c.forms);
+        StderrCapture capture;
+        ASSERT_EQ(0u, add(QV_PRIV_DATA_RELOAD));
+        bool mariadb = std::string(c.info).find("MariaDB") != std::string::npos;
+        std::vector<std::string> expected = expected_statements(
+            QV_PRIV_DATA_RELOAD, true, c.alters, mariadb ? read_mariadb : READ_FORMS_MYSQL);
+        expected.insert(expected.begin(), mariadb ? DETECT_MARIADB : DETECT_MYSQL8);
+        EXPECT_EQ(expected, fake_mysql_statements()) << c.info << " " << c.forms.size();
+        auto lines = capture.finish();
+        ASSERT_EQ(1u, lines.size());
+        EXPECT_NE(std::string::npos,
+                  lines[0].find(mariadb ? ": password_reuse_check active, accounts made with "
+                                          "CREATE USER IF NOT EXISTS"
+                                        : ": MySQL 8.0 or later, accounts made with CREATE USER"));
+    }
+}
+
+TEST_F(EngineTest, ReadOnlyServerIsRefusedBeforeAnythingIsWritten)
+{
+    const struct {
+        const char *info, *flag;
+    } servers[] = {{"10.11.6-MariaDB", "read_only"},
+                   {"8.0.36", "read_only"},
+                   {"8.0.36", "super_read_only"},
+                   {"5.7.44", "super_read_only"}};
+    for (const auto &server : servers) {
+        fake_mysql_reset();
+        fake_mysql().server_info = server.info;
+        fake_mysql().detected[server.flag] = "1";
+        StderrCapture capture;
+        EXPECT_EQ(31u, add(QV_PRIV_ALL_GRANT)) << server.info << " " << server.flag;
+        auto lines = capture.finish();
+        EXPECT_EQ(1u, fake_mysql_statements().size()); /* the detection alone */
+        EXPECT_EQ(0, fake_mysql().open_handles);
+        ASSERT_EQ(2u, lines.size());
+        EXPECT_EQ("ERROR  : qv_DBEngine_add_user_with_host: the server is read-only (read_only is "
+                  "on); N was not made, nothing was written",
+                  lines[0]);
+        EXPECT_EQ("ERROR  : hint: the server is read-only (read_only is on), probably a replica; "
+                  "run the tool against the primary, whose changes replicate, or turn read_only "
+                  "off on a server meant to take writes",
+                  lines[1]);
+    }
+}
+
+TEST_F(EngineTest, DetectionAnswerThatCannotBeReadFailsTheCall)
+{
+    /* no row, two rows, a value that is not a number, a column missing */
+    const std::vector<FakeTable> answers = {
+        {{"read_only", "reuse_check"}, {}},
+        {{"read_only", "reuse_check"}, {{"0", "0"}, {"0", "0"}}},
+        {{"read_only", "reuse_check"}, {{"OFF", "0"}}},
+        {{"read_only"}, {{"0"}}},
+    };
+    for (const FakeTable &answer : answers) {
+        fake_mysql_reset();
+        fake_mysql().results = [answer](const std::string &) { return answer; };
+        StderrCapture capture;
+        EXPECT_EQ(30u, add(QV_PRIV_ALL_GRANT));
+        auto lines = capture.finish();
+        EXPECT_EQ(1u, fake_mysql_statements().size()); /* nothing after the detection */
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(0u, lines[0].find("ERROR  : detect_server: not one row of numbers ("));
     }
 }
 
@@ -153,6 +308,7 @@ TEST_F(EngineTest, WorkedExampleOfLevelThreeByteForByte)
 {
     ASSERT_EQ(0u, add(QV_PRIV_DATA_RELOAD));
     const std::vector<std::string> expected = {
+        DETECT_MARIADB,
         "GRANT ALTER,CREATE,DELETE,DROP,INDEX,INSERT,REFERENCES,SELECT,UPDATE ON *.* TO 'N' "
         "IDENTIFIED BY 'P'",
         "GRANT ALTER,CREATE,DELETE,DROP,INDEX,INSERT,REFERENCES,SELECT,UPDATE ON *.* TO "
@@ -197,7 +353,8 @@ TEST_F(EngineTest, FailureAtEachPositionStopsTheSequence)
 {
     for (int level = 0; level <= 4; level++) {
         for (bool mysql8 : {false, true}) {
-            size_t count = expected_statements(level, mysql8).size();
+            /* the detection, then the account's statements */
+            size_t count = 1 + expected_statements(level, mysql8).size();
             for (size_t position = 1; position <= count; position++) {
                 fake_mysql_reset();
                 if (mysql8)
@@ -212,11 +369,21 @@ TEST_F(EngineTest, FailureAtEachPositionStopsTheSequence)
                     << level << "/" << position;
                 EXPECT_EQ(0, fake.open_handles);
                 EXPECT_EQ("close 1", fake.events.back());
-                ASSERT_EQ(4u, lines.size()); /* the server line, then the failure's */
-                EXPECT_EQ(0u, lines[1].find("ERROR  : qv_mysql_s_query: errno: 1133 msg: "));
-                EXPECT_EQ(0u, lines[2].find("STACK_TRACE at MyDBEngine:"));
-                EXPECT_EQ(0u, lines[3].find("STACK_TRACE at MyDBEngine:"));
-                EXPECT_NE(lines[2], lines[3]);
+                /* The server line (once detected), the failure, then one trace for each
+                 * function it passes through: the detection and the set-once form's
+                 * account statements have one more than the level's. */
+                bool server_line = position > 1;
+                bool deeper = position == 1 || (mysql8 && position <= 4);
+                size_t traces = deeper ? 3 : 2;
+                ASSERT_EQ(server_line + 1 + traces, lines.size()) << level << "/" << position;
+                EXPECT_EQ(0u, lines[server_line].find("ERROR  : qv_mysql_s_query: errno: 1133 "
+                                                      "msg: "));
+                std::set<std::string> trace_lines;
+                for (size_t i = server_line + 1; i < lines.size(); i++) {
+                    EXPECT_EQ(0u, lines[i].find("STACK_TRACE at MyDBEngine:")) << lines[i];
+                    trace_lines.insert(lines[i]);
+                }
+                EXPECT_EQ(traces, trace_lines.size()); /* each from its own place */
             }
         }
     }
@@ -228,13 +395,13 @@ TEST_F(EngineTest, StatementErrorsMapToTheirStatus)
         {1045, 27}, {1064, 28}, {2013, 29}, {3000, 30}, {0, 30}};
     for (auto [number, status] : cases) {
         fake_mysql_reset();
-        fake_mysql().fail_statement = 3;
+        fake_mysql().fail_statement = 4; /* after the detection and two GRANTs */
         fake_mysql().statement_errno = number;
         StderrCapture capture;
         EXPECT_EQ(status, add(QV_PRIV_DATA)) << number;
-        EXPECT_EQ(3, fake_mysql().statements_sent);
+        EXPECT_EQ(4, fake_mysql().statements_sent);
         /* the first two GRANTs were sent and are not undone */
-        EXPECT_EQ(0u, fake_mysql_statements()[0].find("GRANT "));
+        EXPECT_EQ(0u, fake_mysql_statements()[1].find("GRANT "));
     }
 }
 
@@ -312,40 +479,45 @@ TEST_F(EngineTest, ArgumentChecksInTheirOrder)
     /* an empty password is a password like any other */
     fake_mysql_reset();
     EXPECT_EQ(0u, add(QV_PRIV_USAGE, "N", ""));
-    EXPECT_EQ("GRANT USAGE ON *.* TO 'N' IDENTIFIED BY ''", fake_mysql_statements()[0]);
+    EXPECT_EQ("GRANT USAGE ON *.* TO 'N' IDENTIFIED BY ''", fake_mysql_statements()[1]);
 }
 
 TEST_F(EngineTest, StatementsThatWouldBeCutAreRefused)
 {
-    /* "TO '<name>'@'localhost' IDENTIFIED BY '<password>'" has 34 fixed characters;
-     * level 0 adds "GRANT ALL ON *.* " and " WITH GRANT OPTION" (35). */
-    std::string password = "P";
-    std::string fits(1023 - 34 - 35 - 1, 'n');
-    EXPECT_EQ(0u, add(QV_PRIV_ALL_GRANT, fits.c_str(), password.c_str()));
-    EXPECT_EQ(1023u, fake_mysql_statements()[1].size());
-
-    fake_mysql_reset();
-    std::string too_long = fits + "n";
-    StderrCapture capture;
-    EXPECT_EQ(1u, add(QV_PRIV_ALL_GRANT, too_long.c_str(), password.c_str()));
-    auto lines = capture.finish();
-    ASSERT_EQ(1u, lines.size());
-    EXPECT_NE(std::string::npos,
-              lines[0].find("qv_DBEngine_add_user_with_host: statement too long"));
-    EXPECT_TRUE(fake_mysql().events.empty());
-
-    /* a fragment alone that does not fit */
-    std::string huge(2000, 'n');
-    StderrCapture capture2;
-    EXPECT_EQ(1u, add(QV_PRIV_USAGE, "N", huge.c_str()));
-    EXPECT_TRUE(any_line_contains(capture2.finish(), "statement too long"));
-    EXPECT_TRUE(fake_mysql().events.empty());
+    /* The longest statement for a name is the set-once form's reading of both forms (115
+     * fixed characters with MariaDB's Password column); for a password, level 0's GRANT
+     * of the localhost form and the set-once form's ALTER USER ... IDENTIFIED WITH
+     * caching_sha2_password BY (69 each, besides the name). */
+    const std::string name(1023 - 115, 'n'), password(1023 - 69 - 1, 'p');
+    const struct {
+        std::string name, password, one_more; /* one_more: the name or password, longer */
+        bool name_grows;
+        int form;
+        size_t longest; /* the index of the statement of 1023 characters */
+    } cases[] = {{name, "P", name + "n", true, QV_FORM_CREATE_ALTER, 1},
+                 {"N", password, password + "p", false, QV_FORM_BY_SERVER, 2}};
+    for (const auto &c : cases) {
+        fake_mysql_reset();
+        qv_DBEngine_force_form(c.form);
+        EXPECT_EQ(0u, add(QV_PRIV_ALL_GRANT, c.name.c_str(), c.password.c_str()));
+        EXPECT_EQ(1023u, fake_mysql_statements().at(c.longest).size());
+        fake_mysql_reset();
+        StderrCapture capture;
+        EXPECT_EQ(1u, add(QV_PRIV_ALL_GRANT, (c.name_grows ? c.one_more : c.name).c_str(),
+                          (c.name_grows ? c.password : c.one_more).c_str()));
+        qv_DBEngine_force_form(QV_FORM_BY_SERVER);
+        auto lines = capture.finish();
+        ASSERT_EQ(1u, lines.size());
+        EXPECT_NE(std::string::npos,
+                  lines[0].find("qv_DBEngine_add_user_with_host: statement too long"));
+        EXPECT_TRUE(fake_mysql().events.empty());
+    }
 }
 
 TEST_F(EngineTest, PasswordsNeverReachTheLog)
 {
     const char *password = "Rm5#Tq8w!Zp2";
-    fake_mysql().fail_statement = 2;
+    fake_mysql().fail_statement = 3;
     fake_mysql().statement_error = std::string("You have an error near 'IDENTIFIED BY '") +
                                    password + "' and " + password + " again";
     StderrCapture capture;
@@ -368,15 +540,20 @@ TEST_F(EngineTest, PasswordsNeverReachTheLog)
     auto lines2 = capture2.finish();
     EXPECT_TRUE(any_line_contains(lines2, "ending IDENTIFIED BY '*** query:"));
 
-    /* the account statements of MySQL 8 */
+    /* the account statements of MySQL 8.4: the last ALTER USER of forms on a plugin
+     * the server no longer runs */
     fake_mysql_reset();
     use_mysql8();
-    fake_mysql().fail_statement = 4;
+    fake_mysql().detected["native_password"] = "0";
+    answer_forms(
+        {{"%", "mysql_native_password", "*0"}, {"localhost", "mysql_native_password", "*0"}});
+    fake_mysql().fail_statement = 6;
     StderrCapture capture4;
     qv_DBEngine_add_user_with_host("localhost", nullptr, nullptr, 3306, nullptr, "N", password,
                                    QV_PRIV_ALL);
     auto lines4 = capture4.finish();
-    EXPECT_TRUE(any_line_contains(lines4, "query: ALTER USER 'N'@'localhost' IDENTIFIED BY '***'"));
+    EXPECT_TRUE(any_line_contains(lines4, "query: ALTER USER 'N'@'localhost' IDENTIFIED WITH "
+                                          "caching_sha2_password BY '***'"));
 
     fake_mysql_reset();
     fake_mysql().connect_fails = true;
@@ -543,70 +720,166 @@ TEST_F(EngineTest, EveryConnectionReadsOnlyTheOwnOptionFileAndBoundsItsWaits)
     TempDir home("qv-home");
     {
         ScopedEnv h("HOME", home.path().c_str());
-        ASSERT_EQ(0u, add(QV_PRIV_USAGE));
+        ASSERT_EQ(0u, add(QV_PRIV_USAGE)); /* no option file: none is named */
+        home.file(".my.cnf", "[client]\nsocket=/run/other.sock\n");
         qv_DBEngine_set_timeouts(2, 3, 4);
         ASSERT_EQ(0u, add(QV_PRIV_USAGE));
         qv_DBEngine_set_timeouts(0, 0, 0);
     }
     const auto &c = fake_mysql().connections;
     ASSERT_EQ(2u, c.size());
-    EXPECT_EQ(home.path() + "/.my.cnf", c[0].read_default_file.value());
-    EXPECT_EQ("VADedeVeZovid", c[0].read_default_group.value());
+    EXPECT_FALSE(c[0].read_default_file.has_value());
+    EXPECT_FALSE(c[0].read_default_group.has_value()); /* a group alone reads /etc/mysql */
     EXPECT_EQ(30u, c[0].connect_timeout.value());
     EXPECT_EQ(120u, c[0].read_timeout.value());
     EXPECT_EQ(120u, c[0].write_timeout.value());
+    /* The library is handed the descriptor of the file that was examined. */
+    EXPECT_EQ(0u, c[1].read_default_file.value_or("").find("/proc/self/fd/"));
+    EXPECT_EQ("[client]\nsocket=/run/other.sock\n", c[1].read_default_file_content);
+    EXPECT_EQ("VADedeVeZovid", c[1].read_default_group.value());
     EXPECT_EQ(2u, c[1].connect_timeout.value());
     EXPECT_EQ(3u, c[1].read_timeout.value());
     EXPECT_EQ(4u, c[1].write_timeout.value());
 
     /* Without HOME, the home directory of the user the tool runs as. */
-    fake_mysql_reset();
-    {
-        ScopedEnv h("HOME", nullptr);
-        ASSERT_EQ(0u, add(QV_PRIV_USAGE));
-    }
-    EXPECT_EQ(std::string(getpwuid(getuid())->pw_dir) + "/.my.cnf",
-              fake_mysql().connections.at(0).read_default_file.value_or(""));
+    ScopedEnv h("HOME", nullptr);
+    char path[4096];
+    ASSERT_TRUE(qv_DBEngine_option_file(path, sizeof path));
+    EXPECT_EQ(std::string(getpwuid(getuid())->pw_dir) + "/.my.cnf", path);
 }
 
-TEST_F(EngineTest, OptionFileIsReportedWithoutItsContents)
+TEST_F(EngineTest, OptionFileIsOpenedSafelyAndReportedWithoutItsContents)
 {
     TempDir home("qv-home");
     ScopedEnv h("HOME", home.path().c_str());
-    std::string cnf = home.path() + "/.my.cnf";
-    struct Case {
-        bool exists;
-        mode_t mode;
+    const std::string cnf = home.path() + "/.my.cnf";
+    const std::string head = "qv_DBEngine_report_option_file: " + cnf;
+    const std::string read = "INFO   : qv_DBEngine_report_option_file: client options are read "
+                             "from " +
+                             cnf;
+    const std::string not_read = ", not a regular file; it is not read, the run goes on without it";
+    const std::string pw = "[client]\n  Password = RootSecret9\n", socket = "[client]\nsocket=/s\n";
+    const struct {
+        std::function<void()> make;
         std::vector<std::string> lines;
     } cases[] = {
-        {false, 0, {}},
-        {true,
-         0600,
-         {"INFO   : qv_DBEngine_report_option_file: client options are read from " + cnf}},
-        {true,
-         0640,
-         {"INFO   : qv_DBEngine_report_option_file: client options are read from " + cnf,
-          "WARNING: qv_DBEngine_report_option_file: " + cnf +
-              " can be read by other users (mode 640); it holds root's password: chmod 600 it"}},
+        {[] {}, {}},
+        {[&] {
+             home.file(".my.cnf", pw);
+             chmod(cnf.c_str(), 0600);
+         },
+         {read}},
+        {[&] { chmod(cnf.c_str(), 0640); },
+         {read, "WARNING: " + head +
+                    " can be read by other users (mode 640); it holds root's "
+                    "password: chmod 600 it"}},
+        {[&] {
+             home.file(".my.cnf", socket);
+             chmod(cnf.c_str(), 0644);
+         },
+         {read, "WARNING: " + head + " can be read by other users (mode 644); chmod 600 it"}},
+        {[&] { chmod(cnf.c_str(), 0602); },
+         {read, "WARNING: " + head +
+                    " can be written by other users (mode 602): they could aim "
+                    "the tool at another server or socket; chmod 600 it"}},
+        {[&] {
+             unlink(cnf.c_str());
+             mkfifo(cnf.c_str(), 0600);
+         },
+         {"WARNING: " + head + " is a FIFO (named pipe)" + not_read}},
+        {[&] {
+             unlink(cnf.c_str());
+             symlink("/dev/zero", cnf.c_str());
+         },
+         {"WARNING: " + head + " is a character device" + not_read}},
+        {[&] {
+             unlink(cnf.c_str());
+             mkdir(cnf.c_str(), 0700);
+         },
+         {"WARNING: " + head + " is a directory" + not_read}},
     };
-    for (const Case &c : cases) {
-        if (c.exists) {
-            home.file(".my.cnf", "[client]\npassword=RootSecret9\n");
-            chmod(cnf.c_str(), c.mode);
-        }
+    for (const auto &c : cases) {
+        c.make();
+        fake_mysql_reset();
         StderrCapture capture;
         qv_DBEngine_report_option_file();
         EXPECT_EQ(c.lines, capture.finish());
+        ASSERT_EQ(0u, add(QV_PRIV_USAGE)); /* the run goes on, with the file or without */
+        EXPECT_EQ(c.lines.size() > 0 && c.lines[0] == read,
+                  fake_mysql().connections.at(0).read_default_file.has_value());
     }
+    /* Another owner, and a file that cannot be read: as root, the first only (root reads
+     * anything); as another user, the second only (it cannot give a file away). */
+    rmdir(cnf.c_str());
+    home.file(".my.cnf", socket);
+    chmod(cnf.c_str(), 0600);
+    bool root = geteuid() == 0;
+    if (root)
+        ASSERT_EQ(0, chown(cnf.c_str(), 65534, 65534));
+    else
+        chmod(cnf.c_str(), 0);
+    StderrCapture capture;
+    qv_DBEngine_report_option_file();
+    auto lines = capture.finish();
+    ASSERT_EQ(root ? 2u : 1u, lines.size());
+    EXPECT_EQ(0u, lines.back().find(root ? "WARNING: " + head + " belongs to uid 65534"
+                                         : "WARNING: " + head +
+                                               " cannot be read (Permission "
+                                               "denied); it is not read"))
+        << lines.back();
 }
 
-TEST_F(EngineTest, EachCommonFailureEndsWithItsHint)
+TEST_F(EngineTest, OptionFileReadPathOpensTheFileThatWasExamined)
 {
+    TempDir dir("qv-home");
+    std::string path = dir.file(".my.cnf", "examined");
+    QVUserFile file;
+    qv_user_file_open(path.c_str(), &file);
+    ASSERT_EQ(QV_USER_FILE_REGULAR, file.kind);
+    ASSERT_EQ(0, rename(dir.file("other", "swapped in").c_str(), path.c_str()));
+    EXPECT_EQ("examined", read_file(file.read_path));
+    qv_user_file_close(&file);
+    EXPECT_EQ(-1, file.handle);
+}
+
+TEST_F(EngineTest, PasswordLinesAreFoundWhateverTheirBlanks)
+{
+    const std::pair<const char *, bool> cases[] = {
+        {"password=x", true},
+        {"  password = x", true},
+        {"\tPASSWORD\t=x", true},
+        {"[client]\npassword", true},
+        {"password\r\n", true},
+        {"password_file=x", false},
+        {"#password=x", false},
+        {"passwords=x", false},
+        {"socket=password", false},
+        {"pass=x", false},
+        {"", false},
+    };
+    for (auto [text, found] : cases)
+        EXPECT_EQ(found, qv_option_text_has_password(text, strlen(text))) << text;
+}
+
+TEST_F(EngineTest, EachCommonFailureEndsWithItsHintByPhase)
+{
+    const char *const PRIVILEGES =
+        "root lacks the privileges to grant these; it needs ALL PRIVILEGES WITH GRANT OPTION";
+    const char *const REUSE = "the server's password reuse policy (MariaDB's "
+                              "password_reuse_check, MySQL's password_history) refused to set "
+                              "the built-in password of N again; relax it while the suite is "
+                              "installed (accounts made before stay), then run again";
+    /* The statements of level 2 on a default MariaDB: 1 the detection (reading), 2 and 3
+     * GRANTs, 4 to 7 REVOKEs. With reuse, password_reuse_check is active and both forms
+     * exist with another password: 1 the detection, 2 the reading of the forms, 3 and 4
+     * CREATE USER, 5 and 6 ALTER USER, then the level. */
     const struct {
         bool at_connect;
         int statement; /* the failing statement (1-based) when not at connect */
         int number;
         const char *hint; /* its beginning; null: none */
+        const char *message = "refused";
+        bool reuse = false;
     } cases[] = {
         {true, 0, 2002,
          "no database server answers on this machine; start it, or name its "
@@ -618,30 +891,44 @@ TEST_F(EngineTest, EachCommonFailureEndsWithItsHint)
         {true, 0, 1698,
          "the server admits root only for the system's root user; run the tool "
          "as root, for example with sudo"},
-        {true, 0, 1044,
-         "root lacks the privileges to grant these; it needs ALL PRIVILEGES WITH "
-         "GRANT OPTION"},
-        {false, 1, 1819,
+        {true, 0, 1044, PRIVILEGES},
+        /* the same numbers on a statement: root lacks a privilege it grants */
+        {false, 2, 1045, PRIVILEGES},
+        {false, 4, 1698, PRIVILEGES},
+        {false, 2, 1142, PRIVILEGES},
+        {false, 3, 1227, PRIVILEGES},
+        {false, 5, 1410, PRIVILEGES},
+        {false, 1, 1142,
+         "root lacks the privileges to read the grant tables; it needs SELECT on the mysql "
+         "database (a run needs ALL PRIVILEGES WITH GRANT OPTION)"},
+        {false, 2, 1819,
          "the server's password policy refused the built-in password of N; relax "
          "the policy while the suite is installed (accounts made before stay), "
          "then run again"},
-        {false, 3, 1290,
+        {false, 2, 1819, REUSE,
+         "Your password does not satisfy the current policy requirements (password_reuse_check)"},
+        {false, 5, 1396, REUSE, "Operation ALTER USER failed for 'N'@'%'", true},
+        {false, 3, 1819, REUSE,
+         "Your password does not satisfy the current policy requirements (password_reuse_check)",
+         true},
+        {false, 2, 3638, REUSE,
+         "Cannot use these credentials for 'N@%' because they contradict "
+         "the password history policy"},
+        {false, 2, 1396, nullptr, "Operation GRANT failed"}, /* no reuse policy */
+        {false, 4, 1290,
          "the server runs with --skip-grant-tables or read-only and cannot "
          "create accounts; restart it normally"},
-        {false, 1, 1142, "root lacks the privileges"},
-        {false, 2, 1227, "root lacks the privileges"},
-        {false, 4, 1410, "root lacks the privileges"},
-        {false, 5, 2013,
+        {false, 6, 2013,
          "the server stopped answering (a lock held by another session, such as "
          "a backup's FLUSH TABLES WITH READ LOCK, or a restart); run again when "
          "it answers"},
         {false, 1, 2006, "the server stopped answering"},
-        {false, 1, 1064,
+        {false, 2, 1064,
          "the server does not accept this statement form; see the supported "
          "servers in VADedeVeZovid(8)"},
-        {false, 3, 1064, nullptr}, /* a REVOKE: not the GRANT form */
+        {false, 4, 1064, nullptr}, /* a REVOKE: not the GRANT form */
         {true, 0, 1130, nullptr},
-        {false, 2, 0, nullptr},
+        {false, 3, 0, nullptr},
     };
     for (const auto &c : cases) {
         fake_mysql_reset();
@@ -649,18 +936,25 @@ TEST_F(EngineTest, EachCommonFailureEndsWithItsHint)
         fake_mysql().connect_errno = c.number;
         fake_mysql().fail_statement = c.statement;
         fake_mysql().statement_errno = c.number;
+        fake_mysql().statement_error = c.message;
+        if (c.reuse) {
+            fake_mysql().detected["reuse_check"] = "1";
+            answer_forms({{"%", "mysql_native_password", "*0"},
+                          {"localhost", "mysql_native_password", "*0"}});
+        }
         StderrCapture capture;
         EXPECT_NE(0u, add(QV_PRIV_DATA));
         auto lines = capture.finish();
         std::string last_hint = qv_DBEngine_last_hint();
+        std::string where = std::to_string(c.number) + " at " + std::to_string(c.statement);
         ASSERT_FALSE(lines.empty());
         if (c.hint == nullptr) {
-            EXPECT_EQ("", last_hint) << c.number;
-            EXPECT_FALSE(any_line_contains(lines, "hint: ")) << c.number;
+            EXPECT_EQ("", last_hint) << where;
+            EXPECT_FALSE(any_line_contains(lines, "hint: ")) << where;
             continue;
         }
-        EXPECT_EQ(0u, last_hint.find(c.hint)) << c.number << ": " << last_hint;
-        EXPECT_EQ("ERROR  : hint: " + last_hint, lines.back()) << c.number;
+        EXPECT_EQ(0u, last_hint.find(c.hint)) << where << ": " << last_hint;
+        EXPECT_EQ("ERROR  : hint: " + last_hint, lines.back()) << where;
         EXPECT_EQ(1, std::count_if(lines.begin(), lines.end(), [](const std::string &l) {
                       return l.find("hint: ") != std::string::npos;
                   }));

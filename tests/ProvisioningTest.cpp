@@ -35,14 +35,16 @@ TEST_F(ProvisioningTest, EighteenStatementsOnThreeConnectionsOneAfterAnother)
     ASSERT_TRUE(ProvisionServiceAccounts(&settings));
     const FakeMysql &fake = fake_mysql();
     ASSERT_EQ(3u, fake.connections.size());
-    EXPECT_EQ(18u, fake_mysql_statements().size());
+    /* the detection, once for the run, on the first connection */
+    EXPECT_EQ(1 + 18u, fake_mysql_statements().size());
+    EXPECT_EQ(FAKE_MARIADB_DETECTION, fake.connections[0].statements.at(0));
     /* the three accounts in order, each at its level: all privileges with the grant
      * option, then twice the data privileges and RELOAD */
     const struct {
         const char *name;
         size_t count;
         const char *level;
-    } accounts[] = {{"QuorvaneInternal", 2, " WITH GRANT OPTION"},
+    } accounts[] = {{"QuorvaneInternal", 1 + 2, " WITH GRANT OPTION"},
                     {"QuOrvAneIndeX", 8, "GRANT RELOAD ON *.* TO 'QuOrvAneIndeX'@'localhost'"},
                     {"DUVidIdeRiv", 8, "GRANT RELOAD ON *.* TO 'DUVidIdeRiv'@'localhost'"}};
     for (size_t i = 0; i < 3; i++) {
@@ -54,8 +56,9 @@ TEST_F(ProvisioningTest, EighteenStatementsOnThreeConnectionsOneAfterAnother)
         EXPECT_EQ(3306u, c.port);
         EXPECT_FALSE(c.unix_socket.has_value());
         ASSERT_EQ(accounts[i].count, c.statements.size());
-        EXPECT_NE(std::string::npos,
-                  c.statements[0].find(std::string("TO '") + accounts[i].name + "' IDENTIFIED BY '"));
+        size_t first = i == 0 ? 1 : 0;
+        EXPECT_NE(std::string::npos, c.statements[first].find(std::string("TO '") +
+                                                              accounts[i].name + "' IDENTIFIED BY '"));
         EXPECT_NE(std::string::npos, c.statements[c.statements.size() - 1].find(accounts[i].level))
             << c.statements.back();
     }
@@ -90,11 +93,11 @@ TEST_F(ProvisioningTest, NoServerStopsAtTheFirstAccount)
 
 TEST_F(ProvisioningTest, FailedStatementLeavesEarlierAccountsAndSkipsLaterOnes)
 {
-    fake_mysql().fail_statement = 5; /* the third statement of the second account */
+    fake_mysql().fail_statement = 6; /* the third statement of the second account */
     StderrCapture capture;
     EXPECT_FALSE(ProvisionServiceAccounts(&settings));
     EXPECT_EQ(2u, fake_mysql().connections.size());
-    EXPECT_EQ(2u, fake_mysql().connections[0].statements.size());
+    EXPECT_EQ(1 + 2u, fake_mysql().connections[0].statements.size());
     EXPECT_EQ(3u, fake_mysql().connections[1].statements.size());
     EXPECT_EQ(0, fake_mysql().open_handles);
 }

@@ -142,7 +142,7 @@ unsigned long fault_stride()
 const unsigned long kEveryPointUpTo = 300;
 
 /* Every allocation of a run failing in turn, N = 1, 2, ... until the run meets no
- * fault; prepare sets up the client. A run that completes all 18 statements exits 0;
+ * fault; prepare sets up the client. A run that completes all 19 statements exits 0;
  * any other exits 1 with the failure logged and followed by the path it travelled. */
 void each_allocation_failing(const std::function<void()> &prepare, bool server_answers)
 {
@@ -170,7 +170,7 @@ void each_allocation_failing(const std::function<void()> &prepare, bool server_a
                 continue;
             }
             tried++;
-            bool completed = o.statements == 18;
+            bool completed = o.statements == 1 + 18; /* the detection, then the accounts' */
             ASSERT_EQ(completed && server_answers ? 0 : 1, o.exit_code) << "N=" << k;
             if (o.exit_code == 0)
                 continue;
@@ -203,19 +203,29 @@ TEST(WholeRun, EachAllocationFailingInTurnOnARunWithoutAServer)
 
 TEST(WholeRun, EachClientCallFailingInTurn)
 {
-    /* statements sent before each connection: 0, 2 (QuorvaneInternal), 10 */
-    const int before_connect[] = {0, 2, 10};
+    /* statements sent before each connection: 0, 3 (the detection and QuorvaneInternal's
+     * two), 11 */
+    const int before_connect[] = {0, 3, 11};
+    /* The hint of each error by its phase: at login, on the detection (the run's one
+     * reading statement), on the accounts' statements; null: none. */
+    const char *const lacks = "root lacks the privileges to grant these";
+    const char *const cannot_read = "root lacks the privileges to read the grant tables";
+    const char *const stopped = "the server stopped answering";
     const struct {
         int number;
-        const char *hint; /* null: none */
-    } errors[] = {{1045, "the server refused root's password"},
-                  {1698, "the server admits root only for the system's root user"},
-                  {1819, "the server's password policy refused the built-in password of "},
-                  {2013, "the server stopped answering"},
-                  {0, nullptr}};
+        const char *hint[3];
+    } errors[] = {
+        {1045, {"the server refused root's password", cannot_read, lacks}},
+        {1698, {"the server admits root only for the system's root user", cannot_read, lacks}},
+        {1819,
+         {nullptr, nullptr,
+          "the server's password policy refused the built-in "
+          "password of "}},
+        {2013, {stopped, stopped, stopped}},
+        {0, {nullptr, nullptr, nullptr}}};
     int runs = 0;
     for (const auto &e : errors) {
-        for (int point = 1; point <= 3 + 18; point++) {
+        for (int point = 1; point <= 3 + 19; point++) {
             bool at_connect = point <= 3;
             int statement = point - 3;
             Outcome o = run_whole([&] {
@@ -236,8 +246,8 @@ TEST(WholeRun, EachClientCallFailingInTurn)
             /* nothing is sent after the failure, no account after the failing one */
             EXPECT_EQ(at_connect ? before_connect[point - 1] : statement, o.statements) << where;
             EXPECT_EQ(at_connect ? point
-                                 : (statement <= 2    ? 1
-                                    : statement <= 10 ? 2
+                                 : (statement <= 3    ? 1
+                                    : statement <= 11 ? 2
                                                       : 3),
                       o.connects)
                 << where;
@@ -254,13 +264,15 @@ TEST(WholeRun, EachClientCallFailingInTurn)
                                                          : "STACK_TRACE at MyDBEngine:"))
                 << where;
             size_t hint = find_line(o.log, "ERROR  : hint: ", failure);
-            if (e.hint == nullptr) {
+            const char *expected_hint = e.hint[at_connect ? 0 : statement == 1 ? 1 : 2];
+            if (expected_hint == nullptr) {
                 EXPECT_EQ(o.log.size(), hint) << where;
             } else {
                 ASSERT_LT(hint, o.log.size()) << where;
-                EXPECT_EQ(hint, failure + 3) << where;
-                EXPECT_NE(std::string::npos, o.log[hint].find(e.hint)) << where;
-                EXPECT_LT(find_line(o.log, "VADedeVeZovid: hint: " + std::string(e.hint)),
+                /* after the failure's trace lines (one more for the detection) */
+                EXPECT_EQ(hint, failure + (statement == 1 ? 4 : 3)) << where;
+                EXPECT_NE(std::string::npos, o.log[hint].find(expected_hint)) << where;
+                EXPECT_LT(find_line(o.log, "VADedeVeZovid: hint: " + std::string(expected_hint)),
                           o.log.size())
                     << where;
             }

@@ -7,6 +7,12 @@
 #include <mysql.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
+
+const char FAKE_MARIADB_DETECTION[] =
+    "SELECT @@read_only AS read_only, (SELECT COUNT(*) FROM information_schema.PLUGINS WHERE "
+    "PLUGIN_NAME = 'password_reuse_check' AND PLUGIN_STATUS = 'ACTIVE') AS reuse_check";
 
 static FakeMysql g_fake;
 
@@ -69,6 +75,22 @@ std::vector<std::string> fake_mysql_statements()
     return all;
 }
 
+/* The one row of the detection statement: a value for each column it names with AS. */
+static FakeTable detection_answer(const std::string &statement)
+{
+    FakeTable table;
+    table.rows.emplace_back();
+    for (size_t at = statement.find(" AS "); at != std::string::npos;
+         at = statement.find(" AS ", at + 4)) {
+        size_t end = statement.find_first_of(", ", at + 4);
+        std::string name = statement.substr(at + 4, end == std::string::npos ? end : end - at - 4);
+        auto value = g_fake.detected.find(name);
+        table.names.push_back(name);
+        table.rows[0].push_back(value == g_fake.detected.end() ? "0" : value->second);
+    }
+    return table;
+}
+
 MYSQL *STDCALL mysql_init(MYSQL *mysql)
 {
     (void)mysql;
@@ -89,9 +111,12 @@ int STDCALL mysql_options(MYSQL *mysql, enum mysql_option option, const void *ar
 {
     FakeConnection &c = connection_of(mysql);
     switch (option) {
-    case MYSQL_READ_DEFAULT_FILE:
+    case MYSQL_READ_DEFAULT_FILE: {
         c.read_default_file = static_cast<const char *>(arg);
+        std::ifstream in(*c.read_default_file);
+        c.read_default_file_content.assign(std::istreambuf_iterator<char>(in), {});
         break;
+    }
     case MYSQL_READ_DEFAULT_GROUP:
         c.read_default_group = static_cast<const char *>(arg);
         break;
@@ -141,7 +166,7 @@ MYSQL *STDCALL mysql_real_connect(MYSQL *mysql, const char *host, const char *us
     if (fails || refused != g_fake.refused_users.end()) {
         int number = fails ? g_fake.connect_errno : refused->second;
         g_errors.at(reinterpret_cast<size_t>(mysql) - 1) = {static_cast<unsigned>(number),
-                                                             g_fake.connect_error};
+                                                            g_fake.connect_error};
         return nullptr;
     }
     c.connected = true;
@@ -159,11 +184,13 @@ int STDCALL mysql_query(MYSQL *mysql, const char *q)
         return 1;
     }
     g_pending.at(reinterpret_cast<size_t>(mysql) - 1).reset();
-    if (g_fake.results) {
-        FakeTable table = g_fake.results(q);
-        if (!table.names.empty())
-            g_pending.at(reinterpret_cast<size_t>(mysql) - 1) = table;
-    }
+    FakeTable table;
+    if (g_fake.results)
+        table = g_fake.results(q);
+    if (table.names.empty() && std::string(q).rfind("SELECT @@read_only", 0) == 0)
+        table = detection_answer(q);
+    if (!table.names.empty())
+        g_pending.at(reinterpret_cast<size_t>(mysql) - 1) = table;
     return 0;
 }
 

@@ -29,6 +29,7 @@ struct FakeConnection {
     std::vector<std::string> statements;
     /* options set before connecting */
     std::optional<std::string> read_default_file, read_default_group;
+    std::string read_default_file_content; /* what that path held when it was set */
     std::optional<unsigned> connect_timeout, read_timeout, write_timeout;
 };
 
@@ -50,6 +51,10 @@ struct FakeMysql {
     /* The server the connections reach. */
     std::string server_info = "10.11.6-MariaDB-0+deb12u1";
     unsigned long server_version = 101106;
+    /* The answer to the engine's detection ("SELECT @@read_only AS read_only, ..."): the
+     * value of each column it names, by name; a column not set here answers "0". It is
+     * answered so when results gives no answer to it. */
+    std::map<std::string, std::string> detected;
 
     /* What happened: one entry per call, e.g. "init 1", "connect 1", "query 1 <text>",
      * "close 1", numbered by handle. */
@@ -59,6 +64,10 @@ struct FakeMysql {
     int statements_sent = 0;
     int connects = 0; /* mysql_real_connect calls */
 };
+
+/* The detection statement the engine sends to a MariaDB server, such as the fake's
+ * default one, once per run before the accounts' statements. */
+extern const char FAKE_MARIADB_DETECTION[];
 
 /* The fake's state; reset it at the start of each test. */
 FakeMysql &fake_mysql();

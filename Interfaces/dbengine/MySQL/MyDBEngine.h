@@ -7,9 +7,10 @@
  * of five privilege levels with a fixed sequence of GRANT and REVOKE statements that
  * always covers both forms of the account: the name alone (any host) and the name at
  * localhost. MySQL 8.0 and later no longer create accounts or set passwords through
- * GRANT: there each sequence is preceded by CREATE USER IF NOT EXISTS and ALTER USER,
- * and its GRANTs carry no password. Every other server gets the GRANT ... IDENTIFIED BY
- * form, unchanged.
+ * GRANT, and a password reuse policy (MariaDB's password_reuse_check) refuses a password
+ * set twice: there accounts are made in the set-once form (StatementForms). Every other
+ * server gets the GRANT ... IDENTIFIED BY form, unchanged. A read-only server (a
+ * replica) is refused before anything is written.
  *
  * Every connection reads one option file, the administrator's own ~/.my.cnf (groups
  * [client] and [VADedeVeZovid]), which may give root's password and the socket, and
@@ -17,7 +18,8 @@
  *
  * Status codes: 0 success, 1 bad argument (or a finished lock), 2 out of memory,
  * 26 no connection handle, 27 login refused (error 1045), 28 other server error
- * (1000-1999), 29 client library error (2000-2999), 30 any other error number.
+ * (1000-1999), 29 client library error (2000-2999), 30 any other error number (or an
+ * answer that cannot be read), 31 a read-only server.
  * No password ever reaches a log line. A failed account creation ends with one line
  * "hint: ..." that names the remedy, when the cause is a common one.
  */
@@ -27,18 +29,17 @@
 #include <cstddef>
 #include <cstdint>
 
+/* The engine's parts that its callers use too: the levels, the hints, the option file,
+ * what the server is and the statement forms. */
+#include "Interfaces/dbengine/MySQL/AccountRules.h"
+#include "Interfaces/dbengine/MySQL/Hints.h"
+#include "Interfaces/dbengine/MySQL/OptionFile.h"
+#include "Interfaces/dbengine/MySQL/ServerFacts.h"
+#include "Interfaces/dbengine/MySQL/StatementForms.h"
 #include "QVLib/QVmutex.h"
 #include "QVLib/QVstring.h"
 
 typedef struct st_mysql MYSQL;
-
-enum {
-    QV_PRIV_ALL_GRANT = 0,   /* ALL ON *.* and the grant option */
-    QV_PRIV_ALL = 1,         /* ALL ON *.*, no grant option */
-    QV_PRIV_DATA = 2,        /* the nine data privileges */
-    QV_PRIV_DATA_RELOAD = 3, /* the nine data privileges and RELOAD */
-    QV_PRIV_USAGE = 4        /* log in, nothing more */
-};
 
 /* Connection settings. An absent or empty text means "not given": it reaches the
  * client library as null, which then applies its own default. */
@@ -90,32 +91,6 @@ unsigned qv_mysql_s_query(QVDBEngine *engine, const char *statement);
 #define QV_DB_READ_TIMEOUT 120
 #define QV_DB_WRITE_TIMEOUT 120
 
-/* The option file every connection reads: "$HOME/.my.cnf" (the home directory of the
- * user the tool runs as when HOME is not set), groups [client] and [VADedeVeZovid].
- * The system-wide option files are never read. */
-#define QV_DB_OPTION_FILE ".my.cnf"
-#define QV_DB_OPTION_GROUP "VADedeVeZovid"
-
-/* Forms the option file's path into path (capacity bytes). Returns false when there is
- * no home directory or the path does not fit; the file need not exist. */
-bool qv_DBEngine_option_file(char *path, size_t capacity);
-
-/* Logs, at level INFO, that the option file is read and from where (never what it
- * holds), and a WARNING when group or others may read it (it holds root's password).
- * Logs nothing when the file does not exist. */
-void qv_DBEngine_report_option_file(void);
-
-/* How accounts are made on the server a connection reached. */
-enum {
-    QV_FORM_BY_SERVER = 0,        /* decided from the server's version (the default) */
-    QV_FORM_GRANT_IDENTIFIED = 1, /* GRANT ... IDENTIFIED BY: MariaDB, MySQL up to 5.7 */
-    QV_FORM_CREATE_ALTER = 2      /* CREATE USER and ALTER USER first: MySQL 8.0 and later */
-};
-
-/* The form for the server of a connected engine: QV_FORM_CREATE_ALTER for MySQL 8.0
- * and later (version >= 80000 and not MariaDB), else QV_FORM_GRANT_IDENTIFIED. */
-int qv_DBEngine_account_form(QVDBEngine *engine);
-
 /* Reads the rows of a statement's result: row is called once per row, with the column
  * names and the values (null for SQL NULL), which stay valid only during the call. */
 struct QVDBRowReader {
@@ -130,61 +105,38 @@ struct QVDBRowReader {
 /* Sends one reading statement on a ready engine under its lock and hands every row of
  * its result to reader. Returns as qv_mysql_s_query; a failure is logged in the same
  * way (a result of more than QV_DB_MAX_COLUMNS columns is refused with status 30). */
-unsigned qv_mysql_s_select(QVDBEngine *engine, const char *statement,
-                           const QVDBRowReader *reader);
-
-/* Tries to log in to host as user with password, with the connection options of every
- * connection and no database, and closes the connection at once. Logs nothing but the
- * failure to make a handle. Returns 0 when the login succeeded, the error number when
- * it failed, -1 when no handle could be made or the error number read 0. */
-int qv_DBEngine_try_login(const char *host, const char *user, const char *password,
-                          uint32_t port, const char *unix_socket);
+unsigned qv_mysql_s_select(QVDBEngine *engine, const char *statement, const QVDBRowReader *reader);
 
 /* Maps a client library error number: 0 -> 0, 1045 -> 27, 1000..1999 -> 28,
  * 2000..2999 -> 29, anything else -> 30. */
 unsigned qv_mysql_errno_to_status(int number);
 
-/* Copies text into out (capacity bytes, capacity > 0), replacing the literal after every
- * "IDENTIFIED BY '" (up to the next quote or the end) and every occurrence of the
- * non-empty secrets (null entries are skipped) by "***". The copy is cut to fit; a cut
- * never uncovers a secret, because secrets are replaced where they stand in the source.
- * Every line this module logs that may hold a password goes through it. */
-void qv_mask_passwords(const char *text, const char *const secrets[], size_t secret_count,
-                       char *out, size_t capacity);
+/* The engine's status for a read-only server: nothing was written. */
+#define QV_DB_READ_ONLY 31
 
 /* Logs in to the server at host as user (null: "root" with no password, or the password
  * of the option file) and creates or updates the account newusername, with
  * newuserpassword, at level priv, in both of its forms. Connection and statements are
- * this call's own; statements sent before a failure stay in effect. Logs one INFO line
- * naming the account, the server and the form used. Returns 0, 1 for a bad argument
- * (including an empty or unsafe name or password, or a statement that would not fit its
- * buffer), or the status of the failed step; a failure's lines end with its hint, if
- * one is known (qv_DBEngine_last_hint). */
+ * this call's own; statements sent before a failure stay in effect. First, one reading
+ * statement detects what the server is (ServerFacts): a read-only server is refused
+ * before anything is written (status QV_DB_READ_ONLY). Logs one INFO line naming the
+ * account, the server and the form used. Returns 0, 1 for a bad argument (including an
+ * empty or unsafe name or password, or a statement that would not fit its buffer), 31
+ * for a read-only server, or the status of the failed step; a failure's lines end with
+ * its hint, if one is known (qv_DBEngine_last_hint). */
 unsigned qv_DBEngine_add_user_with_host(const char *host, const char *user, const char *password,
                                         uint32_t port, const char *unix_socket,
                                         const char *newusername, const char *newuserpassword,
                                         int priv);
 
-/* Forms into out (capacity bytes) the remedy for a failure with error number, met on a
- * GRANT statement when grant is true, while making account (null when no account was
- * being made). Returns out, or null when no remedy is known for that failure. */
-const char *qv_DBEngine_hint(int number, bool grant, const char *account, char *out,
-                             size_t capacity);
-
-/* Forgets the last failure of a client call on this thread and its hint. */
-void qv_DBEngine_clear_failure(void);
-
-/* Logs, at level ERROR, "hint: " and the remedy for the last failure of a client call
- * on this thread (the error numbers that do_connect and the statements meet), while
- * making account (or null), and keeps it for qv_DBEngine_last_hint. Logs nothing when
- * no remedy is known. qv_DBEngine_add_user_with_host calls it after a failure's own
- * lines; a caller that uses the engine otherwise calls it likewise. */
-void qv_DBEngine_log_hint(const char *account);
-
-/* The hint that qv_DBEngine_log_hint last logged on this thread (for a failed account
- * creation, for example), or "" when the last call succeeded or no hint was known. The
- * text belongs to the engine and stays valid until the next call on this thread. */
-const char *qv_DBEngine_last_hint(void);
+/* As qv_DBEngine_add_user_with_host, with a record of what the server is that the caller
+ * owns: when facts->detected is false, the detection statement fills it; when true, no
+ * detection is sent and the record is used as it is. A run that makes several accounts
+ * on one server thus detects once. Null: the call detects for itself. */
+unsigned qv_DBEngine_add_user_with_facts(const char *host, const char *user, const char *password,
+                                         uint32_t port, const char *unix_socket,
+                                         const char *newusername, const char *newuserpassword,
+                                         int priv, QVDBServerFacts *facts);
 
 /* Test seams: time-outs shorter than the defaults above (0 restores a default), and the
  * form forced for every server, so that the MySQL 8 statements can be run against

@@ -1,0 +1,159 @@
+/*
+ * Hints: the table of remedies and the last failure of a client call on this thread.
+ *
+ * Invariants: one table holds every hint (the manual page and README show the same
+ * rows); the last failure and its hint are kept per thread, in plain storage (no
+ * destructor), so that a failure on one thread never picks another's hint.
+ */
+#include "Interfaces/dbengine/MySQL/Hints.h"
+
+#include <cstring>
+
+#include "Interfaces/ErrorLogger/ErrorLogger.h"
+
+/* Room for a hint. */
+#define QV_HINT_SIZE 512
+
+/* Phases of statements sent by a run: everything but the login. */
+#define QV_RUN_STATEMENT (QV_PHASE_WRITE | QV_PHASE_GRANT)
+#define QV_ANY_PHASE (QV_PHASE_LOGIN | QV_RUN_STATEMENT | QV_PHASE_READ)
+
+static const QVHintRow g_hints[] = {
+    {{2002, 2003},
+     QV_ANY_PHASE,
+     -1,
+     "2002, 2003",
+     "no database server answers on this machine; start it, or name its socket in "
+     "MYSQL_UNIX_PORT or in ~/.my.cnf"},
+    {{1045},
+     QV_PHASE_LOGIN,
+     -1,
+     "1045 at login",
+     "the server refused root's password; put it in the [client] group of ~/.my.cnf (mode "
+     "600) and run again"},
+    {{1698},
+     QV_PHASE_LOGIN,
+     -1,
+     "1698 at login",
+     "the server admits root only for the system's root user; run the tool as root, for "
+     "example with sudo"},
+    {{0},
+     QV_PHASE_READ_ONLY,
+     -1,
+     "a read-only server",
+     "the server is read-only (read_only is on), probably a replica; run the tool against the "
+     "primary, whose changes replicate, or turn read_only off on a server meant to take "
+     "writes"},
+    {{1819, 1396, 3638},
+     QV_RUN_STATEMENT,
+     1,
+     "1819, 1396, 3638 from a reuse policy",
+     "the server's password reuse policy (MariaDB's password_reuse_check, MySQL's "
+     "password_history) refused to set the built-in password of %s again; relax it while "
+     "the suite is installed (accounts made before stay), then run again"},
+    {{1819},
+     QV_RUN_STATEMENT,
+     -1,
+     "1819",
+     "the server's password policy refused the built-in password of %s; relax the policy "
+     "while the suite is installed (accounts made before stay), then run again"},
+    {{1290},
+     QV_ANY_PHASE,
+     -1,
+     "1290",
+     "the server runs with --skip-grant-tables or read-only and cannot create accounts; "
+     "restart it normally"},
+    {{1044, 1142, 1227, 1410, 1045, 1698},
+     QV_PHASE_LOGIN | QV_RUN_STATEMENT,
+     -1,
+     "1044, 1142, 1227, 1410; 1045, 1698 on a statement",
+     "root lacks the privileges to grant these; it needs ALL PRIVILEGES WITH GRANT OPTION"},
+    {{1044, 1142, 1227, 1410, 1045, 1698},
+     QV_PHASE_READ,
+     -1,
+     "the same on a reading statement",
+     "root lacks the privileges to read the grant tables; it needs SELECT on the mysql "
+     "database (a run needs ALL PRIVILEGES WITH GRANT OPTION)"},
+    {{2006, 2013},
+     QV_ANY_PHASE,
+     -1,
+     "2006, 2013",
+     "the server stopped answering (a lock held by another session, such as a backup's FLUSH "
+     "TABLES WITH READ LOCK, or a restart); run again when it answers"},
+    {{1064},
+     QV_PHASE_GRANT,
+     -1,
+     "1064 on a GRANT",
+     "the server does not accept this statement form; see the supported servers in "
+     "VADedeVeZovid(8)"},
+};
+
+/* The last failure of a client call on this thread: its error number, its phase (0:
+ * none) and whether a reuse policy refused it. */
+struct LastFailure {
+    int number;
+    int phase;
+    bool reuse;
+};
+static thread_local LastFailure t_failure;
+static thread_local char t_hint[QV_HINT_SIZE];
+
+const QVHintRow *qv_hint_table(size_t *count)
+{
+    *count = sizeof g_hints / sizeof g_hints[0];
+    return g_hints;
+}
+
+static bool row_answers(const QVHintRow &row, int number, int phase, bool reuse)
+{
+    if ((row.phases & phase) == 0 || (row.reuse >= 0 && (row.reuse == 1) != reuse))
+        return false;
+    if (row.numbers[0] == 0)
+        return true; /* a row for a phase, whatever the number */
+    for (size_t i = 0; i < sizeof row.numbers / sizeof row.numbers[0] && row.numbers[i] != 0; i++)
+        if (row.numbers[i] == number)
+            return true;
+    return false;
+}
+
+const char *qv_DBEngine_hint(int number, int phase, bool reuse, const char *account, char *out,
+                             size_t capacity)
+{
+    for (const QVHintRow &row : g_hints)
+        if (row_answers(row, number, phase, reuse)) {
+            /* Only the texts that name the account have a conversion. */
+            if (strstr(row.text, "%s") != nullptr)
+                qv_snprintf(out, capacity, row.text, account ? account : "an account");
+            else
+                qv_snprintf(out, capacity, "%s", row.text);
+            return out;
+        }
+    return nullptr;
+}
+
+const char *qv_DBEngine_last_hint(void)
+{
+    return t_hint;
+}
+
+void qv_DBEngine_clear_failure(void)
+{
+    t_failure = {0, 0, false};
+    t_hint[0] = '\0';
+}
+
+void qv_DBEngine_log_hint(const char *account)
+{
+    char hint[QV_HINT_SIZE];
+    t_hint[0] = '\0';
+    if (t_failure.phase == 0 || qv_DBEngine_hint(t_failure.number, t_failure.phase, t_failure.reuse,
+                                                 account, hint, sizeof hint) == nullptr)
+        return;
+    qv_log(QV_LOG_ERROR, "hint: %s", hint);
+    memcpy(t_hint, hint, sizeof hint);
+}
+
+void qv_DBEngine_note_failure(int number, int phase, bool reuse)
+{
+    t_failure = {number, phase, reuse};
+}

@@ -1,0 +1,64 @@
+/*
+ * Hints: the remedy for a failure of a common cause, named in one line "hint: ..." after
+ * the failure's own lines, and on standard error after the failure message.
+ *
+ * The engine notes the last failure of a client call on this thread: its error number,
+ * the phase it came in (the login, a statement that writes, a GRANT, a statement that
+ * only reads, or the refusal of a read-only server) and whether a password reuse policy
+ * refused it. The hint is chosen from one table by all three: the same number can mean
+ * a wrong password at login and a missing privilege on a statement.
+ */
+#ifndef INTERFACES_DBENGINE_MYSQL_HINTS_H
+#define INTERFACES_DBENGINE_MYSQL_HINTS_H
+
+#include <cstddef>
+
+/* Where a failure came; bits, so that a row of the table can name several. */
+enum {
+    QV_PHASE_LOGIN = 1,     /* the login (mysql_real_connect) */
+    QV_PHASE_WRITE = 2,     /* a statement that changes accounts, other than a GRANT */
+    QV_PHASE_GRANT = 4,     /* a GRANT */
+    QV_PHASE_READ = 8,      /* a statement that only reads (qv_mysql_s_select) */
+    QV_PHASE_READ_ONLY = 16 /* the server is read-only: the run wrote nothing */
+};
+
+/* One row of the hint table: the failures it answers and its remedy. */
+struct QVHintRow {
+    int numbers[6];   /* the error numbers it answers (0 ends the list; none: any) */
+    int phases;       /* the QV_PHASE_* bits it answers */
+    int reuse;        /* 1: only a reuse policy's refusal; 0: only another; -1: either */
+    const char *when; /* the failures, as the manual page and README name them */
+    const char *text; /* the remedy; "%s", where present, stands for the account */
+};
+
+/* The hint table, in the order it is searched (the first row that answers a failure
+ * gives its hint); *count receives its length. Static data. */
+const QVHintRow *qv_hint_table(size_t *count);
+
+/* Forms into out (capacity bytes) the remedy for a failure with error number in phase
+ * (one QV_PHASE_* value), refused by a password reuse policy when reuse is true, while
+ * making account (null when no account was being made). Returns out, or null when no
+ * remedy is known for that failure. */
+const char *qv_DBEngine_hint(int number, int phase, bool reuse, const char *account, char *out,
+                             size_t capacity);
+
+/* Notes the failure of a client call on this thread: its error number, its phase and
+ * whether a password reuse policy refused it. */
+void qv_DBEngine_note_failure(int number, int phase, bool reuse);
+
+/* Forgets the last failure of a client call on this thread and its hint. */
+void qv_DBEngine_clear_failure(void);
+
+/* Logs, at level ERROR, "hint: " and the remedy for the last failure of a client call
+ * on this thread (the error numbers that do_connect and the statements meet), while
+ * making account (or null), and keeps it for qv_DBEngine_last_hint. Logs nothing when
+ * no remedy is known. qv_DBEngine_add_user_with_host calls it after a failure's own
+ * lines; a caller that uses the engine otherwise calls it likewise. */
+void qv_DBEngine_log_hint(const char *account);
+
+/* The hint that qv_DBEngine_log_hint last logged on this thread (for a failed account
+ * creation, for example), or "" when the last call succeeded or no hint was known. The
+ * text belongs to the engine and stays valid until the next call on this thread. */
+const char *qv_DBEngine_last_hint(void);
+
+#endif

@@ -1,0 +1,49 @@
+/*
+ * ServerFacts: what the engine needs to know of the server before it writes: its kind
+ * and version (from the version text the client library got at login, without a
+ * statement), and, read with one detection statement, whether it is read-only, whether
+ * MariaDB's password_reuse_check plugin is active, and whether MySQL's
+ * mysql_native_password is.
+ *
+ * A provisioning run detects once for all its accounts: it keeps one record and hands
+ * it to each account's call (qv_DBEngine_add_user_with_facts).
+ */
+#ifndef INTERFACES_DBENGINE_MYSQL_SERVERFACTS_H
+#define INTERFACES_DBENGINE_MYSQL_SERVERFACTS_H
+
+#include <cstddef>
+
+struct QVDBServerFacts {
+    bool detected;         /* the detection statement was read: the fields below hold */
+    bool mariadb;          /* the version text names MariaDB */
+    unsigned long version; /* major * 10000 + minor * 100 + patch; 0 when unreadable */
+    bool read_only;        /* @@read_only, or MySQL's @@super_read_only, is on */
+    bool reuse_check;      /* MariaDB's password_reuse_check plugin is active */
+    bool native_password;  /* mysql_native_password is active (always, but on MySQL 8.4+) */
+};
+
+/* Reads the server's kind and version from its version text (mysql_get_server_info):
+ * "10.11.6-MariaDB-0+deb12u1", "8.0.36", "5.5.5-10.6.12-MariaDB" (the prefix some
+ * MariaDB releases send for old replicas is skipped). Fills facts->mariadb and
+ * facts->version only; a text without a version gives version 0; null gives neither. */
+void qv_server_facts_from_info(const char *info, QVDBServerFacts *facts);
+
+/* Forms into statement (capacity bytes) the one reading statement that detects the
+ * rest for a server of facts' kind and version: its columns are named read_only,
+ * super_read_only (MySQL 5.7.8 and later), reuse_check (MariaDB) and native_password
+ * (MySQL 8.0 and later). Returns false when it does not fit. */
+bool qv_server_facts_statement(const QVDBServerFacts *facts, char *statement, size_t capacity);
+
+/* Takes one row of the detection statement's result (its column names and values, null
+ * for SQL NULL) into facts. Returns false when a value is not a whole number, or a
+ * column the statement asks for is missing; facts->detected is then left false. */
+bool qv_server_facts_read_row(QVDBServerFacts *facts, unsigned count, const char *const names[],
+                              const char *const values[]);
+
+/* Whether accounts on this server are made in the set-once form (CREATE USER IF NOT
+ * EXISTS, ALTER USER only where the stored password differs, GRANT without a password):
+ * on MySQL 8.0 and later, whose GRANT sets no password, and where a password reuse
+ * policy is active; the GRANT ... IDENTIFIED BY form everywhere else. */
+bool qv_server_facts_set_once(const QVDBServerFacts *facts);
+
+#endif

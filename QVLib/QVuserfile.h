@@ -1,0 +1,61 @@
+/*
+ * QVuserfile: a file of the user's own (in the home folder), found and opened through
+ * the platform: where the home folder is, and the file opened for reading without
+ * blocking, with what it is, who owns it and who else may read or write it.
+ *
+ * An opened file can be handed to a library by its read_path, which opens the very file
+ * that was examined (on Linux /proc/self/fd/N), so that it cannot be swapped between the
+ * check and the read. Each platform implements it in a file of its own
+ * (QVLib/Posix/UserFilePosix.cpp on Linux).
+ */
+#ifndef QVLIB_QVUSERFILE_H
+#define QVLIB_QVUSERFILE_H
+
+#include <cstddef>
+
+/* Forms into path (capacity bytes) the path of the file name in the home folder of the
+ * user the tool runs as: HOME when it is set and not empty, else the account's own home.
+ * Returns false when there is no home folder or the path does not fit; the file need
+ * not exist. */
+bool qv_user_home_path(const char *name, char *path, size_t capacity);
+
+/* What a path turned out to be. */
+enum {
+    QV_USER_FILE_MISSING = 0, /* nothing there */
+    QV_USER_FILE_REGULAR,     /* a regular file, open for reading */
+    QV_USER_FILE_DIRECTORY,   /* the rest are not kept open */
+    QV_USER_FILE_FIFO,
+    QV_USER_FILE_CHARACTER_DEVICE,
+    QV_USER_FILE_BLOCK_DEVICE,
+    QV_USER_FILE_SOCKET,
+    QV_USER_FILE_OTHER,
+    QV_USER_FILE_UNREADABLE /* it exists, but cannot be opened for reading */
+};
+
+struct QVUserFile {
+    int kind;                /* QV_USER_FILE_* */
+    char error[128];         /* why it could not be opened (QV_USER_FILE_UNREADABLE) */
+    unsigned mode;           /* its permission bits (0777 on Posix) */
+    bool readable_by_others; /* a group or other users may read it */
+    bool writable_by_others; /* a group or other users may write it */
+    bool owned_by_user;      /* its owner is the user the tool runs as */
+    char owner[64];          /* its owner and the user the tool runs as, for messages */
+    char user[64];
+    char read_path[4096]; /* opens this very file while it is open (QV_USER_FILE_REGULAR) */
+    int handle;           /* the platform's handle, -1 when not open */
+};
+
+/* Opens the file at path for reading without waiting (a FIFO without a writer, a
+ * device) and examines what was opened, following a symbolic link. Fills file; it is
+ * left open only when it is a regular file (kind QV_USER_FILE_REGULAR), and must then be
+ * closed with qv_user_file_close. */
+void qv_user_file_open(const char *path, QVUserFile *file);
+
+/* Reads up to capacity bytes of an open file from offset into buffer. Returns the count
+ * read, 0 at its end, -1 on an error. */
+long qv_user_file_read(QVUserFile *file, unsigned long offset, char *buffer, size_t capacity);
+
+/* Closes an open file; a file that is not open is left as it is. */
+void qv_user_file_close(QVUserFile *file);
+
+#endif

@@ -1,0 +1,170 @@
+/*
+ * Tests of what a run leaves: each level's privileges and grant option on a server with
+ * privileges of its own; and of the credential verification: SHA-256-crypt against
+ * glibc's crypt() (salts of 16 bytes or fewer, several round counts, passwords around
+ * the 32-byte block), the native hash against its published value, and the verdict for
+ * every method and layout a server may store. The hashes against a real server are in
+ * the server tests.
+ */
+#include <gtest/gtest.h>
+
+#include <crypt.h>
+
+#include <memory>
+#include <set>
+#include <string>
+
+#include "Interfaces/dbengine/MySQL/AccountRules.h"
+#include "tests/support/LogCapture.h"
+
+namespace
+{
+
+std::string upper(std::string text)
+{
+    for (char &c : text)
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+TEST(AccountRules, WhatEachLevelLeavesANewAccount)
+{
+    /* A server with privileges the levels do not name, in its own case. */
+    const char *const server[] = {"SELECT", "Insert", "RELOAD",     "FILE",         "SET USER",
+                                  "SUPER",  "ALTER",  "CREATE",     "DELETE",       "DROP",
+                                  "INDEX",  "UPDATE", "REFERENCES", "BINLOG ADMIN", "SHUTDOWN"};
+    const std::set<std::string> all(std::begin(server), std::end(server));
+    const std::set<std::string> data = {"ALTER",  "CREATE",     "DELETE", "DROP",  "INDEX",
+                                        "INSERT", "REFERENCES", "SELECT", "UPDATE"};
+    std::set<std::string> data_reload = data;
+    data_reload.insert("RELOAD");
+    const struct {
+        int level;
+        std::set<std::string> held;
+        bool grant_option;
+    } cases[] = {
+        {QV_PRIV_ALL_GRANT, all, true}, {QV_PRIV_ALL, all, false},
+        {QV_PRIV_DATA, data, false},    {QV_PRIV_DATA_RELOAD, data_reload, false},
+        {QV_PRIV_USAGE, {}, false},     {5, {}, false},
+    };
+    for (const auto &c : cases) {
+        std::set<std::string> held;
+        qv_level_leaves(
+            c.level, server, std::size(server),
+            [](void *context, const char *name) {
+                static_cast<std::set<std::string> *>(context)->insert(upper(name));
+            },
+            &held);
+        std::set<std::string> expected;
+        for (const std::string &name : c.held)
+            expected.insert(upper(name));
+        EXPECT_EQ(expected, held) << c.level;
+        EXPECT_EQ(c.grant_option, qv_level_grant_option(c.level)) << c.level;
+        EXPECT_FALSE(qv_level_holds(c.level, "USAGE"));
+        EXPECT_FALSE(qv_level_holds(c.level, "GRANT OPTION"));
+    }
+    EXPECT_TRUE(qv_level_holds(QV_PRIV_DATA, "select"));
+    EXPECT_FALSE(qv_level_holds(QV_PRIV_DATA, "SELECTS"));
+    EXPECT_TRUE(qv_level_holds(QV_PRIV_ALL, "CONNECTION ADMIN"));
+}
+
+std::string sha256_crypt(const std::string &password, const std::string &salt, unsigned long rounds)
+{
+    char out[QV_CREDENTIAL_HASH_SIZE] = "";
+    EXPECT_EQ(0u, qv_credential_sha256_crypt(password.c_str(), salt.data(), salt.size(), rounds,
+                                             out, sizeof out));
+    return out;
+}
+
+TEST(Credentials, Sha256CryptEqualsGlibcCrypt)
+{
+    const std::string passwords[] = {"",
+                                     "a",
+                                     std::string(31, 'p'),
+                                     "Rm5#Tq8w!Zp2&Lx9^Vc4*Nb7?Hs3%Gd6",
+                                     std::string(33, 'q'),
+                                     std::string(70, 'r') + "Hello world!"};
+    const std::string salts[] = {"s", "saltstring", "0123456789abcdef"};
+    auto data = std::make_unique<crypt_data>();
+    for (unsigned long rounds : {1000ul, 5000ul, 12345ul})
+        for (const std::string &salt : salts)
+            for (const std::string &password : passwords) {
+                std::string setting = "$5$rounds=" + std::to_string(rounds) + "$" + salt + "$";
+                const char *reference = crypt_r(password.c_str(), setting.c_str(), data.get());
+                ASSERT_NE(nullptr, reference);
+                std::string expected(reference);
+                ASSERT_EQ(setting.size() + 43, expected.size()) << expected;
+                EXPECT_EQ(expected.substr(setting.size()), sha256_crypt(password, salt, rounds))
+                    << rounds << " " << salt << " " << password.size();
+            }
+    /* Without "rounds=", crypt uses 5000. */
+    EXPECT_EQ(std::string(crypt_r("pw", "$5$saltstring$", data.get())).substr(14),
+              sha256_crypt("pw", "saltstring", 5000));
+}
+
+TEST(Credentials, NativeHashOfAPublishedPassword)
+{
+    char out[QV_CREDENTIAL_HASH_SIZE];
+    ASSERT_EQ(0u, qv_credential_native_hash("password", out, sizeof out));
+    EXPECT_STREQ("*2470C0C06DEE42FD1618BB99005ADCA2EC9D1E19", out);
+    ASSERT_EQ(0u, qv_credential_native_hash("", out, sizeof out));
+    EXPECT_STREQ("", out);
+}
+
+TEST(Credentials, VerdictForEachMethodAndLayout)
+{
+    const std::string pw = "m4hqzwtyop71v652kdnx;r-ploiuwbe3";
+    char native[QV_CREDENTIAL_HASH_SIZE], ed[QV_CREDENTIAL_HASH_SIZE];
+    ASSERT_EQ(0u, qv_credential_native_hash(pw.c_str(), native, sizeof native));
+    ASSERT_EQ(0u, qv_credential_ed25519_hash(pw.c_str(), ed, sizeof ed));
+    const std::string salt20 = "A\x01z/;\x7f$-0123456789ab"; /* MySQL's salts: any byte but NUL */
+    const std::string sha2 = "$A$005$" + salt20 + sha256_crypt(pw, salt20, 5000);
+    const std::string sha2_other = "$A$00A$" + salt20 + sha256_crypt("other", salt20, 10000);
+    const std::string five = "$5$" + salt20 + "$" + sha256_crypt(pw, salt20, 5000);
+    std::string lower_native = native;
+    for (char &c : lower_native)
+        c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    const struct {
+        const char *plugin;
+        std::string stored, password_column;
+        int verdict;
+        const char *reason;
+    } cases[] = {
+        {"mysql_native_password", native, "", QV_CREDENTIAL_MATCHES, ""},
+        {"mysql_native_password", lower_native, "", QV_CREDENTIAL_MATCHES, ""},
+        {"mysql_native_password", "*2470C0C06DEE42FD1618BB99005ADCA2EC9D1E19", "",
+         QV_CREDENTIAL_DIFFERS, ""},
+        {"mysql_native_password", "invalid", "", QV_CREDENTIAL_DIFFERS, ""},
+        /* old servers: no method named, the hash in the Password column */
+        {"", "", native, QV_CREDENTIAL_MATCHES, ""},
+        {nullptr, "", "*2470C0C06DEE42FD1618BB99005ADCA2EC9D1E19", QV_CREDENTIAL_DIFFERS, ""},
+        {"", "", "", QV_CREDENTIAL_DIFFERS, "no password is set"},
+        {"", "", "6f8c114b58f2ce9e", QV_CREDENTIAL_UNKNOWN, "a pre-4.1 hash (mysql_old_password)"},
+        {"caching_sha2_password", sha2, "", QV_CREDENTIAL_MATCHES, ""},
+        {"caching_sha2_password", sha2_other, "", QV_CREDENTIAL_DIFFERS, ""},
+        {"caching_sha2_password", "", "", QV_CREDENTIAL_DIFFERS, "no password is set"},
+        {"caching_sha2_password", "$A$000$" + sha2.substr(7), "", QV_CREDENTIAL_UNKNOWN,
+         "a stored layout this tool does not read"},
+        {"caching_sha2_password", sha2.substr(1), "", QV_CREDENTIAL_UNKNOWN,
+         "a stored layout this tool does not read"},
+        {"sha256_password", five, "", QV_CREDENTIAL_MATCHES, ""},
+        {"sha256_password", sha2, "", QV_CREDENTIAL_MATCHES, ""},
+        {"ed25519", ed, "", QV_CREDENTIAL_MATCHES, ""},
+        {"ed25519", std::string(ed).substr(1) + "A", "", QV_CREDENTIAL_DIFFERS, ""},
+        {"unix_socket", "", "", QV_CREDENTIAL_DIFFERS, "unix_socket takes no password"},
+        {"gssapi", "HTTP/x@REALM", "", QV_CREDENTIAL_DIFFERS, "gssapi takes no password"},
+        {"parsec", "P0:x", "", QV_CREDENTIAL_UNKNOWN, "parsec cannot be verified by this tool"},
+    };
+    for (const auto &c : cases) {
+        char reason[128] = "x";
+        EXPECT_EQ(c.verdict,
+                  qv_credential_verify(c.plugin, c.stored.c_str(), c.password_column.c_str(),
+                                       pw.c_str(), reason, sizeof reason))
+            << (c.plugin ? c.plugin : "(null)") << " " << c.stored;
+        EXPECT_STREQ(c.reason, reason) << c.stored;
+    }
+    StderrCapture quiet;
+    EXPECT_EQ(QV_CREDENTIAL_UNKNOWN, qv_credential_verify("", native, "", nullptr, nullptr, 0));
+}
+
+} // namespace
