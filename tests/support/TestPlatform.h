@@ -6,6 +6,7 @@
 #ifndef TESTS_SUPPORT_TESTPLATFORM_H
 #define TESTS_SUPPORT_TESTPLATFORM_H
 
+#include <cstdio>
 #include <string>
 
 /* Makes a new, empty directory named after prefix in the system's folder for temporary
@@ -16,6 +17,10 @@ std::string make_temp_dir(const char *prefix);
  * returns its descriptor, -1 on failure. Text written to it through a descriptor it is
  * duplicated onto reads back with "\n" line ends. */
 int open_temp_file();
+
+/* The same as a stream for writing and reading back (rewind it first); null on failure.
+ * The caller closes it. */
+FILE *open_temp_stream();
 
 /* Sets the environment variable name to value, or removes it when value is null. */
 void set_env(const char *name, const char *value);

@@ -25,6 +25,11 @@ int open_temp_file()
     return fd;
 }
 
+FILE *open_temp_stream()
+{
+    return tmpfile();
+}
+
 void set_env(const char *name, const char *value)
 {
     if (value != nullptr)

@@ -41,6 +41,15 @@ int open_temp_file()
     return _open(path, _O_RDWR | _O_TEXT | _O_TEMPORARY);
 }
 
+FILE *open_temp_stream()
+{
+    int fd = open_temp_file();
+    FILE *stream = fd < 0 ? nullptr : _fdopen(fd, "w+");
+    if (stream == nullptr && fd >= 0)
+        _close(fd);
+    return stream;
+}
+
 void set_env(const char *name, const char *value)
 {
     /* An empty value removes the variable. */
