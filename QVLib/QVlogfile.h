@@ -48,7 +48,7 @@ size_t qv_log_file_write(QVLogFileHandle file, QVLogPiece *pieces, int count, in
 /* Closes the file. */
 void qv_log_file_close(QVLogFileHandle file);
 
-/* The system's text for the error code error (from refusal or write), into text. */
+/* The system's text for an error code (errno, or GetLastError's on Windows), into text. */
 void qv_log_file_reason(int error, char *text, size_t capacity);
 
 /* The current UTC time, seconds since 1970 and milliseconds, read with calls that a
