@@ -20,8 +20,13 @@ typedef int BOOL;
 #define FALSE 0
 #endif
 
+/* As windows.h has them, where both are included. */
+#ifndef MB_OK
 #define MB_OK 0x00000000u /* one OK button, no icon */
+#endif
+#ifndef IDOK
 #define IDOK 1
+#endif
 
 class CWinApp
 {
@@ -57,11 +62,19 @@ CWinApp *AfxGetApp();
 /* The application title, defined once by the executable. */
 extern const char AfxAppTitle[];
 
-/* Shows text to the user and waits until it is dismissed: always one line
- * "<title>: <text>" on standard error; in a graphical session (DISPLAY or
- * WAYLAND_DISPLAY set) also a modal dialog with the title, the text as plain text and
- * one OK button, through zenity or else xmessage, started without a shell. Without a
- * graphical session nothing waits. Returns IDOK. */
+/* Shows text (in the system's character set, as the message catalogue gives it) to the
+ * user and waits until it is dismissed: always one line "<title>: <text>" on standard
+ * error, and a modal box with the title, the text and one OK button, without an icon.
+ * On Windows the box is the system's (MessageBoxW). On POSIX systems it is shown in a
+ * graphical session (DISPLAY or WAYLAND_DISPLAY set) through zenity or else xmessage,
+ * started without a shell; without one nothing waits. Returns IDOK. */
 int AfxMessageBox(const char *text, unsigned type = MB_OK, unsigned help_id = 0);
+
+/* The message box's title: the application's name, or the title before there is an
+ * application. */
+const char *AfxMessageTitle();
+
+/* Writes "<title>: <text>" to standard error as one line (line breaks become blanks). */
+void AfxMessageLine(const char *text);
 
 #endif

@@ -45,4 +45,19 @@ void qv_mutex_release(QVmutex *m);
  * count are left alone. A record without lock object is reported. */
 void qv_mutex_finish(QVmutex *m);
 
+/* ---- the platform side, for QVmutex.cpp alone ------------------------------------ */
+
+/* A new plain lock, not re-entrant and not held, from qv_raw_malloc's seam; null when
+ * memory is exhausted (nothing logged). */
+void *qv_plain_lock_new(void);
+
+/* Takes the plain lock, waiting as long as another thread holds it. */
+void qv_plain_lock_take(void *lock);
+
+/* Gives back the plain lock, which the calling thread holds. */
+void qv_plain_lock_give(void *lock);
+
+/* Destroys a plain lock that nobody holds. */
+void qv_plain_lock_delete(void *lock);
+
 #endif

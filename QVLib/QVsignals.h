@@ -8,7 +8,8 @@
  * once, without exit handlers, with the status 128 + the signal number (as a shell
  * reports a process ended by that signal).
  *
- * The platform file implements it: QVLib/Posix/SignalsPosix.cpp.
+ * The platform file implements it: QVLib/Posix/SignalsPosix.cpp, QVLib/Win32/
+ * SignalsWin32.cpp.
  */
 #ifndef QVLIB_QVSIGNALS_H
 #define QVLIB_QVSIGNALS_H
@@ -22,5 +23,10 @@ typedef void (*QVStopHandler)(const char *stop_name);
  * ending the process, so that the log can say so. Returns 0, or 1 when the platform
  * refused. */
 unsigned qv_stop_handler_install(QVStopHandler handler);
+
+/* True where the handler runs on a thread of its own while the program goes on
+ * (Windows), so that it must take the locks other writers take; false where it
+ * interrupts the program (POSIX), so that it must take none. */
+bool qv_stop_runs_alongside(void);
 
 #endif

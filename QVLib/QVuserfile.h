@@ -6,7 +6,7 @@
  * An opened file can be handed to a library by its read_path, which opens the very file
  * that was examined (on Linux /proc/self/fd/N), so that it cannot be swapped between the
  * check and the read. Each platform implements it in a file of its own
- * (QVLib/Posix/UserFilePosix.cpp on Linux).
+ * (QVLib/Posix/UserFilePosix.cpp on Linux, QVLib/Win32/UserFileWin32.cpp on Windows).
  */
 #ifndef QVLIB_QVUSERFILE_H
 #define QVLIB_QVUSERFILE_H
@@ -35,7 +35,8 @@ enum {
 struct QVUserFile {
     int kind;                /* QV_USER_FILE_* */
     char error[128];         /* why it could not be opened (QV_USER_FILE_UNREADABLE) */
-    unsigned mode;           /* its permission bits (0777 on Posix) */
+    unsigned mode;           /* its permission bits (0777 on Posix; 0 on Windows) */
+    char permissions[96];    /* its permissions in words, for messages ("mode 644") */
     bool readable_by_others; /* a group or other users may read it */
     bool writable_by_others; /* a group or other users may write it */
     bool owned_by_user;      /* its owner is the user the tool runs as */
@@ -44,6 +45,11 @@ struct QVUserFile {
     char read_path[4096]; /* opens this very file while it is open (QV_USER_FILE_REGULAR) */
     int handle;           /* the platform's handle, -1 when not open */
 };
+
+/* The remedies that messages name: keeping a file to its user alone, and making it the
+ * user's ("chmod 600 it", "chown it" on Linux). */
+extern const char qv_user_file_keep_private[];
+extern const char qv_user_file_make_own[];
 
 /* Opens the file at path for reading without waiting (a FIFO without a writer, a
  * device) and examines what was opened, following a symbolic link. Fills file; it is

@@ -10,6 +10,8 @@
 #ifndef QVLIB_QVUTF_H
 #define QVLIB_QVUTF_H
 
+#include <cstddef>
+
 /* Converts the zero-terminated UTF-8 text utf8 into a newly allocated, zero-terminated
  * text in the system's character set and stores it in *out; the caller owns it and
  * releases it with free().
@@ -21,5 +23,17 @@
  * only when even that byte cannot be allocated after a few attempts is *out null (status
  * 2). Every failure is logged. */
 unsigned qv_utf_convert(const char *utf8, char **out);
+
+/* ---- the platform side ------------------------------------------------------------ */
+
+/* Converts the n (>= 1) bytes at utf8 into a new, zero-terminated text in *result.
+ * Returns 0, or 1 (logged) or 2 (out of memory, logged) with nothing allocated. */
+typedef unsigned (*QVUtfConverter)(const char *utf8, size_t n, char **result);
+
+/* qv_utf_convert with the platform's converter: checks out, answers the null and empty
+ * texts, and hands back a one-byte empty text after a failure. Its own reports name the
+ * source position file:line, the platform module's call. */
+unsigned qv_utf_convert_using(QVUtfConverter convert, const char *file, int line,
+                              const char *utf8, char **out);
 
 #endif

@@ -2,8 +2,8 @@
  * VADedeVeZovidVersion: the program's version record, embedded in the executable as an
  * ELF note for the system report to read back from the file.
  *
- * The numbers come from the project's version (the build passes QV_VERSION_MAJOR to
- * QV_VERSION_TWEAK). The note must be in the executable's own sources: nothing refers to
+ * The values come from VersionValues.h, which the Windows build's version resource
+ * reads as well. The note must be in the executable's own sources: nothing refers to
  * it, and a linker drops unreferenced objects of static libraries. "used" keeps the
  * compiler from dropping it, "retain" keeps it through section garbage collection.
  */
@@ -11,40 +11,22 @@
 #include <cstdint>
 
 #include "Interfaces/ErrorLogger/VersionNote.h"
-#include "WinGUI/Resource.h"
+#include "WinGUI/VersionValues.h"
 
-#if !defined(QV_VERSION_MAJOR) || !defined(QV_VERSION_MINOR) || !defined(QV_VERSION_PATCH) ||      \
-    !defined(QV_VERSION_TWEAK)
-#error "the build passes the project's version as QV_VERSION_MAJOR ... QV_VERSION_TWEAK"
-#endif
-
-#define QV_TEXT_OF(x) #x
-#define QV_TEXT(x) QV_TEXT_OF(x)
-#define QV_VERSION_TEXT                                                                            \
-    QV_TEXT(QV_VERSION_MAJOR)                                                                      \
-    "." QV_TEXT(QV_VERSION_MINOR) "." QV_TEXT(QV_VERSION_PATCH) "." QV_TEXT(QV_VERSION_TWEAK)
-
-/* The one translation: English (United States), Unicode (code page 1200). */
-#define QV_LANGUAGE 0x0409
-#define QV_CODE_PAGE 0x04B0
-#define QV_TRANSLATION_PATH "\\StringFileInfo\\040904b0\\"
+#define QV_TRANSLATION_PATH "\\StringFileInfo\\" QV_VERSION_TRANSLATION "\\"
 
 /* One string pair: its query path and its value, each zero-terminated. */
 #define QV_VALUE(key, value) QV_TRANSLATION_PATH key "\0" value "\0"
 
 /* The string pairs; the literal's own terminator ends the list as an empty path. */
 #define QV_VERSION_STRINGS                                                                         \
-    QV_VALUE("FileDescription", QV_APP_TITLE)                                                      \
-    QV_VALUE("FileVersion", QV_VERSION_TEXT)                                                       \
-    QV_VALUE("OriginalFilename", QV_APP_TITLE)                                                     \
-    QV_VALUE("ProductName", QV_APP_TITLE)                                                          \
-    QV_VALUE("ProductVersion", QV_VERSION_TEXT)
+    QV_VALUE("FileDescription", QV_VERSION_FILE_DESCRIPTION)                                       \
+    QV_VALUE("FileVersion", QV_VERSION_STRING)                                                     \
+    QV_VALUE("OriginalFilename", QV_VERSION_ORIGINAL_FILENAME)                                     \
+    QV_VALUE("ProductName", QV_VERSION_PRODUCT_NAME)                                               \
+    QV_VALUE("ProductVersion", QV_VERSION_STRING)
 
-#ifdef NDEBUG
-#define QV_FILE_FLAGS 0u
-#else
-#define QV_FILE_FLAGS QV_VERSION_FLAG_DEBUG
-#endif
+static_assert(QV_VERSION_FILE_FLAGS_MASK == QV_VERSION_FLAGS_MASK, "the note's flags mean the same");
 
 #define QV_VERSION_MS ((uint32_t{QV_VERSION_MAJOR} << 16) | uint32_t{QV_VERSION_MINOR})
 #define QV_VERSION_LS ((uint32_t{QV_VERSION_PATCH} << 16) | uint32_t{QV_VERSION_TWEAK})
@@ -84,10 +66,10 @@ QV_RETAIN static const VersionNoteImage qv_version_note = {
     QV_VERSION_NOTE_OWNER,
     {
         {QV_VERSION_SIGNATURE, QV_VERSION_LAYOUT, QV_VERSION_MS, QV_VERSION_LS, QV_VERSION_MS,
-         QV_VERSION_LS, QV_VERSION_FLAGS_MASK, QV_FILE_FLAGS},
+         QV_VERSION_LS, QV_VERSION_FILE_FLAGS_MASK, QV_VERSION_FILE_FLAGS},
         1,
         sizeof(QV_VERSION_STRINGS),
     },
-    {{QV_LANGUAGE, QV_CODE_PAGE}},
+    {{QV_VERSION_LANGUAGE, QV_VERSION_CODE_PAGE}},
     QV_VERSION_STRINGS,
 };

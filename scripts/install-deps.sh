@@ -10,6 +10,13 @@ set -eu
 packages="g++ cmake make pkg-config libmariadb-dev mariadb-server mariadb-client
           libgtest-dev googletest libbenchmark-dev libspdlog-dev file dpkg-dev tzdata valgrind
           clang libclang-rt-dev libssl-dev libsodium-dev nlohmann-json3-dev"
+# "install-deps.sh windows" adds what the Windows build and its tests under Wine need
+# (scripts/build-windows.sh): the cross compiler, Wine, and an X server with the tools
+# that find and dismiss the message box.
+if [ "${1:-}" = windows ]; then
+    packages="$packages g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth xdotool x11-utils
+              iproute2 unzip"
+fi
 
 missing=""
 for p in $packages; do

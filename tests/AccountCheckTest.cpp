@@ -21,6 +21,7 @@
 #include "tests/support/FakeMysql.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/PrivilegeColumns.h"
+#include "tests/support/TestPlatform.h"
 
 namespace
 {
@@ -87,9 +88,11 @@ std::string forms_statement(const char *info)
 /* Runs the check against the fake; returns the exit code and the report. */
 std::pair<int, std::string> run_check(bool json)
 {
-    char *text = nullptr;
-    size_t size = 0;
-    FILE *out = open_memstream(&text, &size);
+    FILE *out = open_temp_stream();
+    if (out == nullptr) {
+        ADD_FAILURE() << "no temporary file for the report";
+        return {-1, ""};
+    }
     QVDBSettings settings{};
     EXPECT_EQ(0u, AdministratorSettings(&settings));
     int code;
@@ -97,9 +100,12 @@ std::pair<int, std::string> run_check(bool json)
         StderrCapture quiet;
         code = CheckServiceAccounts(&settings, out, json);
     }
+    std::string report;
+    char buffer[4096];
+    rewind(out);
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, out)) > 0;)
+        report.append(buffer, n);
     fclose(out);
-    std::string report(text, size);
-    free(text);
     qv_DBEngine_settings_free(&settings);
     return {code, report};
 }

@@ -55,7 +55,7 @@ TEST(QVmutex, FreedRecordIsReported)
     ASSERT_EQ(3u, lines.size());
     EXPECT_EQ("ERROR  : qv_mutex_lock: mutex already freed", lines[0]);
     EXPECT_EQ("ERROR  : qv_mutex_release: mutex already freed", lines[1]);
-    EXPECT_EQ(0u, lines[2].find("ERROR   at MutexPosix:"));
+    EXPECT_EQ(0u, lines[2].find("ERROR   at QVmutex:"));
     EXPECT_NE(std::string::npos, lines[2].find(": qv_mutex_finish: mutex already freed"));
 }
 
@@ -69,7 +69,7 @@ TEST(QVmutex, CreationFailureLeavesNoLockObject)
     auto lines = capture.finish();
     EXPECT_EQ(nullptr, m.mutex);
     ASSERT_EQ(1u, lines.size());
-    EXPECT_NE(std::string::npos, lines[0].find("at MutexPosix:"));
+    EXPECT_NE(std::string::npos, lines[0].find("at QVmutex:"));
     EXPECT_NE(std::string::npos, lines[0].find(": qv_mutex_create: out of memory"));
 }
 

@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 struct iovec;
 
@@ -46,7 +47,13 @@ struct QVLogSink {
     void (*on_fatal)(void);                             /* called after each FATAL line, if set */
 };
 
+/* The format checks of the formatter the log calls use: MinGW's own (which knows %zu
+ * and %lld) where its stdio.h names it, else the C library's. */
+#ifdef __MINGW_PRINTF_FORMAT
+#define QV_PRINTF(fmt, args) __attribute__((format(__MINGW_PRINTF_FORMAT, fmt, args)))
+#else
 #define QV_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
+#endif
 
 /* Logs one line at level without a source position. Levels outside 0..7 are dropped. */
 void qv_log(int level, const char *format, ...) QV_PRINTF(2, 3);
@@ -124,8 +131,9 @@ enum QVLogPlace {
  * the logger ("" when none was formed). */
 QVLogPlace qv_logger_place(const QVLogSink *sink, const char **name);
 
-/* Test seam for the log file's writes: writer stands in for writev(2), with its
- * arguments and results; null restores writev. Safe while other threads write. */
+/* Test seam for the log file's writes on POSIX systems (LogFilePosix): writer stands in
+ * for writev(2), with its arguments and results; null restores writev. Safe while other
+ * threads write. */
 typedef ssize_t (*QVLogWriter)(int fd, const struct iovec *pieces, int count);
 void qv_logger_set_writer(QVLogWriter writer);
 

@@ -1,15 +1,15 @@
 /*
  * LogFile: the log file sink and the environment lookup that names its file.
  *
- * The log file is truncated at each start, so one file holds the log of one run. It is
- * opened without following a symbolic link and without blocking, refused unless it is a
- * regular file or a character device, and locked (flock, exclusive): a second instance
- * fails with status 3 and leaves the first one's file untouched; readers are not
- * hindered. Every line goes out with one system call when the file takes it whole, so it
- * is in the file as soon as qv_logger_write returns.
+ * The log file is truncated at each start, so one file holds the log of one run. The
+ * platform opens it (QVlogfile: LogFilePosix, LogFileWin32): a second instance fails
+ * with status 3 and leaves the first one's file untouched; readers are not hindered.
+ * Every line goes out with one system call when the file takes it whole, so it is in the
+ * file as soon as qv_logger_write returns. Lines end in "\n", which a Windows file, written
+ * in text mode, stores as carriage return and line feed.
  *
  * The log is never another file: a symbolic link, a name with other hard links, and
- * anything but a regular file or a character device are refused. Whenever the file
+ * anything but a regular file (or a character device) are refused. Whenever the file
  * cannot be used, one line says why, and the log goes to standard error.
  *
  * The first write that fails (a full disk, an I/O error, a file grown beyond its limit)
@@ -22,41 +22,41 @@
  *
  * A line written from a signal handler (qv_logger_write_signal_safe) uses only
  * async-signal-safe calls: its local time stamp takes the offset of the last line
- * written, as the time zone functions may not be called there.
+ * written, as the time zone functions may not be called there. Where the stop handler
+ * runs beside the program rather than interrupting it (Windows), it takes the logger's
+ * lock like any writer.
  */
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <sys/uio.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
-#include "QVLib/QVmutex.h"
 #include "QVLib/QVclock.h"
+#include "QVLib/QVlogfile.h"
 #include "QVLib/QVmalloc.h"
+#include "QVLib/QVmutex.h"
+#include "QVLib/QVsignals.h"
 #include "QVLib/QVstring.h"
 #include "QVLib/QVtime.h"
 
 static const char QV_FILE[] = "Interfaces/ErrorLogger/ErrorLogger";
 
 struct QVLogger {
-    int file;                        /* the open log file, -1 when none */
+    QVLogFileHandle file;            /* the open log file, or QV_NO_LOG_FILE */
     QVmutex lock;                    /* serialises the lines written */
     char name_pattern[QV_NAME_SIZE]; /* printf format with at most one %s */
-    size_t mark_owed;                /* bytes at the end of QV_CUT_MARK still to write */
+    size_t mark_owed;                /* bytes at the end of the cut mark still to write */
     char name[QV_NAME_SIZE];         /* the file's name as formed, "" until then */
-    std::atomic<int> failure;        /* 0 while the file takes the lines; else the errno
-                                        of the first failed write (-1: no progress) */
+    std::atomic<int> failure;        /* 0 while the file takes the lines; else the error
+                                        code of the first failed write (-1: no progress) */
 };
 
 /* Ends a line that the file took only in part. */
 static const char QV_CUT_MARK[] = " [line cut short]\n";
+
+/* Room for the system's text of an error code. */
+#define QV_REASON_SIZE 256
 
 /* The log file's base name; it outlives the logger. */
 static char g_base_name[QV_NAME_SIZE];
@@ -64,20 +64,6 @@ static char g_base_name[QV_NAME_SIZE];
 /* UTC minus local time, in seconds, of the last stamp taken: what a line written from
  * a signal handler uses. */
 static std::atomic<int32_t> g_last_offset{0};
-
-/* The writer of the log file's lines: writev, unless a test put its own in place. */
-static std::atomic<QVLogWriter> g_writer{nullptr};
-
-void qv_logger_set_writer(QVLogWriter writer)
-{
-    g_writer.store(writer);
-}
-
-static ssize_t write_pieces(int fd, const struct iovec *pieces, int count)
-{
-    QVLogWriter writer = g_writer.load();
-    return writer != nullptr ? writer(fd, pieces, count) : writev(fd, pieces, count);
-}
 
 unsigned qv_getenv(const char *name, char *destination, const char *default_value)
 {
@@ -165,56 +151,6 @@ static void name_part(const char *variable, char *destination, const char *defau
     memcpy(destination, value, strlen(value) + 1);
 }
 
-/* Why a log file cannot be used: what stands in the way, and the system's reason (0
- * when the text says it all). */
-struct Refusal {
-    const char *what;
-    int error;
-};
-
-/* Why open(2) failed on the log file's name. */
-static Refusal open_refusal(int error)
-{
-    switch (error) {
-    case ELOOP: /* O_NOFOLLOW met a symbolic link */
-        return {"is a symbolic link", 0};
-    case ENXIO: /* a FIFO without a reader, or a socket */
-    case EISDIR:
-        return {"is not a regular file", 0};
-    case ENAMETOOLONG:
-        return {"has a name too long for the file system", 0};
-    default:
-        return {"cannot be created", error};
-    }
-}
-
-/* Opens, checks, locks and only then truncates the log file. Returns the descriptor, or
- * -1 with *refusal saying what stood in the way. */
-static int open_log_file(const char *name, Refusal *refusal)
-{
-    int fd = open(name, O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
-    if (fd < 0) {
-        *refusal = open_refusal(errno);
-        return -1;
-    }
-    struct stat st;
-    if (fstat(fd, &st) != 0)
-        *refusal = {"cannot be examined", errno};
-    else if (!(S_ISREG(st.st_mode) || S_ISCHR(st.st_mode)))
-        *refusal = {"is not a regular file", 0};
-    else if (S_ISREG(st.st_mode) && st.st_nlink > 1) /* emptying it would empty another */
-        *refusal = {"is a hard link to another file", 0};
-    else if (flock(fd, LOCK_EX | LOCK_NB) != 0)
-        *refusal = errno == EWOULDBLOCK ? Refusal{"is held by another instance of the tool", 0}
-                                        : Refusal{"cannot be locked", errno};
-    else if (S_ISREG(st.st_mode) && ftruncate(fd, 0) != 0)
-        *refusal = {"cannot be emptied", errno};
-    else
-        return fd;
-    close(fd);
-    return -1;
-}
-
 unsigned qv_logger_create(QVLogSink *sink)
 {
     if (sink == nullptr)
@@ -225,7 +161,7 @@ unsigned qv_logger_create(QVLogSink *sink)
     sink->context = logger;
     sink->write = qv_logger_write;
     sink->on_fatal = nullptr;
-    logger->file = -1;
+    logger->file = QV_NO_LOG_FILE;
     logger->mark_owed = 0;
     logger->name[0] = '\0';
     logger->failure.store(0);
@@ -251,13 +187,15 @@ unsigned qv_logger_create(QVLogSink *sink)
         return 1;
     }
     g_last_offset.store(qv_time_local_offset(nullptr));
-    Refusal refusal;
-    logger->file = open_log_file(logger->name, &refusal);
-    if (logger->file >= 0)
+    QVLogRefusal refusal;
+    logger->file = qv_log_file_open(logger->name, &refusal);
+    if (logger->file != QV_NO_LOG_FILE)
         return 0;
+    char reason[QV_REASON_SIZE] = "";
+    if (refusal.error != 0)
+        qv_log_file_reason(refusal.error, reason, sizeof reason);
     qv_log(QV_LOG_WARNING, "qv_logger_create: the log file %s %s%s%s; the log goes to standard error",
-           logger->name, refusal.what, refusal.error != 0 ? ": " : "",
-           refusal.error != 0 ? strerror(refusal.error) : "");
+           logger->name, refusal.what, refusal.error != 0 ? ": " : "", reason);
     return 3;
 }
 
@@ -265,44 +203,15 @@ QVLogPlace qv_logger_place(const QVLogSink *sink, const char **name)
 {
     const QVLogger *logger = sink != nullptr ? static_cast<QVLogger *>(sink->context) : nullptr;
     *name = logger != nullptr ? logger->name : "";
-    if (logger == nullptr || logger->file < 0)
+    if (logger == nullptr || logger->file == QV_NO_LOG_FILE)
         return QV_LOG_NOT_OPENED;
     return logger->failure.load() == 0 ? QV_LOG_IN_FILE : QV_LOG_WRITE_FAILED;
 }
 
-/* Writes the pieces in order with as few calls as the kernel allows. Returns the number
- * of bytes written: all of them, or fewer when a call failed (*error is its errno) or
- * wrote nothing (*error is -1). Calls only async-signal-safe functions. */
-static size_t write_all(int fd, struct iovec *pieces, int count, int *error)
-{
-    size_t written = 0;
-    *error = 0;
-    while (count > 0) {
-        ssize_t n = write_pieces(fd, pieces, count);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            *error = n < 0 ? errno : -1;
-            break;
-        }
-        written += static_cast<size_t>(n);
-        while (count > 0 && static_cast<size_t>(n) >= pieces->iov_len) {
-            n -= static_cast<ssize_t>(pieces->iov_len);
-            pieces++;
-            count--;
-        }
-        if (count > 0) {
-            pieces->iov_base = static_cast<char *>(pieces->iov_base) + n;
-            pieces->iov_len -= static_cast<size_t>(n);
-        }
-    }
-    return written;
-}
-
 /* The part of the cut mark that the logger still owes the file. */
-static char *owed_mark(const QVLogger *logger)
+static const char *owed_mark(const QVLogger *logger)
 {
-    return const_cast<char *>(QV_CUT_MARK + sizeof QV_CUT_MARK - 1 - logger->mark_owed);
+    return QV_CUT_MARK + sizeof QV_CUT_MARK - 1 - logger->mark_owed;
 }
 
 /* Writes value as width decimal digits with leading zeros at p. */
@@ -335,21 +244,21 @@ static Stamp make_stamp(const QVtime &t)
 }
 
 /* Writes the owed part of the cut mark, the stamp, the line and its newline. Returns
- * 0, or the errno of the failure (-1: no progress) with the mark owed updated: a line
- * that the file took in part is cut and owes the whole mark. The caller holds the lock,
- * or is a signal handler. */
+ * 0, or the error code of the failure (-1: no progress) with the mark owed updated: a
+ * line that the file took in part is cut and owes the whole mark. The caller holds the
+ * lock, or is a signal handler. */
 static int write_line(QVLogger *logger, const Stamp &stamp, const char *line)
 {
     size_t owed = logger->mark_owed;
-    struct iovec pieces[] = {
+    QVLogPiece pieces[] = {
         {owed_mark(logger), owed},
-        {const_cast<char *>(stamp.text), sizeof stamp.text - 1},
-        {const_cast<char *>(line), strlen(line)},
-        {const_cast<char *>("\n"), 1},
+        {stamp.text, sizeof stamp.text - 1},
+        {line, strlen(line)},
+        {"\n", 1},
     };
-    size_t total = owed + pieces[1].iov_len + pieces[2].iov_len + 1;
+    size_t total = owed + pieces[1].size + pieces[2].size + 1;
     int error;
-    size_t written = write_all(logger->file, pieces, 4, &error);
+    size_t written = qv_log_file_write(logger->file, pieces, 4, &error);
     if (written < owed)
         logger->mark_owed = owed - written; /* the rest of the mark comes first */
     else if (written == owed || written == total)
@@ -362,7 +271,7 @@ static int write_line(QVLogger *logger, const Stamp &stamp, const char *line)
 unsigned qv_logger_write(void *context, const char *line)
 {
     QVLogger *logger = static_cast<QVLogger *>(context);
-    if (logger == nullptr || logger->file < 0)
+    if (logger == nullptr || logger->file == QV_NO_LOG_FILE)
         return 0;
     if (logger->failure.load() != 0)
         return 3; /* the log goes on on standard error */
@@ -382,25 +291,36 @@ unsigned qv_logger_write(void *context, const char *line)
     qv_mutex_release(&logger->lock);
     /* Said once: the line goes through the log calls, which find this logger failed and
      * show it on standard error, before the line that failed. */
-    if (first_failure)
+    if (first_failure) {
+        char reason[QV_REASON_SIZE] = "the file takes no more bytes";
+        if (error > 0)
+            qv_log_file_reason(error, reason, sizeof reason);
         qv_log(QV_LOG_ERROR,
                "qv_logger_write: cannot write the log file %s: %s; the log goes on on "
                "standard error",
-               logger->name, error > 0 ? strerror(error) : "the file takes no more bytes");
+               logger->name, reason);
+    }
     return status;
 }
 
 unsigned qv_logger_write_signal_safe(void *context, const char *line)
 {
     QVLogger *logger = static_cast<QVLogger *>(context);
-    if (logger == nullptr || logger->file < 0 || logger->failure.load() != 0)
+    if (logger == nullptr || logger->file == QV_NO_LOG_FILE || logger->failure.load() != 0)
         return 3;
-    struct timespec now;
+    int64_t seconds;
+    unsigned millisecond;
     QVtime local = {};
-    if (clock_gettime(CLOCK_REALTIME, &now) == 0 &&
-        qv_time_from_secs(&local, now.tv_sec - g_last_offset.load()) == 0)
-        local.millisecond = static_cast<uint16_t>(now.tv_nsec / 1000000);
-    return write_line(logger, make_stamp(local), line) == 0 ? 0 : 3;
+    qv_log_file_clock(&seconds, &millisecond);
+    if (qv_time_from_secs(&local, seconds - g_last_offset.load()) == 0)
+        local.millisecond = static_cast<uint16_t>(millisecond);
+    bool alongside = qv_stop_runs_alongside();
+    if (alongside)
+        qv_mutex_lock(&logger->lock);
+    int error = write_line(logger, make_stamp(local), line);
+    if (alongside)
+        qv_mutex_release(&logger->lock);
+    return error == 0 ? 0 : 3;
 }
 
 unsigned qv_logger_destroy(QVLogSink *sink)
@@ -411,14 +331,14 @@ unsigned qv_logger_destroy(QVLogSink *sink)
     if (logger == nullptr)
         return 0;
     qv_mutex_finish(&logger->lock);
-    if (logger->file >= 0) {
+    if (logger->file != QV_NO_LOG_FILE) {
         /* A line cut by the last write gets its mark while there is still a file. */
-        struct iovec rest = {owed_mark(logger), logger->mark_owed};
+        QVLogPiece rest = {owed_mark(logger), logger->mark_owed};
         int error;
-        if (rest.iov_len > 0)
-            write_all(logger->file, &rest, 1, &error);
-        close(logger->file);
-        logger->file = -1;
+        if (rest.size > 0)
+            qv_log_file_write(logger->file, &rest, 1, &error);
+        qv_log_file_close(logger->file);
+        logger->file = QV_NO_LOG_FILE;
     }
     free(logger);
     sink->context = nullptr;

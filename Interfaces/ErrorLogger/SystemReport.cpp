@@ -1,13 +1,12 @@
 /*
- * SystemReport: the INFO lines at the head of every log that say where and on what the
- * tool ran: current directory, the executable's version note, the operating system and
- * host name, memory, and the fixed drives (mounted block devices) and RAM disks.
+ * SystemReport: the Linux side of the system report: the current directory, the path
+ * of the running program, its version note's language names, os-release and uname, the
+ * memory figures of /proc and the mounted block devices and RAM disks. ReportLines
+ * forms the lines and keeps their order.
  *
- * Invariants: the report keeps no state and never fails loudly; a section whose query
- * fails is left out and nothing is said about it (an exhausted heap is still reported by
- * the allocation, as everywhere, and the line that needed the memory is left out). Texts that come
- * from outside the process (version values, mount points, os-release, host name) are logged with
- * their control characters shown as '?', so that no such text can break a log line in two.
+ * Texts that come from outside the process (version values, mount points, os-release,
+ * host name) are logged with their control characters shown as '?', so that no such
+ * text can break a log line in two.
  *
  * The Linux readers take the file they read as an argument (qv_report_os_from,
  * qv_report_memory_from, qv_report_drives_from) so that tests can hand in files of their
@@ -28,38 +27,20 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "Interfaces/ErrorLogger/VersionNote.h"
+#include "Interfaces/ErrorLogger/ReportLines.h"
 #include "QVLib/QVmalloc.h"
 #include "QVLib/QVstring.h"
 
 static const char QV_FILE[] = "Interfaces/ErrorLogger/ErrorLogger";
 
-/* Buffer sizes: the current directory, a query path, the host name, a mount table
- * line (room for three escaped paths of PATH_MAX bytes and the options; a longer line
- * is skipped). */
-#define QV_CWD_SIZE 258
-#define QV_QUERY_SIZE 500
-#define QV_HOST_NAME_SIZE 1024
+/* Buffer sizes: a line of a text file, a mount table line (room for three escaped
+ * paths of PATH_MAX bytes and the options; a longer line is skipped). */
 #define QV_TEXT_LINE_SIZE 1024
 #define QV_MOUNT_LINE_SIZE 65536
-
-/* Every memory figure is shown 640 KiB above what the platform reports. */
-#define QV_MEMORY_BIAS 655360u
 /* The address space of an x86-64 process when no limit is set: 2^47 bytes. */
 #define QV_ADDRESS_SPACE_DEFAULT (uint64_t{1} << 47)
 
-/* Digits after the point that qv_format_byte_size can give exactly; see there. */
-#define QV_BYTE_SIZE_DIGITS 64
-
 /* ---- helpers ------------------------------------------------------------------------ */
-
-/* Replaces control characters in text by '?', in place. */
-static void make_printable(char *text)
-{
-    for (unsigned char *p = reinterpret_cast<unsigned char *>(text); *p != '\0'; p++)
-        if (*p < 0x20 || *p == 0x7F)
-            *p = '?';
-}
 
 /* Reads the next line of stream into line (capacity bytes) without its line end.
  * Returns false at the end of the stream. A line too long for the buffer (more than
@@ -86,102 +67,7 @@ static bool read_line(FILE *stream, char *line, size_t capacity)
     }
 }
 
-/* bytes + addend, saturated at the largest count that reads as a positive signed
- * 64-bit number (qv_format_byte_size reads its argument signed). */
-static uint64_t add_saturated(uint64_t bytes, uint64_t addend)
-{
-    const uint64_t largest = static_cast<uint64_t>(INT64_MAX);
-    if (bytes > largest || addend > largest - bytes)
-        return largest;
-    return bytes + addend;
-}
-
-static uint64_t multiply_saturated(uint64_t a, uint64_t b)
-{
-    uint64_t product;
-    if (__builtin_mul_overflow(a, b, &product) || product > static_cast<uint64_t>(INT64_MAX))
-        return static_cast<uint64_t>(INT64_MAX);
-    return product;
-}
-
-/* ---- the byte-size formatter ----------------------------------------------------------- */
-
-/* The value is an integer scaled by 1024^k (k <= 6), so it has at most 60 binary digits
- * after the point and "%.64f" prints it exactly; rounding is then done on those decimal
- * digits, halves away from zero. Precision is taken within 0..QV_BYTE_SIZE_DIGITS. */
-char *qv_format_byte_size(uint64_t bytes, int precision)
-{
-    static const char *const units[5] = {" bytes", " KB", " MB", " GB", " TB"};
-    if (precision < 0)
-        precision = 0;
-    if (precision > QV_BYTE_SIZE_DIGITS)
-        precision = QV_BYTE_SIZE_DIGITS;
-
-    double value = static_cast<double>(static_cast<int64_t>(bytes));
-    unsigned divisions = 0;
-    while (value > 1000) {
-        value *= 1.0 / 1024;
-        divisions++;
-    }
-    const char *unit = divisions < 5 ? units[divisions] : "";
-
-    char exact[96]; /* sign, up to 19 digits, point, 64 digits */
-    qv_snprintf(exact, sizeof exact, "%.64f", value);
-    bool negative = exact[0] == '-';
-    char *number = exact + (negative ? 1 : 0);
-    char *point = strchr(number, '.');
-    size_t keep = static_cast<size_t>(point - number) +
-                  (precision > 0 ? 1 + static_cast<size_t>(precision) : 0);
-    bool carry = precision < QV_BYTE_SIZE_DIGITS && point[1 + precision] >= '5';
-    for (size_t i = keep; carry && i-- > 0;) {
-        if (number[i] == '.')
-            continue;
-        if (number[i] == '9') {
-            number[i] = '0';
-        } else {
-            number[i]++;
-            carry = false;
-        }
-    }
-    number[keep] = '\0';
-
-    size_t size = (negative ? 1 : 0) + (carry ? 1 : 0) + keep + strlen(unit) + 1;
-    char *text = static_cast<char *>(qv_malloc(size, QV_FILE, __LINE__, 0));
-    if (text == nullptr)
-        return nullptr;
-    qv_snprintf(text, size, "%s%s%s%s", negative ? "-" : "", carry ? "1" : "", number, unit);
-    return text;
-}
-
-/* Logs format with the two byte counts formatted at precision 0; the line is left out
- * when either cannot be formatted. */
-static void log_two_sizes(const char *format, uint64_t first, uint64_t second)
-{
-    char *a = qv_format_byte_size(first, 0);
-    char *b = qv_format_byte_size(second, 0);
-    if (a != nullptr && b != nullptr)
-        qv_log(QV_LOG_INFO, format, a, b);
-    free(a);
-    free(b);
-}
-
-/* ---- the version section ------------------------------------------------------------- */
-
-static const char *const g_version_keys[] = {
-    "FileDescription", "FileVersion",    "OriginalFilename",
-    "ProductName",     "ProductVersion", "SpecialBuild",
-};
-
-static const struct {
-    uint32_t bit;
-    const char *line;
-} g_flag_lines[] = {
-    {QV_VERSION_FLAG_DEBUG, "  Debug build"},
-    {QV_VERSION_FLAG_PRERELEASE, "  Prerelease build"},
-    {QV_VERSION_FLAG_PATCHED, "  Patched build"},
-    {QV_VERSION_FLAG_PRIVATEBUILD, "  Private build "},
-    {QV_VERSION_FLAG_SPECIALBUILD, "  Special build "},
-};
+/* ---- the version note ------------------------------------------------------------ */
 
 /* The suite's languages (those of its message catalogue) and the neutral one. */
 static const struct {
@@ -194,84 +80,35 @@ static const struct {
     {0x0413, "Dutch (Netherlands)"},     {0x0C0A, "Spanish (Spain)"},
 };
 
-/* The display name of language into name (QV_NAME_SIZE bytes). */
-static void language_name(uint16_t language, char *name)
+void qv_report_language_name(uint16_t language, char *name, size_t capacity)
 {
     for (const auto &entry : g_language_names)
         if (entry.id == language) {
-            qv_strlcpy(name, entry.name, QV_NAME_SIZE);
+            qv_strlcpy(name, entry.name, capacity);
             return;
         }
-    qv_snprintf(name, QV_NAME_SIZE, "Unknown language 0x%04x", language);
+    qv_snprintf(name, capacity, "Unknown language 0x%04x", language);
 }
 
-static void report_version_flags(const unsigned char *block, uint32_t size)
+/* Linux has no console code page of its own: the value is logged as stored. */
+void qv_report_version_value(char *value)
 {
-    const void *value;
-    uint32_t length;
-    if (!qv_version_note_query(block, size, "\\", &value, &length))
-        return;
-    QVVersionFixed fixed;
-    memcpy(&fixed, value, sizeof fixed);
-    uint32_t flags = fixed.file_flags & fixed.file_flags_mask;
-    for (const auto &row : g_flag_lines)
-        if (flags & row.bit)
-            qv_log(QV_LOG_INFO, "%s", row.line);
+    qv_report_printable(value);
 }
 
-/* The language line and the string values of one translation. block is the report's
- * own copy, so values are made printable in place. */
-static void report_translation(unsigned char *block, uint32_t size, QVVersionTranslation t)
+/* A path that fills the whole buffer may have been cut: not used. */
+bool qv_report_program_path(char *buffer, size_t capacity)
 {
-    char name[QV_NAME_SIZE];
-    language_name(t.language, name);
-    qv_log(QV_LOG_INFO, "  Language: %s", name);
-    for (const char *key : g_version_keys) {
-        char query[QV_QUERY_SIZE];
-        qv_snprintf(query, sizeof query, "\\StringFileInfo\\%04x%04x\\%s", t.language, t.code_page,
-                    key);
-        const void *value;
-        uint32_t length;
-        if (!qv_version_note_query(block, size, query, &value, &length) || length == 0)
-            continue;
-        char *text =
-            reinterpret_cast<char *>(block + (static_cast<const unsigned char *>(value) - block));
-        make_printable(text);
-        qv_log(QV_LOG_INFO, "    %s = %s", key, text);
-    }
+    ssize_t n = readlink("/proc/self/exe", buffer, capacity);
+    if (n <= 0 || static_cast<size_t>(n) >= capacity)
+        return false;
+    buffer[n] = '\0';
+    return true;
 }
 
-void qv_report_file_version(const char *path)
+bool qv_report_current_directory(char *buffer, size_t capacity)
 {
-    uint32_t size = qv_version_note_size(path);
-    if (size == 0)
-        return;
-    unsigned char *block = static_cast<unsigned char *>(qv_malloc(size, QV_FILE, __LINE__, 0));
-    if (block == nullptr)
-        return;
-    char shown[PATH_MAX];
-    qv_strlcpy(shown, path, sizeof shown);
-    make_printable(shown);
-    qv_log(QV_LOG_INFO, "File %s info:", shown);
-    if (qv_version_note_read(path, size, block) == 0) {
-        report_version_flags(block, size);
-        const void *table;
-        uint32_t table_length;
-        if (qv_version_note_query(block, size, "\\VarFileInfo\\Translation", &table,
-                                  &table_length)) {
-            /* The table lies in block; an entry is copied out before values are
-             * rewritten in place, which never touches the table anyway. */
-            size_t table_at =
-                static_cast<size_t>(static_cast<const unsigned char *>(table) - block);
-            for (uint32_t at = 0; table_length - at >= sizeof(QVVersionTranslation);
-                 at += sizeof(QVVersionTranslation)) {
-                QVVersionTranslation t;
-                memcpy(&t, block + table_at + at, sizeof t);
-                report_translation(block, size, t);
-            }
-        }
-    }
-    free(block);
+    return getcwd(buffer, capacity) != nullptr;
 }
 
 /* ---- operating system and host name --------------------------------------------------- */
@@ -329,13 +166,13 @@ void qv_report_os_from(const char *os_release_path)
                     system.machine);
     else
         qv_snprintf(text, sizeof text, "%s %s %s", system.sysname, system.release, system.machine);
-    make_printable(text);
+    qv_report_printable(text);
     qv_log(QV_LOG_INFO, "OS: %s", text);
 
     char host[QV_HOST_NAME_SIZE];
     if (gethostname(host, sizeof host) == 0) {
         host[sizeof host - 1] = '\0';
-        make_printable(host);
+        qv_report_printable(host);
         qv_log(QV_LOG_INFO, "Computer name: %s", host);
     }
 }
@@ -393,20 +230,16 @@ void qv_report_memory_from(const char *meminfo_path, const char *status_path,
     uint64_t memory[4] = {0, 0, 0, 0};
     unsigned found = read_kib_fields(meminfo_path, memory_keys, memory, 4);
     if ((found & 0x3) == 0x3)
-        log_two_sizes("RAM     Total %7s  Available %7s", add_saturated(memory[0], QV_MEMORY_BIAS),
-                      add_saturated(memory[1], QV_MEMORY_BIAS));
+        qv_report_memory_line("RAM     Total %7s  Available %7s", memory[0], memory[1]);
     if ((found & 0xC) == 0xC)
-        log_two_sizes("Page    Total %7s  Available %7s", add_saturated(memory[2], QV_MEMORY_BIAS),
-                      add_saturated(memory[3], QV_MEMORY_BIAS));
+        qv_report_memory_line("Page    Total %7s  Available %7s", memory[2], memory[3]);
 
     static const char *const status_keys[] = {"VmSize"};
     uint64_t in_use = 0;
     if (read_kib_fields(status_path, status_keys, &in_use, 1) == 1) {
         /* A process can be over a limit set after it grew: nothing is left then. */
         uint64_t left = in_use < address_space_limit ? address_space_limit - in_use : 0;
-        log_two_sizes("Virtual Total %7s  Available %7s",
-                      add_saturated(address_space_limit, QV_MEMORY_BIAS),
-                      add_saturated(left, QV_MEMORY_BIAS));
+        qv_report_memory_line("Virtual Total %7s  Available %7s", address_space_limit, left);
     }
 }
 
@@ -570,22 +403,12 @@ static const char *drive_kind(const Mount *mount, dev_t *id)
 static void report_drive(char *mount_point, const char *kind)
 {
     struct statvfs volume;
-    char *total = nullptr;
-    char *free_space = nullptr;
     bool sized = statvfs(mount_point, &volume) == 0;
-    make_printable(mount_point);
-    if (sized) {
-        uint64_t fragment = volume.f_frsize;
-        total = qv_format_byte_size(multiply_saturated(volume.f_blocks, fragment), 0);
-        free_space = qv_format_byte_size(multiply_saturated(volume.f_bfree, fragment), 0);
-        if (total != nullptr && free_space != nullptr)
-            qv_log(QV_LOG_INFO, "Drive %s Total %7s  Free %7s  Type: %s", mount_point, total,
-                   free_space, kind);
-    } else {
-        qv_log(QV_LOG_INFO, "Drive %s Total %7s  Free %7s  Type: %s", mount_point, "0", "0", kind);
-    }
-    free(total);
-    free(free_space);
+    qv_report_printable(mount_point);
+    uint64_t fragment = sized ? volume.f_frsize : 0;
+    qv_report_drive_line(mount_point, sized,
+                         sized ? qv_report_multiply_saturated(volume.f_blocks, fragment) : 0,
+                         sized ? qv_report_multiply_saturated(volume.f_bfree, fragment) : 0, kind);
 }
 
 /* qv_report_drives with the mount table (in the format of /proc/self/mountinfo) given. */
@@ -617,24 +440,3 @@ void qv_report_drives(void)
     qv_report_drives_from("/proc/self/mountinfo");
 }
 
-/* ---- the whole report ------------------------------------------------------------------- */
-
-void qv_system_report(void)
-{
-    char directory[QV_CWD_SIZE];
-    if (getcwd(directory, sizeof directory) != nullptr) {
-        make_printable(directory);
-        qv_log(QV_LOG_INFO, "Running in %s", directory);
-    }
-
-    /* A path that fills the whole buffer may have been cut: not used. */
-    char program[QV_NAME_SIZE];
-    ssize_t n = readlink("/proc/self/exe", program, sizeof program);
-    if (n > 0 && static_cast<size_t>(n) < sizeof program) {
-        program[n] = '\0';
-        qv_report_file_version(program);
-    }
-    qv_report_os();
-    qv_report_memory();
-    qv_report_drives();
-}

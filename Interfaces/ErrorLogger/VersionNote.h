@@ -1,6 +1,8 @@
 /*
  * VersionNote: the program's version record, carried in its executable as an ELF note,
- * and the reader that takes it back out of an executable file.
+ * and the reader that takes it back out of an executable file. On Windows the record
+ * is the executable's version resource, and the three calls below are the system's
+ * (VersionWin32); the records and flags are a version resource's there too.
  *
  * The build embeds one note (owner QV_VERSION_NOTE_OWNER, type QV_VERSION_NOTE_TYPE)
  * whose contents hold what a version resource holds: a fixed record (versions, flags),

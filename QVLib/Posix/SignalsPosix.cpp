@@ -44,3 +44,9 @@ unsigned qv_stop_handler_install(QVStopHandler handler)
         status = 1;
     return status;
 }
+
+/* A signal interrupts the thread it is delivered to. */
+bool qv_stop_runs_alongside(void)
+{
+    return false;
+}

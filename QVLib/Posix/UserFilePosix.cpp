@@ -23,6 +23,9 @@
 /* Room for a password database entry's texts. */
 #define QV_PASSWD_BUFFER 4096
 
+const char qv_user_file_keep_private[] = "chmod 600 it";
+const char qv_user_file_make_own[] = "chown it";
+
 bool qv_user_home_path(const char *name, char *path, size_t capacity)
 {
     const char *home = getenv("HOME");
@@ -89,6 +92,7 @@ void qv_user_file_open(const char *path, QVUserFile *file)
         file->kind = kind_of(st.st_mode);
     }
     file->mode = static_cast<unsigned>(st.st_mode & 0777);
+    qv_snprintf(file->permissions, sizeof file->permissions, "mode %03o", file->mode);
     file->readable_by_others = (st.st_mode & (S_IRGRP | S_IROTH)) != 0;
     file->writable_by_others = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
     file->owned_by_user = st.st_uid == geteuid();

@@ -34,8 +34,6 @@ static const char QV_FILE[] = "UtfPosix";
 #define QV_CP_LOCALE 0
 /* Bytes of one UTF-32LE unit. */
 #define QV_UTF32_UNIT 4
-/* How often the one-byte empty result is attempted before the caller gets none. */
-#define QV_EMPTY_TEXT_ATTEMPTS 3
 
 /* Where a conversion pass writes: a buffer of capacity bytes, or (buffer null) nowhere,
  * only counting. */
@@ -195,37 +193,7 @@ static unsigned convert_text(const char *utf8, size_t n, char **result)
     return status;
 }
 
-/* A new one-byte empty text, attempted a few times; null when memory stays exhausted.
- * Each failed attempt is logged and sets *status to 2. */
-static char *new_empty_text(unsigned *status)
-{
-    for (int attempt = 0; attempt < QV_EMPTY_TEXT_ATTEMPTS; attempt++) {
-        char *text = static_cast<char *>(qv_malloc(1, QV_FILE, __LINE__, 0));
-        if (text != nullptr) {
-            text[0] = '\0';
-            return text;
-        }
-        *status = 2;
-    }
-    return nullptr;
-}
-
 unsigned qv_utf_convert(const char *utf8, char **out)
 {
-    if (out == nullptr) {
-        qv_log_at(QV_FILE, __LINE__, QV_LOG_ERROR, "%s", "qv_utf_convert: NULL output pointer");
-        return 1;
-    }
-    *out = nullptr;
-    if (utf8 == nullptr)
-        return 0;
-    size_t n = strlen(utf8);
-    unsigned status = 0;
-    if (n > 0) {
-        status = convert_text(utf8, n, out);
-        if (status == 0)
-            return 0;
-    }
-    *out = new_empty_text(&status);
-    return status;
+    return qv_utf_convert_using(convert_text, QV_FILE, __LINE__, utf8, out);
 }

@@ -6,14 +6,14 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "tests/support/TestPlatform.h"
+
 StderrCapture::StderrCapture() : active_(true)
 {
     fflush(stderr);
-    char path[] = "/tmp/qv-stderr-XXXXXX";
-    capture_fd_ = mkstemp(path);
+    capture_fd_ = open_temp_file();
     if (capture_fd_ < 0)
         throw std::runtime_error("cannot create a capture file");
-    unlink(path);
     saved_fd_ = dup(2);
     dup2(capture_fd_, 2);
 }

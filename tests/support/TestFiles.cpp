@@ -4,17 +4,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <stdexcept>
-#include <vector>
 
-TempDir::TempDir(const char *prefix)
+#include "tests/support/TestPlatform.h"
+
+TempDir::TempDir(const char *prefix) : path_(make_temp_dir(prefix))
 {
-    std::string pattern = std::string("/tmp/") + prefix + "-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (mkdtemp(name.data()) == nullptr)
-        throw std::runtime_error("cannot make a temporary directory");
-    path_ = name.data();
 }
 
 TempDir::~TempDir()
@@ -54,16 +48,10 @@ ScopedEnv::ScopedEnv(const char *name, const char *value) : name_(name)
     had_ = old != nullptr;
     if (had_)
         saved_ = old;
-    if (value != nullptr)
-        setenv(name, value, 1);
-    else
-        unsetenv(name);
+    set_env(name, value);
 }
 
 ScopedEnv::~ScopedEnv()
 {
-    if (had_)
-        setenv(name_.c_str(), saved_.c_str(), 1);
-    else
-        unsetenv(name_.c_str());
+    set_env(name_.c_str(), had_ ? saved_.c_str() : nullptr);
 }

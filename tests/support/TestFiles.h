@@ -7,8 +7,8 @@
 
 #include <string>
 
-/* A new, empty directory under /tmp, removed with everything in it when the object
- * goes. */
+/* A new, empty directory under /tmp (on Windows, in the folder for temporary files),
+ * removed with everything in it when the object goes. */
 class TempDir
 {
   public:

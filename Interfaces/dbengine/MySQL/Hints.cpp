@@ -2,8 +2,10 @@
  * Hints: the table of remedies and the last failure of a client call on this thread.
  *
  * Invariants: one table holds every hint (the manual page and README show the same
- * rows); the last failure and its hint are kept per thread, in plain storage (no
- * destructor), so that a failure on one thread never picks another's hint.
+ * rows); the three remedies that name how the server is reached and where the option
+ * file lies take the platform's words (HintTextsPosix, HintTextsWin32); the last failure
+ * and its hint are kept per thread, in plain storage (no destructor), so that a failure
+ * on one thread never picks another's hint.
  */
 #include "Interfaces/dbengine/MySQL/Hints.h"
 
@@ -23,20 +25,17 @@ static const QVHintRow g_hints[] = {
      QV_ANY_PHASE,
      -1,
      "2002, 2003",
-     "no database server answers on this machine; start it, or name its socket in "
-     "MYSQL_UNIX_PORT or in ~/.my.cnf"},
+     qv_hint_no_server},
     {{1045},
      QV_PHASE_LOGIN,
      -1,
      "1045 at login",
-     "the server refused root's password; put it in the [client] group of ~/.my.cnf (mode "
-     "600) and run again"},
+     qv_hint_password_refused},
     {{1698},
      QV_PHASE_LOGIN,
      -1,
      "1698 at login",
-     "the server admits root only for the system's root user; run the tool as root, for "
-     "example with sudo"},
+     qv_hint_root_only},
     {{0},
      QV_PHASE_READ_ONLY,
      -1,

@@ -31,6 +31,13 @@ struct QVHintRow {
     const char *text; /* the remedy; "%s", where present, stands for the account */
 };
 
+/* The remedies whose words differ by platform (HintTextsPosix, HintTextsWin32): no
+ * server answers; the server refused root's password; the server admits root only for
+ * the system's root user. */
+extern const char qv_hint_no_server[];
+extern const char qv_hint_password_refused[];
+extern const char qv_hint_root_only[];
+
 /* The hint table, in the order it is searched (the first row that answers a failure
  * gives its hint); *count receives its length. Static data. */
 const QVHintRow *qv_hint_table(size_t *count);

@@ -116,20 +116,20 @@ static const char *kind_words(int kind)
 static void warn_of_access(const char *path, QVUserFile *file)
 {
     if (file->readable_by_others)
-        qv_log(QV_LOG_WARNING, "%s: %s can be read by other users (mode %03o)%s", QV_WHO, path,
-               file->mode,
-               file_has_password(file) ? "; it holds root's password: chmod 600 it"
-                                       : "; chmod 600 it");
+        qv_log(QV_LOG_WARNING, "%s: %s can be read by other users (%s)%s%s", QV_WHO, path,
+               file->permissions,
+               file_has_password(file) ? "; it holds root's password: " : "; ",
+               qv_user_file_keep_private);
     if (file->writable_by_others)
         qv_log(QV_LOG_WARNING,
-               "%s: %s can be written by other users (mode %03o): they could aim the tool at "
-               "another server or socket; chmod 600 it",
-               QV_WHO, path, file->mode);
+               "%s: %s can be written by other users (%s): they could aim the tool at "
+               "another server or socket; %s",
+               QV_WHO, path, file->permissions, qv_user_file_keep_private);
     if (!file->owned_by_user)
         qv_log(QV_LOG_WARNING,
                "%s: %s belongs to %s, not to %s, the user the tool runs as: its owner decides "
-               "what the tool reads; chown it",
-               QV_WHO, path, file->owner, file->user);
+               "what the tool reads; %s",
+               QV_WHO, path, file->owner, file->user, qv_user_file_make_own);
 }
 
 void qv_DBEngine_report_option_file(void)

@@ -1,0 +1,88 @@
+/*
+ * AppMainWin32: the process entry of the Windows build, a program of the GUI subsystem:
+ * an installer that starts it opens no console window. It constructs nothing: the one
+ * application object was constructed during static initialisation and registered
+ * itself.
+ *
+ * What the tool prints (--help, --version, --check, log lines while no log file takes
+ * them) goes to the standard streams the starting program gave it (a redirection, a
+ * pipe), else to the console of the program that started it, when that has one (a
+ * command prompt). Started without either (from the Explorer, or by an installer
+ * without a console), it has no console: what it prints is lost, and its exit code,
+ * its log file and its message box are what it leaves.
+ */
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "AppFramework/AppFramework.h"
+
+/* True when the standard stream which was handed to the process. */
+static bool has_stream(DWORD which)
+{
+    HANDLE handle = GetStdHandle(which);
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+}
+
+/* Gives standard output and standard error that were not handed over the console of
+ * the parent process, if it has one. */
+static void attach_parent_console(void)
+{
+    bool out = has_stream(STD_OUTPUT_HANDLE);
+    bool err = has_stream(STD_ERROR_HANDLE);
+    if ((out && err) || !AttachConsole(ATTACH_PARENT_PROCESS))
+        return;
+    if (!out)
+        freopen("CONOUT$", "w", stdout);
+    if (!err && freopen("CONOUT$", "w", stderr) != nullptr)
+        setvbuf(stderr, nullptr, _IONBF, 0);
+}
+
+/* The command line split as the system splits it, each argument in the ANSI code page
+ * (the options are ASCII); false when it cannot be read. */
+static bool split_command_line(std::vector<std::string> *arguments)
+{
+    int count = 0;
+    LPWSTR *wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide == nullptr)
+        return false;
+    for (int i = 0; i < count; i++) {
+        int size = WideCharToMultiByte(CP_ACP, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string argument(size > 0 ? static_cast<size_t>(size) : 1, '\0');
+        if (size > 0)
+            WideCharToMultiByte(CP_ACP, 0, wide[i], -1, &argument[0], size, nullptr, nullptr);
+        argument.resize(argument.size() - 1); /* the terminator */
+        arguments->push_back(argument);
+    }
+    LocalFree(wide);
+    return true;
+}
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    attach_parent_console();
+    CWinApp *app = AfxGetApp();
+    if (app == nullptr) {
+        fprintf(stderr, "%s: no application object\n", AfxAppTitle);
+        return 1;
+    }
+    /* The arguments outlive InitInstance: they are the process's. */
+    static std::vector<std::string> arguments;
+    static std::vector<char *> argv;
+    if (!split_command_line(&arguments)) {
+        fprintf(stderr, "%s: the command line cannot be read\n", AfxAppTitle);
+        return 1;
+    }
+    for (std::string &argument : arguments)
+        argv.push_back(&argument[0]);
+    argv.push_back(nullptr);
+    app->m_argc = static_cast<int>(arguments.size());
+    app->m_argv = argv.data();
+    app->InitInstance();
+    exit(app->ExitCode());
+}

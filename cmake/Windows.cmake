@@ -1,0 +1,77 @@
+# The Windows build, cross-compiled with MinGW-w64 (cmake/mingw-w64-x86_64.cmake):
+# the client library that scripts/build-windows.sh built from Debian's mariadb source
+# package, the header-only libraries the Linux build takes from /usr/include, the
+# executable's form, and the zip.
+#
+#   QV_MARIADB_ROOT   the install prefix of that Connector/C build: include/mariadb,
+#                     lib/mariadb/libmariadb.dll and its import library, and beside them
+#                     COPYING.LIB (its licence) and debian-source-version (the version of
+#                     the source package it came from)
+set(QV_MARIADB_ROOT "" CACHE PATH "Install prefix of Connector/C built for Windows")
+set(QV_MARIADB_DLL ${QV_MARIADB_ROOT}/lib/mariadb/libmariadb.dll)
+if(NOT EXISTS "${QV_MARIADB_DLL}" OR NOT EXISTS "${QV_MARIADB_ROOT}/COPYING.LIB")
+  message(FATAL_ERROR "The Windows build needs Connector/C built for Windows: "
+                      "-DQV_MARIADB_ROOT=<prefix> (scripts/build-windows.sh builds it)")
+endif()
+
+# The shared modules find the client library through pkg-config, as on Linux: a .pc file
+# for the Connector/C build, and pkg-config confined to it, so that no library of the
+# build machine is ever taken.
+file(STRINGS ${QV_MARIADB_ROOT}/include/mariadb/mariadb_version.h qv_cc_version
+     REGEX "#define MARIADB_PACKAGE_VERSION \"")
+string(REGEX REPLACE ".*\"(.*)\".*" "\\1" QV_MARIADB_VERSION "${qv_cc_version}")
+set(qv_pkgconfig ${CMAKE_BINARY_DIR}/pkgconfig)
+file(WRITE ${qv_pkgconfig}/libmariadb.pc
+  "Name: libmariadb\n"
+  "Description: MariaDB Connector/C built for Windows\n"
+  "Version: ${QV_MARIADB_VERSION}\n"
+  "Cflags: -I${QV_MARIADB_ROOT}/include/mariadb\n"
+  "Libs: -L${QV_MARIADB_ROOT}/lib/mariadb -llibmariadb.dll\n")
+set(ENV{PKG_CONFIG_LIBDIR} ${qv_pkgconfig})
+set(ENV{PKG_CONFIG_PATH} "")
+# Prefixes handed to the cross build (GoogleTest's) are searched as they are.
+list(APPEND CMAKE_FIND_ROOT_PATH ${QV_MARIADB_ROOT} ${CMAKE_PREFIX_PATH})
+
+# Header-only libraries come from Debian's /usr/include, which the cross build must not
+# search as a whole (its C library headers are the build machine's): each one is linked
+# into a folder of its own, and a package file there gives find_package its target.
+set(qv_header_only ${CMAKE_BINARY_DIR}/header-only)
+if(EXISTS /usr/include/nlohmann/json.hpp)
+  file(MAKE_DIRECTORY ${qv_header_only}/nlohmann_json)
+  file(CREATE_LINK /usr/include/nlohmann ${qv_header_only}/nlohmann SYMBOLIC)
+  file(WRITE ${qv_header_only}/nlohmann_json/nlohmann_jsonConfig.cmake
+    "if(NOT TARGET nlohmann_json::nlohmann_json)\n"
+    "  add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)\n"
+    "  set_target_properties(nlohmann_json::nlohmann_json PROPERTIES\n"
+    "                        INTERFACE_INCLUDE_DIRECTORIES ${qv_header_only})\n"
+    "endif()\n")
+  # Debian's version file, which checks only the version asked for.
+  file(COPY /usr/share/cmake/nlohmann_json/nlohmann_jsonConfigVersion.cmake
+       DESTINATION ${qv_header_only}/nlohmann_json)
+  set(nlohmann_json_DIR ${qv_header_only}/nlohmann_json CACHE PATH
+      "nlohmann-json for the cross build" FORCE)
+endif()
+
+# A program that links the client library gets it beside it in the build folder, so that
+# it runs from there as from the zip.
+function(qv_windows_program target)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${QV_MARIADB_DLL} $<TARGET_FILE_DIR:${target}>
+    VERBATIM)
+endfunction()
+
+# The zip: the program, the client library beside it (the LGPL 2.1 lets anyone replace
+# it there), that library's licence, the README and a note on what the zip holds.
+function(qv_windows_package)
+  install(TARGETS VADedeVeZovid RUNTIME DESTINATION .)
+  install(FILES ${QV_MARIADB_DLL} ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+  install(FILES ${QV_MARIADB_ROOT}/COPYING.LIB DESTINATION . RENAME COPYING-libmariadb.txt)
+  file(READ ${QV_MARIADB_ROOT}/debian-source-version QV_MARIADB_SOURCE_VERSION)
+  string(STRIP "${QV_MARIADB_SOURCE_VERSION}" QV_MARIADB_SOURCE_VERSION)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/windows-zip.txt.in
+                 ${CMAKE_BINARY_DIR}/README-Windows.txt @ONLY NEWLINE_STYLE CRLF)
+  install(FILES ${CMAKE_BINARY_DIR}/README-Windows.txt DESTINATION .)
+  set(CPACK_GENERATOR "ZIP" PARENT_SCOPE)
+  set(CPACK_PACKAGE_FILE_NAME "VADedeVeZovid-${PROJECT_VERSION}-win64" PARENT_SCOPE)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON PARENT_SCOPE)
+endfunction()

@@ -1,0 +1,199 @@
+/*
+ * Tests of the Windows platform layer under the system's own calls: the re-entrant lock
+ * across threads, the clock and the local offset against the runtime's and the system's
+ * zone, and the conversion to the ANSI code page.
+ */
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "QVLib/QVclock.h"
+#include "QVLib/QVmutex.h"
+#include "QVLib/QVutf.h"
+#include "tests/support/TimeRecords.h"
+
+namespace
+{
+
+TEST(MutexWin32, TheHolderReentersAndOtherThreadsWaitForTheLastRelease)
+{
+    QVmutex m{};
+    ASSERT_EQ(0u, qv_mutex_create(&m));
+    qv_mutex_lock(&m);
+    qv_mutex_lock(&m);
+    EXPECT_EQ(GetCurrentThreadId(), m.owner.load());
+    std::atomic<DWORD> other_owner{0};
+    std::thread other([&] {
+        qv_mutex_lock(&m);
+        other_owner = m.owner.load();
+        qv_mutex_release(&m);
+    });
+    qv_mutex_release(&m);
+    Sleep(50);
+    EXPECT_EQ(0u, other_owner.load()); /* still held once */
+    qv_mutex_release(&m);
+    other.join();
+    EXPECT_NE(0u, other_owner.load());
+    EXPECT_NE(GetCurrentThreadId(), other_owner.load());
+    EXPECT_EQ(QV_NO_OWNER, m.owner.load());
+    qv_mutex_finish(&m);
+}
+
+TEST(MutexWin32, NestedSectionsFromManyThreadsStaySerialised)
+{
+    QVmutex m{};
+    ASSERT_EQ(0u, qv_mutex_create(&m));
+    long counter = 0;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; t++)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 2000; i++) {
+                qv_mutex_lock(&m);
+                qv_mutex_lock(&m);
+                long seen = counter;
+                qv_mutex_release(&m);
+                SwitchToThread(); /* let the others try their luck in between */
+                counter = seen + 1;
+                qv_mutex_release(&m);
+            }
+        });
+    for (std::thread &t : threads)
+        t.join();
+    EXPECT_EQ(8000, counter);
+    qv_mutex_finish(&m);
+}
+
+/* ---- the clock ---------------------------------------------------------------------------- */
+
+struct timespec g_reading;
+
+void seam_reader(struct timespec *now)
+{
+    *now = g_reading;
+}
+
+int64_t ticks_of(const SYSTEMTIME &st)
+{
+    FILETIME ft;
+    SystemTimeToFileTime(&st, &ft);
+    return (static_cast<int64_t>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime) / 10000 * 10000;
+}
+
+TEST(TimeWin32, ReadsTheSystemClockAndTheSeam)
+{
+    SYSTEMTIME before, after;
+    QVtime t;
+    GetSystemTime(&before);
+    qv_time_now(&t);
+    GetSystemTime(&after);
+    EXPECT_LE(ticks_of(before), t.ticks);
+    EXPECT_GE(ticks_of(after), t.ticks);
+
+    qv_time_set_clock_reader(seam_reader);
+    g_reading = {1241190079, 250999999}; /* 2009-05-01 15:01:19.250 UTC */
+    qv_time_now(&t);
+    EXPECT_EQ("2009-05-01 15:01:19.250 wd5", show_time(t));
+    g_reading = {INT64_MIN, 0}; /* clamped, with its reports */
+    qv_time_now(&t);
+    EXPECT_EQ("1970-01-01 00:00:00.000 wd4", show_time(t));
+    qv_time_set_clock_reader(nullptr);
+}
+
+/* Sets TZ in the runtime's own form ("" removes it: the system's zone) until the object
+ * goes, then restores the former value. Wine's runtime keeps the daylight-saving rules
+ * of the zone it read last from the system for a TZ read afterwards, so a test sets
+ * its zones one after another through one object. */
+class RuntimeZone
+{
+  public:
+    RuntimeZone()
+    {
+        const char *tz = getenv("TZ");
+        saved_ = tz ? tz : "";
+    }
+    ~RuntimeZone()
+    {
+        set(saved_.c_str());
+    }
+    void set(const char *tz)
+    {
+        _putenv_s("TZ", tz);
+        _tzset();
+    }
+
+  private:
+    std::string saved_;
+};
+
+const QVtime kWinter = time_fields(2024, 1, 15, 12);
+const QVtime kSummer = time_fields(2024, 7, 15, 12);
+
+TEST(TimeWin32, LocalOffsetFollowsTheRuntimesZone)
+{
+    const struct {
+        const char *tz;
+        int32_t winter, summer;
+    } zones[] = {{"EST5EDT", 18000, 14400}, {"CET-1CEST", -3600, -7200}, {"JST-9", -32400, -32400}};
+    qv_time_set_clock_reader(seam_reader);
+    g_reading = {1721044800, 0}; /* the summer record's instant */
+    RuntimeZone runtime;
+    for (const auto &zone : zones) {
+        SCOPED_TRACE(zone.tz);
+        runtime.set(zone.tz);
+        EXPECT_EQ(zone.winter, qv_time_local_offset(&kWinter));
+        EXPECT_EQ(zone.summer, qv_time_local_offset(&kSummer));
+        EXPECT_EQ(zone.summer, qv_time_local_offset(nullptr));
+        /* A record the runtime cannot convert (before 1970) gives the standard offset. */
+        const QVtime cleared{};
+        EXPECT_EQ(zone.winter, qv_time_local_offset(&cleared));
+    }
+    qv_time_set_clock_reader(nullptr);
+}
+
+/* UTC minus the system's local time at the record's instant, in seconds. */
+int32_t system_offset(const QVtime &utc)
+{
+    SYSTEMTIME st = {utc.year, utc.month, 0, utc.day, utc.hour, utc.minute, utc.second, 0};
+    SYSTEMTIME local;
+    EXPECT_TRUE(SystemTimeToTzSpecificLocalTime(nullptr, &st, &local));
+    return static_cast<int32_t>((ticks_of(st) - ticks_of(local)) / 10000000);
+}
+
+TEST(TimeWin32, WithoutTZTheLocalOffsetIsTheSystemZones)
+{
+    RuntimeZone system_zone;
+    system_zone.set("");
+    EXPECT_EQ(system_offset(kWinter), qv_time_local_offset(&kWinter));
+    EXPECT_EQ(system_offset(kSummer), qv_time_local_offset(&kSummer));
+}
+
+/* ---- the conversion ------------------------------------------------------------------------ */
+
+TEST(UtfWin32, ConvertsToTheAnsiCodePageWithItsDefaultCharacter)
+{
+    ASSERT_EQ(1252u, GetACP()) << "the expectations are those of Windows-1252";
+    const struct {
+        const char *utf8, *ansi;
+    } cases[] = {
+        {"caf\xc3\xa9 \xe2\x82\xac", "caf\xe9 \x80"}, /* both in the page */
+        {"\xe6\x97\xa5\xe6\x9c\xac.", "??."},         /* not in it */
+        {"a\xff" "b", "a?b"},                         /* invalid UTF-8 */
+        {"", ""},
+    };
+    for (const auto &c : cases) {
+        char *out = nullptr;
+        EXPECT_EQ(0u, qv_utf_convert(c.utf8, &out)) << c.utf8;
+        ASSERT_NE(nullptr, out);
+        EXPECT_STREQ(c.ansi, out);
+        free(out);
+    }
+}
+
+} // namespace

@@ -1,0 +1,96 @@
+/*
+ * Tests of the system report on Windows: the whole report of a program that carries the
+ * tool's own resources (its version resource and its manifest), as the system gives
+ * it: the version section read back from the executable, the version the manifest lets
+ * the system tell, the computer's name, memory and drives.
+ *
+ * The system must be Windows 10 or 11 (a Wine prefix set to "win10"): without the
+ * manifest it would say 6.2.
+ */
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <direct.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "Interfaces/ErrorLogger/ErrorLogger.h"
+
+namespace
+{
+
+std::vector<std::string> g_lines;
+
+unsigned collect(void *, const char *line)
+{
+    std::string text = line;
+    g_lines.push_back(text.substr(text.find(' ') + 1)); /* without the thread id */
+    return 0;
+}
+
+TEST(SystemReportWin32, TheWholeReportAsTheSystemGivesIt)
+{
+    QVLogSink sink = {nullptr, collect, nullptr};
+    qv_log_set_sink(&sink);
+    g_lines.clear();
+    qv_system_report();
+    qv_log_set_sink(nullptr);
+    const std::vector<std::string> lines = g_lines;
+
+    char directory[MAX_PATH], program[MAX_PATH], computer[MAX_COMPUTERNAME_LENGTH + 1];
+    char language[MAX_PATH];
+    DWORD computer_size = sizeof computer;
+    ASSERT_NE(nullptr, _getcwd(directory, sizeof directory));
+    ASSERT_NE(0u, GetModuleFileNameA(nullptr, program, sizeof program));
+    ASSERT_TRUE(GetComputerNameA(computer, &computer_size));
+    /* The system's name of the language ("English (United States)"; Wine 8 says
+     * "English"). */
+    ASSERT_NE(0u, VerLanguageNameA(0x0409, language, sizeof language));
+    std::vector<std::string> expected = {
+        std::string("INFO   : Running in ") + directory,
+        std::string("INFO   : File ") + program + " info:",
+#ifndef NDEBUG
+        "INFO   :   Debug build",
+#endif
+        std::string("INFO   :   Language: ") + language,
+        "INFO   :     FileDescription = VADedeVeZovid",
+        "INFO   :     FileVersion = 4.0.0.0",
+        "INFO   :     OriginalFilename = VADedeVeZovid",
+        "INFO   :     ProductName = VADedeVeZovid",
+        "INFO   :     ProductVersion = 4.0.0.0",
+    };
+    ASSERT_LT(expected.size() + 5, lines.size());
+    for (size_t i = 0; i < expected.size(); i++)
+        EXPECT_EQ(expected[i], lines[i]);
+
+    /* The manifest declares Windows 10 and 11: the system tells its true version, which
+     * no row of the naming table names. */
+    size_t at = expected.size();
+    EXPECT_TRUE(std::regex_match(lines[at],
+                                 std::regex("INFO   : OS Version Major 10 Minor 0 Build# [0-9]+ "
+                                            "PlatformId 2 .*")))
+        << lines[at];
+    EXPECT_EQ(std::string("INFO   : Computer name: ") + computer, lines[at + 1]);
+    const char *size = " *[0-9]+ (bytes|KB|MB|GB|TB)";
+    const char *const kinds[] = {"RAM    ", "Page   ", "Virtual"};
+    for (size_t i = 0; i < 3; i++)
+        EXPECT_TRUE(std::regex_match(lines[at + 2 + i],
+                                     std::regex(std::string("INFO   : ") + kinds[i] + " Total" +
+                                                size + "  Available" + size)))
+            << lines[at + 2 + i];
+    /* Wine's C: is a fixed drive; every drive line has the report's shape. */
+    EXPECT_TRUE(std::regex_match(lines[at + 5], std::regex(std::string("INFO   : Drive C Total") +
+                                                           size + "  Free" + size +
+                                                           "  Type: Fixed drive")))
+        << lines[at + 5];
+    for (size_t i = at + 6; i < lines.size(); i++)
+        EXPECT_TRUE(std::regex_match(lines[i],
+                                     std::regex(std::string("INFO   : Drive [D-Z] Total") + size +
+                                                "  Free" + size + "  Type: (Fixed drive|RAM disk)")))
+            << lines[i];
+}
+
+} // namespace

@@ -1,0 +1,28 @@
+/*
+ * TestPlatform: the little the test helpers need from the operating system, one file per
+ * platform (TestPlatformPosix.cpp, TestPlatformWin32.cpp), so that the helpers and the
+ * tests that use them are shared by the Linux and the Windows builds.
+ */
+#ifndef TESTS_SUPPORT_TESTPLATFORM_H
+#define TESTS_SUPPORT_TESTPLATFORM_H
+
+#include <cstdio>
+#include <string>
+
+/* Makes a new, empty directory named after prefix in the system's folder for temporary
+ * files and returns its path; throws std::runtime_error when it cannot. */
+std::string make_temp_dir(const char *prefix);
+
+/* Opens a new temporary file for reading and writing, which disappears when closed;
+ * returns its descriptor, -1 on failure. Text written to it through a descriptor it is
+ * duplicated onto reads back with "\n" line ends. */
+int open_temp_file();
+
+/* The same as a stream for writing and reading back (rewind it first); null on failure.
+ * The caller closes it. */
+FILE *open_temp_stream();
+
+/* Sets the environment variable name to value, or removes it when value is null. */
+void set_env(const char *name, const char *value);
+
+#endif

@@ -1,0 +1,57 @@
+#include "tests/support/TestPlatform.h"
+
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+/* The folder for temporary files, with its trailing separator. */
+static std::string temp_folder()
+{
+    char folder[MAX_PATH + 1];
+    DWORD n = GetTempPathA(sizeof folder, folder);
+    if (n == 0 || n >= sizeof folder)
+        throw std::runtime_error("no folder for temporary files");
+    return folder;
+}
+
+std::string make_temp_dir(const char *prefix)
+{
+    const std::string folder = temp_folder();
+    for (unsigned attempt = 0; attempt < 1000; attempt++) {
+        std::string path = folder + prefix + "-" + std::to_string(GetCurrentProcessId()) + "-" +
+                           std::to_string(GetTickCount() + attempt);
+        if (CreateDirectoryA(path.c_str(), nullptr))
+            return path;
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    throw std::runtime_error("cannot make a temporary directory");
+}
+
+int open_temp_file()
+{
+    char path[MAX_PATH + 1];
+    if (GetTempFileNameA(temp_folder().c_str(), "qv", 0, path) == 0)
+        return -1;
+    /* Text mode, which a descriptor duplicated from it keeps: "\r\n" written, "\n" read. */
+    return _open(path, _O_RDWR | _O_TEXT | _O_TEMPORARY);
+}
+
+FILE *open_temp_stream()
+{
+    int fd = open_temp_file();
+    FILE *stream = fd < 0 ? nullptr : _fdopen(fd, "w+");
+    if (stream == nullptr && fd >= 0)
+        _close(fd);
+    return stream;
+}
+
+void set_env(const char *name, const char *value)
+{
+    /* An empty value removes the variable. */
+    _putenv_s(name, value != nullptr ? value : "");
+}
