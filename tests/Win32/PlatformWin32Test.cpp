@@ -1,11 +1,14 @@
 /*
  * Tests of the Windows platform layer under the system's own calls: the re-entrant lock
  * across threads, the clock and the local offset against the runtime's and the system's
- * zone, and the conversion to the ANSI code page.
+ * zone, the conversion to the ANSI code page, and the option file in the profile folder
+ * with what its access list lets others do.
  */
 #include <gtest/gtest.h>
 
 #include <windows.h>
+
+#include <aclapi.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -16,7 +19,9 @@
 
 #include "QVLib/QVclock.h"
 #include "QVLib/QVmutex.h"
+#include "QVLib/QVuserfile.h"
 #include "QVLib/QVutf.h"
+#include "tests/support/TestFiles.h"
 #include "tests/support/TimeRecords.h"
 
 namespace
@@ -194,6 +199,60 @@ TEST(UtfWin32, ConvertsToTheAnsiCodePageWithItsDefaultCharacter)
         EXPECT_STREQ(c.ansi, out);
         free(out);
     }
+}
+
+/* ---- the option file ------------------------------------------------------------------------ */
+
+/* Lets Everyone read the file at path (besides those whom its list names already). */
+void let_everyone_read(const std::string &path)
+{
+    EXPLICIT_ACCESS_A everyone = {};
+    BuildExplicitAccessWithNameA(&everyone, const_cast<char *>("Everyone"), GENERIC_READ,
+                                 GRANT_ACCESS, NO_INHERITANCE);
+    PSECURITY_DESCRIPTOR descriptor;
+    PACL list, extended;
+    ASSERT_EQ(ERROR_SUCCESS, GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT,
+                                                   DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                                   &list, nullptr, &descriptor));
+    ASSERT_EQ(ERROR_SUCCESS, SetEntriesInAclA(1, &everyone, list, &extended));
+    EXPECT_EQ(ERROR_SUCCESS, SetNamedSecurityInfoA(const_cast<char *>(path.c_str()),
+                                                   SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                                   nullptr, nullptr, extended, nullptr));
+    LocalFree(extended);
+    LocalFree(descriptor);
+}
+
+/* Wine keeps no access lists of its own: it derives them from a file's mode bits, and a
+ * file it makes lets Everyone read it already. What this test can show under Wine, and
+ * on Windows alike, is a list that names Everyone as a reader. */
+TEST(UserFileWin32, TheProfilesOptionFileAndAnotherReaderInItsAccessList)
+{
+    TempDir profile("qv-profile");
+    ScopedEnv variable("USERPROFILE", profile.path().c_str());
+    char path[MAX_PATH];
+    ASSERT_TRUE(qv_user_home_path(".my.cnf", path, sizeof path));
+    EXPECT_EQ(profile.path() + "\\.my.cnf", path);
+    QVUserFile file;
+    qv_user_file_open(path, &file);
+    EXPECT_EQ(QV_USER_FILE_MISSING, file.kind);
+
+    write_file(path, "[client]\npassword=x\n");
+    let_everyone_read(path);
+    qv_user_file_open(path, &file);
+    ASSERT_EQ(QV_USER_FILE_REGULAR, file.kind);
+    EXPECT_TRUE(file.readable_by_others);
+    EXPECT_FALSE(file.writable_by_others);
+    EXPECT_NE(std::string::npos, std::string(file.permissions).find("Everyone"))
+        << file.permissions;
+    EXPECT_TRUE(file.owned_by_user) << file.owner << " / " << file.user;
+    char text[64];
+    EXPECT_EQ(20, qv_user_file_read(&file, 0, text, sizeof text));
+    EXPECT_EQ(11, qv_user_file_read(&file, 9, text, sizeof text));
+    qv_user_file_close(&file);
+
+    qv_user_file_open(profile.path().c_str(), &file);
+    EXPECT_EQ(QV_USER_FILE_DIRECTORY, file.kind);
+    EXPECT_EQ(-1, file.handle);
 }
 
 } // namespace
