@@ -1,8 +1,9 @@
 /*
  * Tests of the Windows platform layer under the system's own calls: the re-entrant lock
  * across threads, the clock and the local offset against the runtime's and the system's
- * zone, the conversion to the ANSI code page, and the option file in the profile folder
- * with what its access list lets others do.
+ * zone, the conversion to the ANSI code page, the log file (text mode, deny-write
+ * sharing, no hard links) and the option file in the profile folder with what its
+ * access list lets others do.
  */
 #include <gtest/gtest.h>
 
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "QVLib/QVclock.h"
+#include "QVLib/QVlogfile.h"
 #include "QVLib/QVmutex.h"
 #include "QVLib/QVuserfile.h"
 #include "QVLib/QVutf.h"
@@ -253,6 +255,39 @@ TEST(UserFileWin32, TheProfilesOptionFileAndAnotherReaderInItsAccessList)
     qv_user_file_open(profile.path().c_str(), &file);
     EXPECT_EQ(QV_USER_FILE_DIRECTORY, file.kind);
     EXPECT_EQ(-1, file.handle);
+}
+
+/* ---- the log file -------------------------------------------------------------------------- */
+
+TEST(LogFileWin32, TextModeLinesDenyWriteSharingAndNoHardLinks)
+{
+    TempDir dir("qv-log");
+    const std::string name = dir.path() + "\\VADedeVeZovid.log";
+    write_file(name, "an earlier run's log, longer than the new one\r\n");
+    QVLogRefusal refusal;
+    QVLogFileHandle file = qv_log_file_open(name.c_str(), &refusal);
+    ASSERT_NE(QV_NO_LOG_FILE, file);
+    QVLogPiece pieces[] = {{"one\n", 4}, {"two\nthree", 9}, {"\n", 1}};
+    int error;
+    EXPECT_EQ(14u, qv_log_file_write(file, pieces, 3, &error)); /* bytes handed in */
+
+    /* A reader is let in; a second writer is not, and says why. */
+    HANDLE reader = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, reader);
+    CloseHandle(reader);
+    EXPECT_EQ(QV_NO_LOG_FILE, qv_log_file_open(name.c_str(), &refusal));
+    EXPECT_STREQ("is held by another instance of the tool or by another program", refusal.what);
+    qv_log_file_close(file);
+    EXPECT_EQ("one\r\ntwo\r\nthree\r\n", read_file(name));
+
+    const std::string link = dir.path() + "\\link.log";
+    ASSERT_TRUE(CreateHardLinkA(link.c_str(), name.c_str(), nullptr));
+    EXPECT_EQ(QV_NO_LOG_FILE, qv_log_file_open(link.c_str(), &refusal));
+    EXPECT_STREQ("is a hard link to another file", refusal.what);
+    EXPECT_EQ(QV_NO_LOG_FILE, qv_log_file_open(dir.path().c_str(), &refusal));
+    EXPECT_STREQ("is not a regular file", refusal.what);
+    EXPECT_EQ("one\r\ntwo\r\nthree\r\n", read_file(name)); /* refused, never emptied */
 }
 
 } // namespace
