@@ -1,7 +1,7 @@
 /*
- * Tests of the Windows platform layer under the system's own calls: the re-entrant lock
- * across threads, the clock and the local offset against the runtime's and the system's
- * zone, the conversion to the ANSI code page, the log file (text mode, deny-write
+ * Tests of the Windows platform layer under the system's own calls (the re-entrant lock
+ * is tested by the shared QVmutexTest): the clock and the local offset against the
+ * runtime's and the system's zone, the conversion to the ANSI code page, the log file (text mode, deny-write
  * sharing, no hard links), the option file in the profile folder with what its access
  * list lets others do, and the digests of the system's CNG.
  */
@@ -11,17 +11,13 @@
 
 #include <aclapi.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <ctime>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "QVLib/QVclock.h"
 #include "QVLib/QVdigest.h"
 #include "QVLib/QVlogfile.h"
-#include "QVLib/QVmutex.h"
 #include "QVLib/QVuserfile.h"
 #include "QVLib/QVutf.h"
 #include "tests/support/TestFiles.h"
@@ -29,54 +25,6 @@
 
 namespace
 {
-
-TEST(MutexWin32, TheHolderReentersAndOtherThreadsWaitForTheLastRelease)
-{
-    QVmutex m{};
-    ASSERT_EQ(0u, qv_mutex_create(&m));
-    qv_mutex_lock(&m);
-    qv_mutex_lock(&m);
-    EXPECT_EQ(GetCurrentThreadId(), m.owner.load());
-    std::atomic<DWORD> other_owner{0};
-    std::thread other([&] {
-        qv_mutex_lock(&m);
-        other_owner = m.owner.load();
-        qv_mutex_release(&m);
-    });
-    qv_mutex_release(&m);
-    Sleep(50);
-    EXPECT_EQ(0u, other_owner.load()); /* still held once */
-    qv_mutex_release(&m);
-    other.join();
-    EXPECT_NE(0u, other_owner.load());
-    EXPECT_NE(GetCurrentThreadId(), other_owner.load());
-    EXPECT_EQ(QV_NO_OWNER, m.owner.load());
-    qv_mutex_finish(&m);
-}
-
-TEST(MutexWin32, NestedSectionsFromManyThreadsStaySerialised)
-{
-    QVmutex m{};
-    ASSERT_EQ(0u, qv_mutex_create(&m));
-    long counter = 0;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; t++)
-        threads.emplace_back([&] {
-            for (int i = 0; i < 2000; i++) {
-                qv_mutex_lock(&m);
-                qv_mutex_lock(&m);
-                long seen = counter;
-                qv_mutex_release(&m);
-                SwitchToThread(); /* let the others try their luck in between */
-                counter = seen + 1;
-                qv_mutex_release(&m);
-            }
-        });
-    for (std::thread &t : threads)
-        t.join();
-    EXPECT_EQ(8000, counter);
-    qv_mutex_finish(&m);
-}
 
 /* ---- the clock ---------------------------------------------------------------------------- */
 
