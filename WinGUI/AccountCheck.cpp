@@ -129,9 +129,10 @@ static std::string account_names(void)
     return names;
 }
 
-std::string qv_check_forms_statement(const char *server_info, unsigned long version)
+std::string qv_check_forms_statement(const QVDBServerFacts *facts)
 {
-    bool mariadb = server_info != nullptr && strstr(server_info, "MariaDB") != nullptr;
+    bool mariadb = facts->mariadb;
+    unsigned long version = facts->version;
     bool global_priv = mariadb && version >= 100400;
     std::string columns = global_priv ? "g.User, g.Host, g.Priv" : "g.*";
     /* The default lifetime and the server's clock decide whether a password expired. */
@@ -478,7 +479,7 @@ static std::vector<Mend> mending(const QVFormCheck &f)
             {"ALTER USER " + form + " ACCOUNT UNLOCK", "a run does not unlock accounts"});
     if (f.exists && f.expired)
         mend.push_back({"ALTER USER " + form + " IDENTIFIED BY '<its built-in password>'",
-                        "a run of VADedeVeZovid sets the password anew"});
+                        "a run sets it again on MariaDB without a password reuse policy"});
     return mend;
 }
 
@@ -528,13 +529,23 @@ static std::string password_cell(const QVFormCheck &f)
     return f.reason.empty() ? cell : cell + " (" + f.reason + ")";
 }
 
+/* text with each control character (a server's name may hold a line feed) shown as "?",
+ * so that every form stays on one line of the table. */
+static std::string printable(std::string text)
+{
+    for (char &c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    return text;
+}
+
 static void print_text(const QVAccountCheck *check, const Counts &c, FILE *out)
 {
     std::vector<std::vector<std::string>> rows = {
         {"ACCOUNT", "HOST", "FORM", "PRIVILEGES", "PASSWORD"}};
     for (const QVFormCheck &f : check->forms)
-        rows.push_back(
-            {f.account->name, f.host, form_cell(f), privileges_cell(f), password_cell(f)});
+        rows.push_back({f.account->name, f.host, form_cell(f), printable(privileges_cell(f)),
+                        printable(password_cell(f))});
     size_t width[5] = {0, 0, 0, 0, 0};
     for (const auto &row : rows)
         for (size_t i = 0; i < 5; i++)
@@ -639,9 +650,10 @@ static unsigned read_check(const QVDBSettings *settings, QVAccountCheck *check)
     }
     const char *server = mysql_get_server_info(engine->connection);
     check->server = server ? server : "";
+    QVDBServerFacts facts{};
+    qv_server_facts_from_info(server, &facts);
     const CheckStatement statements[] = {
-        {qv_check_forms_statement(server, mysql_get_server_version(engine->connection)),
-         qv_check_read_form_row},
+        {qv_check_forms_statement(&facts), qv_check_read_form_row},
         {qv_check_privileges_statement(), qv_check_read_privilege_row},
         {QV_CHECK_SERVER_PRIVILEGES_STATEMENT, qv_check_read_server_privilege_row},
     };

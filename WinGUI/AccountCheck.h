@@ -72,12 +72,11 @@ struct QVAccountCheck {
 /* Fills check with the forms of every service account, none read yet. */
 void qv_check_init(QVAccountCheck *check);
 
-/* The statement that reads the forms' rows on a server whose version text is
- * server_info and number version (as the client library gives them): mysql.global_priv
- * on MariaDB 10.4 and later, mysql.user elsewhere; with the clock and the default
- * password lifetime where the server has one; with the roles (MariaDB 10.0.5 and later,
- * MySQL 8) and MySQL 8's dynamic privileges. */
-std::string qv_check_forms_statement(const char *server_info, unsigned long version);
+/* The statement that reads the forms' rows on a server of facts' kind and version
+ * (qv_server_facts_from_info): mysql.global_priv on MariaDB 10.4 and later, mysql.user
+ * elsewhere; with the clock and the default password lifetime where the server has one;
+ * with the roles (MariaDB 10.0.5 and later, MySQL 8) and MySQL 8's dynamic privileges. */
+std::string qv_check_forms_statement(const QVDBServerFacts *facts);
 
 /* The statement that reads the forms' privileges from information_schema: global ones,
  * and those on the mysql schema (any database pattern that matches it), its tables and

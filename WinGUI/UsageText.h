@@ -7,7 +7,7 @@
 #define WINGUI_USAGETEXT_H
 
 #define QV_USAGE_HEAD                                                                              \
-    "Usage: VADedeVeZovid [--check | --help | --version]\n"                                        \
+    "Usage: VADedeVeZovid [--check [--json] | --help | --version]\n"                               \
     "\n"                                                                                           \
     "Creates the database accounts of the Quorvane video-surveillance suite\n"                     \
     "(QuorvaneInternal, QuOrvAneIndeX, DUVidIdeRiv) on the MySQL or MariaDB server of\n"
@@ -28,9 +28,13 @@
     "\n"                                                                                           \
     "Options:\n"                                                                                   \
     "  --check    say whether the server holds the accounts as a run leaves them:\n"               \
-    "             one line per account and host (present, privileges, password),\n"                \
-    "             then a summary; changes nothing and writes no log. Exit status 0\n"              \
-    "             when all are as they should be, 1 when any is missing or differs\n"              \
+    "             one line per account and host (present, locked or password\n"                    \
+    "             expired; privileges missing and extra; the password verified\n"                  \
+    "             here against its stored hash), then a summary. Logs in as root\n"                \
+    "             only, never as the accounts; sends three reading statements,\n"                  \
+    "             changes nothing and writes no log. Exit status 0 when all are as\n"              \
+    "             they should be, 1 when any is missing or differs\n"                              \
+    "  --json     with --check: the same findings as one JSON document\n"                          \
     "  --help     show this text and exit\n"                                                       \
     "  --version  show the version and exit\n"
 

@@ -38,7 +38,7 @@ campaign() {
     cmake --build "build/$name" -j "$jobs" > "$out/$name.build.log" 2>&1 ||
         { cat "$out/$name.build.log"; exit 1; }
     (cd "build/$name" &&
-        ctest -j "$jobs" -V -R 'mariadb|WholeRun|ConnectionLost|Memcheck|FullDevice|StopSignal|LogFileTest') \
+        ctest -j "$jobs" -V -R 'mariadb|WholeRun|ConnectionLost|Memcheck|LogOnStandardError|StopSignal|LogFileTest') \
         > "$out/$name.log" 2>&1 || { failed=1; echo "$name: a test failed, see $out/$name.log"; }
     sed -n 's/^[0-9]*: \[ figures  \] //p' "$out/$name.log" > "$out/$name.figures"
 }
@@ -67,7 +67,7 @@ for name in plain address; do
         *client*) what="whole run, client faults" ;;
         *relay*) what="relay: connection lost, and closed between statements" ;;
         *signals*) what="stop signals" ;;
-        *full\ device*) what="log on a full device" ;;
+        *standard\ error*) what="log on standard error (held, full device)" ;;
         valgrind*) what="valgrind memcheck" ;;
         *) what="other" ;;
         esac

@@ -30,23 +30,21 @@ std::string upper(std::string text)
 TEST(AccountRules, WhatEachLevelLeavesANewAccount)
 {
     /* A server with privileges the levels do not name, in its own case. */
-    const char *const server[] = {"SELECT", "Insert", "RELOAD",     "FILE",         "SET USER",
-                                  "SUPER",  "ALTER",  "CREATE",     "DELETE",       "DROP",
-                                  "INDEX",  "UPDATE", "REFERENCES", "BINLOG ADMIN", "SHUTDOWN"};
-    const std::set<std::string> all(std::begin(server), std::end(server));
+    const char *const server[] = {"SELECT", "Insert", "RELOAD",     "FILE",    "SET USER",
+                                  "SUPER",  "ALTER",  "CREATE",     "DELETE",  "DROP",
+                                  "INDEX",  "UPDATE", "REFERENCES", "SHUTDOWN"};
     const std::set<std::string> data = {"ALTER",  "CREATE",     "DELETE", "DROP",  "INDEX",
                                         "INSERT", "REFERENCES", "SELECT", "UPDATE"};
-    std::set<std::string> data_reload = data;
-    data_reload.insert("RELOAD");
+    std::set<std::string> all = data, reload = data;
+    all.insert({"FILE", "RELOAD", "SET USER", "SHUTDOWN", "SUPER"});
+    reload.insert("RELOAD");
     const struct {
         int level;
         std::set<std::string> held;
         bool grant_option;
-    } cases[] = {
-        {QV_PRIV_ALL_GRANT, all, true}, {QV_PRIV_ALL, all, false},
-        {QV_PRIV_DATA, data, false},    {QV_PRIV_DATA_RELOAD, data_reload, false},
-        {QV_PRIV_USAGE, {}, false},     {5, {}, false},
-    };
+    } cases[] = {{QV_PRIV_ALL_GRANT, all, true}, {QV_PRIV_ALL, all, false},
+                 {QV_PRIV_DATA, data, false},    {QV_PRIV_DATA_RELOAD, reload, false},
+                 {QV_PRIV_USAGE, {}, false},     {5, {}, false}};
     for (const auto &c : cases) {
         std::set<std::string> held;
         qv_level_leaves(
@@ -55,17 +53,12 @@ TEST(AccountRules, WhatEachLevelLeavesANewAccount)
                 static_cast<std::set<std::string> *>(context)->insert(upper(name));
             },
             &held);
-        std::set<std::string> expected;
-        for (const std::string &name : c.held)
-            expected.insert(upper(name));
-        EXPECT_EQ(expected, held) << c.level;
+        EXPECT_EQ(c.held, held) << c.level;
         EXPECT_EQ(c.grant_option, qv_level_grant_option(c.level)) << c.level;
-        EXPECT_FALSE(qv_level_holds(c.level, "USAGE"));
-        EXPECT_FALSE(qv_level_holds(c.level, "GRANT OPTION"));
+        EXPECT_FALSE(qv_level_holds(c.level, "USAGE") || qv_level_holds(c.level, "GRANT OPTION"));
     }
     EXPECT_TRUE(qv_level_holds(QV_PRIV_DATA, "select"));
     EXPECT_FALSE(qv_level_holds(QV_PRIV_DATA, "SELECTS"));
-    EXPECT_TRUE(qv_level_holds(QV_PRIV_ALL, "CONNECTION ADMIN"));
 }
 
 std::string sha256_crypt(const std::string &password, const std::string &salt, unsigned long rounds)
@@ -148,6 +141,8 @@ TEST(Credentials, VerdictForEachMethodAndLayout)
         {"caching_sha2_password", sha2.substr(1), "", QV_CREDENTIAL_UNKNOWN,
          "a stored layout this tool does not read"},
         {"sha256_password", five, "", QV_CREDENTIAL_MATCHES, ""},
+        {"sha256_password", "$5$rounds=4095001$" + five.substr(3), "", QV_CREDENTIAL_UNKNOWN,
+         "a stored layout this tool does not read"},
         {"sha256_password", sha2, "", QV_CREDENTIAL_MATCHES, ""},
         {"ed25519", ed, "", QV_CREDENTIAL_MATCHES, ""},
         {"ed25519", std::string(ed).substr(1) + "A", "", QV_CREDENTIAL_DIFFERS, ""},

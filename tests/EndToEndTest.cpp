@@ -286,13 +286,18 @@ TEST_F(EndToEndTest, CommandLineIsAnsweredWithoutTouchingServerOrLog)
     EXPECT_EQ(0, help.exit_code);
     EXPECT_EQ(0u, help.out.find("Usage: VADedeVeZovid"));
     for (const char *topic : {"~/.my.cnf", "QV_BASE_LOGFILE_NAME", "QV_LOGFILE_NAME_PATTERN",
-                              "MYSQL_UNIX_PORT", "Exit status", "--version"})
+                              "MYSQL_UNIX_PORT", "Exit status", "--version", "--json"})
         EXPECT_NE(std::string::npos, help.out.find(topic)) << topic;
     ProgramResult version = run(false, nowhere, {"--version"});
     EXPECT_EQ(0, version.exit_code);
     EXPECT_EQ("VADedeVeZovid 4.0.0.0\n", version.out);
-    for (const auto &args : std::vector<std::vector<std::string>>{
-             {"--dry-run"}, {"--help", "extra"}, {""}, {"provision"}}) {
+    for (const auto &args :
+         std::vector<std::vector<std::string>>{{"--dry-run"},
+                                               {"--help", "extra"},
+                                               {""},
+                                               {"provision"},
+                                               {"--json"},
+                                               {"--check", "--json", "--json"}}) {
         ProgramResult bad = run(false, nowhere, args);
         EXPECT_EQ(2, bad.exit_code) << args[0];
         EXPECT_EQ(1u, split_lines(bad.err).size()) << bad.err;
@@ -335,63 +340,52 @@ TEST_F(EndToEndTest, RefusedStatementFailsAndNamesItWithoutThePassword)
     EXPECT_EQ(0u, root.query("SELECT 1 FROM mysql.user WHERE User='DUVidIdeRiv'").size());
 }
 
-TEST_F(EndToEndTest, LogFileHeldByAnotherInstance)
+TEST_F(EndToEndTest, LogOnStandardErrorSaysWhyAndWhere)
 {
+    /* A file held by another instance, and a device that takes nothing: the first line
+     * says why, every line of the run follows on standard error, and the failure
+     * message is followed by where the log went. */
     std::string path = dir + "/VADedeVeZovid.log";
     std::ofstream(path) << "the other instance's log\n";
     int held = open(path.c_str(), O_WRONLY);
     ASSERT_GE(held, 0);
     ASSERT_EQ(0, flock(held, LOCK_EX));
-
-    ProgramResult ok = run(false);
-    EXPECT_EQ(0, ok.exit_code);
-    EXPECT_NE(std::string::npos, ok.err.find("INFO   : VADedeVeZovid Application Started"));
-    EXPECT_NE(std::string::npos, ok.err.find("INFO   : Closing log file"));
-
-    ProgramResult failed = run(true, "/tmp/qv-no-such-server.sock");
-    EXPECT_EQ(1, failed.exit_code);
-    EXPECT_NE(std::string::npos, failed.err.find("ERROR  : Cannot connect to localhost"));
-    /* why the log is not in its file, and, after the message, where it went */
-    for (const ProgramResult &r : {ok, failed})
-        EXPECT_EQ(0u, without_thread_id(split_lines(r.err).at(0))
-                          .find("WARNING: qv_logger_create: the log file VADedeVeZovid.log is "
-                                "held by another instance of the tool; the log goes to standard "
-                                "error"));
-    EXPECT_EQ((std::vector<std::string>{std::string("VADedeVeZovid: ") + FAILURE_TEXT,
-                                        "VADedeVeZovid: VADedeVeZovid.log could not be used; the "
-                                        "log is above, on standard error"}),
-              message_lines(failed.err));
+    const struct {
+        const char *pattern, *why, *where;
+    } cases[] = {
+        {nullptr,
+         "WARNING: qv_logger_create: the log file VADedeVeZovid.log is held by another "
+         "instance of the tool; the log goes to standard error",
+         "VADedeVeZovid.log could not be used; the log is above, on standard error"},
+        {"/dev/full",
+         "ERROR  : qv_logger_write: cannot write the log file /dev/full: No space left on "
+         "device; the log goes on on standard error",
+         "writing to /dev/full failed; the log's lines from then on are above, on standard "
+         "error"},
+    };
+    for (const auto &c : cases) {
+        extra_env["QV_LOGFILE_NAME_PATTERN"] = c.pattern ? std::optional<std::string>(c.pattern)
+                                                         : std::nullopt;
+        ProgramResult ok = run(false);
+        ProgramResult failed = run(true, "/tmp/qv-no-such-server.sock");
+        EXPECT_EQ(0, ok.exit_code) << ok.err;
+        EXPECT_EQ(1, failed.exit_code) << failed.err;
+        for (const ProgramResult &r : {ok, failed}) {
+            auto err = split_lines(r.err);
+            EXPECT_EQ(c.why, without_thread_id(err.at(0)));
+            EXPECT_EQ(1, std::count(err.begin(), err.end(), err[0]));
+        }
+        EXPECT_NE(std::string::npos, ok.err.find("INFO   : Closing log file\n"));
+        EXPECT_NE(std::string::npos, failed.err.find("ERROR  : Cannot connect to localhost\n"));
+        EXPECT_EQ((std::vector<std::string>{std::string("VADedeVeZovid: ") + FAILURE_TEXT,
+                                            std::string("VADedeVeZovid: ") + c.where}),
+                  message_lines(failed.err));
+        printf("[ figures  ] log on standard error (%s): exit %d and %d, why and where said\n",
+               c.pattern ? c.pattern : "held", ok.exit_code, failed.exit_code);
+    }
     EXPECT_NE(std::string::npos, zenity_calls().find(FAILURE_TEXT));
     close(held);
     EXPECT_EQ("the other instance's log\n", read_file(path));
-}
-
-TEST_F(EndToEndTest, LogOnAFullDeviceIsSaidOnceAndGoesOnOnStandardError)
-{
-    extra_env["QV_LOGFILE_NAME_PATTERN"] = "/dev/full";
-    ProgramResult ok = run(false);
-    ProgramResult failed = run(false, "/tmp/qv-no-such-server.sock");
-    EXPECT_EQ(0, ok.exit_code) << ok.err;
-    EXPECT_EQ(1, failed.exit_code) << failed.err;
-    for (const ProgramResult &r : {ok, failed}) {
-        auto err = split_lines(r.err);
-        ASSERT_FALSE(err.empty());
-        EXPECT_EQ("ERROR  : qv_logger_write: cannot write the log file /dev/full: No space left "
-                  "on device; the log goes on on standard error",
-                  without_thread_id(err[0]));
-        EXPECT_EQ("INFO   : Log started, Build number: DEVELOPMENT", without_thread_id(err.at(1)));
-        EXPECT_EQ(1u, std::count_if(err.begin(), err.end(), [](const std::string &line) {
-                      return line.find("cannot write") != std::string::npos;
-                  }));
-    }
-    EXPECT_NE(std::string::npos, ok.err.find("INFO   : Closing log file\n"));
-    EXPECT_NE(std::string::npos, failed.err.find("ERROR  : Cannot connect to localhost\n"));
-    EXPECT_EQ((std::vector<std::string>{std::string("VADedeVeZovid: ") + FAILURE_TEXT,
-                                        "VADedeVeZovid: writing to /dev/full failed; the log's "
-                                        "lines from then on are above, on standard error"}),
-              message_lines(failed.err));
-    printf("[ figures  ] log on a full device: exit %d and %d, every line on standard error\n",
-           ok.exit_code, failed.exit_code);
 }
 
 /* The lines of the check's table for the six forms, without its header, its summary and
@@ -569,7 +563,10 @@ TEST_F(EndToEndTest, CheckAnswersEachHardenedSetUpTruly)
         for (const std::string &statement : c.setup)
             root.exec(statement);
         ProgramResult text = run(false, "", {"--check"});
-        ProgramResult json = run(false, "", {"--check", "--json"});
+        /* --json goes before or after --check */
+        ProgramResult json = run(false, "",
+                                 (&c - cases) % 2 ? std::vector<std::string>{"--json", "--check"}
+                                                  : std::vector<std::string>{"--check", "--json"});
         EXPECT_EQ(c.exit_code, text.exit_code) << text.out << text.err;
         std::vector<std::string> row = cells(check_rows(text.out).at(c.form));
         ASSERT_EQ(5u, row.size()) << text.out;

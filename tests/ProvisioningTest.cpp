@@ -58,7 +58,8 @@ TEST_F(ProvisioningTest, EighteenStatementsOnThreeConnectionsOneAfterAnother)
         ASSERT_EQ(accounts[i].count, c.statements.size());
         size_t first = i == 0 ? 1 : 0;
         EXPECT_NE(std::string::npos, c.statements[first].find(std::string("TO '") +
-                                                              accounts[i].name + "' IDENTIFIED BY '"));
+                                                              accounts[i].name +
+                                                              "' IDENTIFIED BY '"));
         EXPECT_NE(std::string::npos, c.statements[c.statements.size() - 1].find(accounts[i].level))
             << c.statements.back();
     }

@@ -239,6 +239,9 @@ unsigned qv_credential_sha256_crypt(const char *password, const char *salt, size
 
 #define QV_SHA2_DIGEST_LENGTH 43
 #define QV_SHA2_SALT_LENGTH 20
+/* The most rounds MySQL's layout can name (0xFFF thousands): about 4 s to compute. A
+ * stored string that names more is not computed, so that a check stays bounded. */
+#define QV_SHA2_MAX_ROUNDS 4095000ul
 
 /* What a verifier found: the verdict and, when needed, why. */
 struct Verdict {
@@ -300,7 +303,8 @@ static bool parse_sha2(const char *stored, unsigned long *rounds, const char **s
         return false;
     }
     *digest = stored + n - QV_SHA2_DIGEST_LENGTH;
-    return *rounds >= 1000 && *rounds <= 999999999 && *salt_length <= QV_SHA256_CRYPT_MAX_SALT;
+    return *rounds >= 1000 && *rounds <= QV_SHA2_MAX_ROUNDS &&
+           *salt_length <= QV_SHA256_CRYPT_MAX_SALT;
 }
 
 /* caching_sha2_password and sha256_password. */

@@ -46,7 +46,7 @@ static const QVHintRow g_hints[] = {
     {{1819, 1396, 3638},
      QV_RUN_STATEMENT,
      1,
-     "1819, 1396, 3638 from a reuse policy",
+     "1819, 1396 or 3638 from a reuse policy",
      "the server's password reuse policy (MariaDB's password_reuse_check, MySQL's "
      "password_history) refused to set the built-in password of %s again; relax it while "
      "the suite is installed (accounts made before stay), then run again"},
@@ -70,7 +70,7 @@ static const QVHintRow g_hints[] = {
     {{1044, 1142, 1227, 1410, 1045, 1698},
      QV_PHASE_READ,
      -1,
-     "the same on a reading statement",
+     "1044, 1142, 1227, 1410, 1045, 1698 on a reading statement",
      "root lacks the privileges to read the grant tables; it needs SELECT on the mysql "
      "database (a run needs ALL PRIVILEGES WITH GRANT OPTION)"},
     {{2006, 2013},
