@@ -150,7 +150,10 @@ cmake --build "$build" -j "$jobs"
 (cd "$build" && quiet "$build.cpack.log" cpack -G ZIP)
 zip=$(ls "$build"/VADedeVeZovid-*-win64.zip)
 echo "build-windows: $zip"
-unzip -l "$zip" | sed -n 's/^ *[0-9]* *[0-9-]* *[0-9:]* *//p' | grep -v '^Name$\|^----$\|^$' || true
+unzip -Z1 "$zip" | sed 's/^/    /'
+for file in VADedeVeZovid.exe libmariadb.dll COPYING-libmariadb.txt README.md README-Windows.txt; do
+    unzip -Z1 "$zip" | grep -q "/$file\$" || { echo "build-windows: the zip lacks $file" >&2; exit 1; }
+done
 
 if [ -n "$test_too" ]; then
     echo "build-windows: running the Windows tests under Wine"

@@ -2,8 +2,9 @@
  * Tests of the Windows platform layer under the system's own calls (the re-entrant lock
  * is tested by the shared QVmutexTest): the clock and the local offset against the
  * runtime's and the system's zone, the conversion to the ANSI code page, the log file (text mode, deny-write
- * sharing, no hard links), the option file in the profile folder with what its access
- * list lets others do, and the digests of the system's CNG.
+ * sharing, no hard links) and the option file in the profile folder with what its
+ * access list lets others do. The shared suites (the lock, the digests) run under Wine
+ * as well.
  */
 #include <gtest/gtest.h>
 
@@ -16,7 +17,6 @@
 #include <string>
 
 #include "QVLib/QVclock.h"
-#include "QVLib/QVdigest.h"
 #include "QVLib/QVlogfile.h"
 #include "QVLib/QVuserfile.h"
 #include "QVLib/QVutf.h"
@@ -237,35 +237,6 @@ TEST(LogFileWin32, TextModeLinesDenyWriteSharingAndNoHardLinks)
     EXPECT_EQ(QV_NO_LOG_FILE, qv_log_file_open(dir.path().c_str(), &refusal));
     EXPECT_STREQ("is not a regular file", refusal.what);
     EXPECT_EQ("one\r\ntwo\r\nthree\r\n", read_file(name)); /* refused, never emptied */
-}
-
-/* ---- the digests ----------------------------------------------------------------------------- */
-
-TEST(DigestWin32, CngGivesTheStandardDigestsAndThereIsNoEd25519)
-{
-    const struct {
-        int kind;
-        const char *hex;
-    } cases[] = {
-        {QV_DIGEST_SHA1, "a9993e364706816aba3e25717850c26c9cd0d89d"},
-        {QV_DIGEST_SHA256, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
-        {QV_DIGEST_SHA512, "ddaf35a193617abacc417349ae20413112e6fa4e89a97ea20a9eeee64b55d39a"
-                           "2192992a274fc1a836ba3c23a3feebbd454d4423643ce80e2a9ac94fa54ca49f"},
-    };
-    for (const auto &c : cases) {
-        QVdigest d{};
-        unsigned char out[QV_DIGEST_MAX_SIZE];
-        ASSERT_EQ(0u, qv_digest_init(&d, c.kind));
-        ASSERT_EQ(0u, qv_digest_update(&d, "a", 1)); /* "abc" in two pieces */
-        ASSERT_EQ(0u, qv_digest_update(&d, "bc", 2));
-        ASSERT_EQ(0u, qv_digest_final(&d, out, sizeof out));
-        std::string hex;
-        for (size_t i = 0; i < qv_digest_size(c.kind); i++)
-            hex += "0123456789abcdef"[out[i] >> 4], hex += "0123456789abcdef"[out[i] & 15];
-        EXPECT_EQ(c.hex, hex);
-    }
-    unsigned char scalar[QV_ED25519_SIZE] = {1}, key[QV_ED25519_SIZE];
-    EXPECT_EQ(1u, qv_ed25519_public_key(scalar, key));
 }
 
 } // namespace

@@ -12,7 +12,7 @@
 # up, and starts there everything that opens a socket: MariaDB on 127.0.0.1:3306, Xvfb,
 # and the prefix's wineserver (Wine opens sockets in the wineserver: one left running
 # outside would take the connection outside). Prints one line per failed check; exits 1
-# when any failed.
+# when any failed. QV_KEEP=1 keeps the scratch folder (/tmp/qv-windows.*) for a look.
 set -eu
 scenario=$1
 program=$2/VADedeVeZovid.exe
@@ -34,7 +34,7 @@ cleanup() {
     timeout 30 wineserver -k 2> /dev/null || true
     [ -z "$server_pid" ] || { kill "$server_pid" 2> /dev/null; wait "$server_pid" || true; }
     [ -z "$x_pid" ] || { kill "$x_pid" 2> /dev/null; wait "$x_pid" || true; }
-    rm -rf "$dir"
+    [ -n "${QV_KEEP:-}" ] || rm -rf "$dir"
 }
 trap cleanup EXIT
 mkdir "$dir/run"
@@ -51,7 +51,7 @@ check_log() {
     [ "$lines" -eq "$crlf" ] || fail "$((lines - crlf)) of $lines log lines do not end in CRLF"
     report=$(sed -n '1,/VADedeVeZovid Application Started/p' "$log" | tr -d '\r')
     for line in 'INFO   : Running in ' 'INFO   : File .*VADedeVeZovid.exe info:' \
-        'INFO   :   Language: English (United States)' \
+        'INFO   :   Language: English' \
         'INFO   :     FileVersion = 4.0.0.0' 'INFO   : OS.* Build' 'INFO   : Computer name: ' \
         'INFO   : RAM     Total' 'INFO   : Drive C Total .*Type: Fixed drive'; do
         echo "$report" | grep -q "$line" || fail "the report at the log's head lacks '$line'"
@@ -81,14 +81,25 @@ run_server_scenario() {
     check_log
     grep -q 'Closing log file' "$dir/run/VADedeVeZovid.log" || fail "the log does not end the run"
 
-    # The statements of the tool's connections (TCP; the checks here use the socket).
-    awk '{ sub(/^[0-9]+ +[0-9:]+/, "") }
-         $2 == "Connect" && /using TCP\/IP/ { tool[$1] = 1; order[++n] = $1 }
-         $2 == "Query" && tool[$1] { count[$1]++ }
-         END { for (i = 1; i <= n; i++) printf "%d ", count[order[i]] }' \
-        "$dir/general.log" > "$dir/counts"
-    [ "$(cat "$dir/counts")" = "2 8 8 " ] ||
-        fail "statements per connection: $(cat "$dir/counts"), expected 2 8 8 (18 on 3)"
+    # The tool's connections (TCP; the checks here use the socket): the run's one
+    # detection of the server first on the first, then each account's statements, each
+    # naming its account, on its own.
+    awk -v accounts="QuorvaneInternal QuOrvAneIndeX DUVidIdeRiv" '
+        BEGIN { split(accounts, name, " ") }
+        { sub(/^[0-9]+ +[0-9:]+/, "") }
+        $2 == "Connect" && /using TCP\/IP/ { tool[$1] = ++n }
+        $2 == "Query" && ($1 in tool) {
+            c = tool[$1]; q = $0; sub(/^[ \t]*[0-9]+[ \t]+Query[ \t]+/, "", q)
+            if (c == 1 && !count[1] && !detected && q ~ /^SELECT @@read_only/) { detected = 1; next }
+            count[c]++
+            if (index(q, "\047" name[c] "\047") == 0) stray++
+        }
+        END { printf "%d connections, %d detection, %d %d %d statements, %d naming another account\n",
+                     n, detected, count[1], count[2], count[3], stray }' \
+        "$dir/general.log" > "$dir/statements"
+    expected="3 connections, 1 detection, 2 8 8 statements, 0 naming another account"
+    [ "$(cat "$dir/statements")" = "$expected" ] ||
+        fail "in the server's general log: $(cat "$dir/statements"); expected $expected"
 
     sql() { mariadb --no-defaults --socket="$dir/mysqld.sock" -uroot -N -B -e "$1"; }
     rights="SELECT, INSERT, UPDATE, DELETE, CREATE, DROP, RELOAD, REFERENCES, INDEX, ALTER"
@@ -122,9 +133,11 @@ boxes() {
     return 1
 }
 
-# Presses the OK button of the message box window $1 with the keyboard.
+# Presses the OK button of the message box window $1 with the keyboard (raised first:
+# the two instances' boxes lie one upon the other).
 dismiss() {
-    xdotool windowfocus --sync "$1" key Return 2> /dev/null || fail "cannot dismiss window $1"
+    xdotool windowraise "$1" windowfocus --sync "$1" key Return 2> /dev/null ||
+        fail "cannot dismiss window $1"
 }
 
 run_no_server_scenario() {
@@ -137,8 +150,10 @@ run_no_server_scenario() {
     DISPLAY=:$(cat "$dir/display")
     export DISPLAY
 
-    (cd "$dir/run" && sh "$here/wine-run.sh" "$prefix" "$program" > "$dir/first.out" 2>&1;
-        echo $? > "$dir/first.status") &
+    # Each instance in the background, its status in a file (set -e ends a failing one's
+    # subshell before it could write it otherwise).
+    (status=0; cd "$dir/run" && sh "$here/wine-run.sh" "$prefix" "$program" > "$dir/first.out" 2>&1 ||
+        status=$?; echo "$status" > "$dir/first.status") &
     first=$(boxes 1) || { cat "$dir/first.out" >&2; fail "no message box titled VADedeVeZovid"; return; }
     command -v import > /dev/null && import -window root "$results/message-box.png" 2> /dev/null || true
     check_log
@@ -147,8 +162,8 @@ run_no_server_scenario() {
     echo "$log" | grep -q 'hint: ' || fail "the log gives no hint"
 
     # A second instance while the first holds the log: its lines go to the console.
-    (cd "$dir/run" && timeout 120 wine "$program" > "$dir/second.out" 2>&1;
-        echo $? > "$dir/second.status") &
+    (status=0; cd "$dir/run" && timeout 120 wine "$program" > "$dir/second.out" 2>&1 ||
+        status=$?; echo "$status" > "$dir/second.status") &
     second=$(boxes 2 | grep -v -x "$first") || fail "the second instance shows no message box"
     [ -z "$second" ] || dismiss "$second"
     wait_for "$dir/second.status"
