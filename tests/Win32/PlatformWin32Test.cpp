@@ -1,10 +1,9 @@
 /*
- * Tests of the Windows platform layer under the system's own calls (the re-entrant lock
- * is tested by the shared QVmutexTest): the clock and the local offset against the
- * runtime's and the system's zone, the conversion to the ANSI code page, the log file (text mode, deny-write
- * sharing, no hard links) and the option file in the profile folder with what its
- * access list lets others do. The shared suites (the lock, the digests) run under Wine
- * as well.
+ * Tests of the Windows platform layer under the system's own calls: the clock and the
+ * local offset against the runtime's and the system's zone, the conversion to the ANSI
+ * code page, the log file (text mode, deny-write sharing, no hard links) and the option
+ * file in the profile folder with what its access list lets others do. The shared
+ * suites of the lock (QVmutexTest) and the digests run under Wine as well.
  */
 #include <gtest/gtest.h>
 
