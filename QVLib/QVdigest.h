@@ -10,7 +10,8 @@
  * and a caller reads that as "cannot tell".
  *
  * Status codes: 0 success, 1 bad argument, unknown kind or a function the platform
- * lacks, 2 out of memory. Every failure is logged where it is found.
+ * lacks, 2 out of memory. Every failure is logged where it is found: the arguments and
+ * the calls' order here (QVdigest.cpp), the library's failures in the platform file.
  */
 #ifndef QVLIB_QVDIGEST_H
 #define QVLIB_QVDIGEST_H
@@ -66,5 +67,21 @@ unsigned qv_digest(int kind, const void *data, size_t size, unsigned char *out, 
  * cannot tell). */
 unsigned qv_ed25519_public_key(const unsigned char scalar[QV_ED25519_SIZE],
                                unsigned char key[QV_ED25519_SIZE]);
+
+/* ---- the platform side, for QVdigest.cpp alone ------------------------------------ */
+
+/* Starts a digest of d->kind (a known kind) into d->state. Returns 0, 1 when the
+ * platform fails or 2 out of memory, logged, with d->state null. */
+unsigned qv_digest_platform_start(QVdigest *d);
+
+/* Adds size (> 0) bytes to a started digest. Returns false, logged, on failure. */
+bool qv_digest_platform_add(void *state, const void *data, size_t size);
+
+/* Ends a started digest into out (qv_digest_size of its kind bytes). Returns false,
+ * logged, on failure. The state stays for qv_digest_platform_release. */
+bool qv_digest_platform_finish(void *state, int kind, unsigned char *out);
+
+/* Releases a started digest's state. */
+void qv_digest_platform_release(void *state);
 
 #endif

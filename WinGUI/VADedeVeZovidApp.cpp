@@ -86,45 +86,6 @@ static void say_stopped(const char *stop_name)
     qv_log_signal_safe(QV_LOG_ERROR, texts, sizeof texts / sizeof texts[0]);
 }
 
-const char g_usage_text[] =
-    "Usage: VADedeVeZovid [--check [--json] | --help | --version]\n"
-    "\n"
-    "Creates the database accounts of the Quorvane video-surveillance suite\n"
-    "(QuorvaneInternal, QuOrvAneIndeX, DUVidIdeRiv) on the MySQL or MariaDB server of\n"
-    "this machine, logging in as root at localhost through the local socket. Run it once\n"
-    "when the suite is installed, as root on Debian and Ubuntu (sudo VADedeVeZovid);\n"
-    "running it again sets the same passwords and privileges.\n"
-    "\n"
-    "Root's password, or another socket, can be given in the [client] or [VADedeVeZovid]\n"
-    "group of ~/.my.cnf (password=..., socket=...; keep it mode 600). No other option file\n"
-    "is read.\n"
-    "\n"
-    "Environment:\n"
-    "  QV_BASE_LOGFILE_NAME     the log file's base name (default VADedeVeZovid)\n"
-    "  QV_LOGFILE_NAME_PATTERN  the log file's name, %s standing for the base name\n"
-    "                           (default %s.log)\n"
-    "  MYSQL_UNIX_PORT          the server's socket (read by the client library)\n"
-    "\n"
-    "Exit status:\n"
-    "  0  every account was created\n"
-    "  1  an account could not be created; the log says why, and a line \"hint:\" on\n"
-    "     standard error says what to do\n"
-    "  2  bad usage\n"
-    "\n"
-    "Options:\n"
-    "  --check    say whether the server holds the accounts as a run leaves them:\n"
-    "             one line per account and host (present, locked or password\n"
-    "             expired; privileges missing and extra; the password verified\n"
-    "             here against its stored hash), then a summary. Logs in as root\n"
-    "             only, never as the accounts; sends three reading statements,\n"
-    "             changes nothing and writes no log. Exit status 0 when all are as\n"
-    "             they should be, 1 when any is missing or differs\n"
-    "  --json     with --check: the same findings as one JSON document\n"
-    "  --help     show this text and exit\n"
-    "  --version  show the version and exit\n"
-    "\n"
-    "See VADedeVeZovid(8).\n";
-
 QVAppAction ParseCommandLine(int argc, char *const argv[], const char **offending)
 {
     *offending = nullptr;

@@ -2,9 +2,8 @@
  * DigestPosix: the digests over OpenSSL's libcrypto (its EVP interface), and Ed25519
  * over libsodium.
  *
- * A started digest's state is an EVP_MD_CTX that this file allocates and frees; a
- * QVdigest holds one exactly between a successful qv_digest_init and its
- * qv_digest_final or qv_digest_free.
+ * A started digest's state is an EVP_MD_CTX that this file allocates and frees;
+ * QVdigest.cpp checks the arguments and the calls' order.
  */
 #include "QVLib/QVdigest.h"
 
@@ -31,24 +30,15 @@ static const EVP_MD *method_of(int kind)
     }
 }
 
-unsigned qv_digest_init(QVdigest *d, int kind)
+unsigned qv_digest_platform_start(QVdigest *d)
 {
-    const EVP_MD *method = method_of(kind);
-    if (d == nullptr || method == nullptr) {
-        qv_log_at(QV_FILE, __LINE__, QV_LOG_ERROR, "qv_digest_init: %s",
-                  d == nullptr ? "!d" : "unknown kind");
-        if (d != nullptr)
-            d->state = nullptr;
-        return 1;
-    }
-    d->kind = kind;
     EVP_MD_CTX *context = EVP_MD_CTX_new();
     d->state = context;
     if (context == nullptr) {
         qv_log_at(QV_FILE, __LINE__, QV_LOG_ERROR, "%s", "qv_digest_init: out of memory");
         return 2;
     }
-    if (EVP_DigestInit_ex(context, method, nullptr) != 1) {
+    if (EVP_DigestInit_ex(context, method_of(d->kind), nullptr) != 1) {
         qv_log_at(QV_FILE, __LINE__, QV_LOG_ERROR, "%s",
                   "qv_digest_init: EVP_DigestInit_ex failed");
         qv_digest_free(d);
@@ -57,46 +47,31 @@ unsigned qv_digest_init(QVdigest *d, int kind)
     return 0;
 }
 
-unsigned qv_digest_update(QVdigest *d, const void *data, size_t size)
+bool qv_digest_platform_add(void *state, const void *data, size_t size)
 {
-    if (d == nullptr || d->state == nullptr || (data == nullptr && size > 0)) {
-        qv_log_at(QV_FILE, __LINE__, QV_LOG_ERROR, "%s", "qv_digest_update: no digest or no data");
-        return 1;
-    }
-    if (size > 0 && EVP_DigestUpdate(static_cast<EVP_MD_CTX *>(d->state), data, size) != 1) {
-        qv_log_at(QV_FILE, __LINE__, QV_LOG_ERROR, "%s",
-                  "qv_digest_update: EVP_DigestUpdate failed");
-        return 1;
-    }
-    return 0;
+    if (EVP_DigestUpdate(static_cast<EVP_MD_CTX *>(state), data, size) == 1)
+        return true;
+    qv_log_at(QV_FILE, __LINE__, QV_LOG_ERROR, "%s", "qv_digest_update: EVP_DigestUpdate failed");
+    return false;
 }
 
-unsigned qv_digest_final(QVdigest *d, unsigned char *out, size_t capacity)
+bool qv_digest_platform_finish(void *state, int kind, unsigned char *out)
 {
-    if (d == nullptr || d->state == nullptr) {
-        qv_log_at(QV_FILE, __LINE__, QV_LOG_ERROR, "%s", "qv_digest_final: no digest");
-        return 1;
-    }
     unsigned char result[EVP_MAX_MD_SIZE];
     unsigned size = 0;
-    bool done = EVP_DigestFinal_ex(static_cast<EVP_MD_CTX *>(d->state), result, &size) == 1;
-    qv_digest_free(d);
-    if (!done || out == nullptr || capacity < size) {
+    if (EVP_DigestFinal_ex(static_cast<EVP_MD_CTX *>(state), result, &size) != 1 ||
+        size != qv_digest_size(kind)) {
         qv_log_at(QV_FILE, __LINE__, QV_LOG_ERROR, "%s",
-                  done ? "qv_digest_final: no room for the digest"
-                       : "qv_digest_final: EVP_DigestFinal_ex failed");
-        return 1;
+                  "qv_digest_final: EVP_DigestFinal_ex failed");
+        return false;
     }
     memcpy(out, result, size);
-    return 0;
+    return true;
 }
 
-void qv_digest_free(QVdigest *d)
+void qv_digest_platform_release(void *state)
 {
-    if (d == nullptr || d->state == nullptr)
-        return;
-    EVP_MD_CTX_free(static_cast<EVP_MD_CTX *>(d->state));
-    d->state = nullptr;
+    EVP_MD_CTX_free(static_cast<EVP_MD_CTX *>(state));
 }
 
 unsigned qv_ed25519_public_key(const unsigned char scalar[QV_ED25519_SIZE],

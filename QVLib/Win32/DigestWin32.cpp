@@ -4,8 +4,7 @@
  * status 1, which the credential check reads as "unknown".
  *
  * A started digest's state is a provider and a hash object that this file opens and
- * closes; a QVdigest holds one exactly between a successful qv_digest_init and its
- * qv_digest_final or qv_digest_free.
+ * closes; QVdigest.cpp checks the arguments and the calls' order.
  */
 #include <windows.h>
 
@@ -39,17 +38,8 @@ static LPCWSTR algorithm_of(int kind)
     }
 }
 
-unsigned qv_digest_init(QVdigest *d, int kind)
+unsigned qv_digest_platform_start(QVdigest *d)
 {
-    LPCWSTR algorithm = algorithm_of(kind);
-    if (d == nullptr || algorithm == nullptr) {
-        qv_log_at(QV_FILE, __LINE__, QV_LOG_ERROR, "qv_digest_init: %s",
-                  d == nullptr ? "!d" : "unknown kind");
-        if (d != nullptr)
-            d->state = nullptr;
-        return 1;
-    }
-    d->kind = kind;
     DigestState *state = static_cast<DigestState *>(qv_raw_malloc(sizeof(DigestState)));
     d->state = state;
     if (state == nullptr) {
@@ -57,7 +47,8 @@ unsigned qv_digest_init(QVdigest *d, int kind)
         return 2;
     }
     state->hash = nullptr;
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&state->provider, algorithm, nullptr, 0))) {
+    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&state->provider, algorithm_of(d->kind),
+                                                    nullptr, 0))) {
         free(state);
         d->state = nullptr;
         qv_log_at(QV_FILE, __LINE__, QV_LOG_ERROR, "%s",
@@ -72,13 +63,9 @@ unsigned qv_digest_init(QVdigest *d, int kind)
     return 0;
 }
 
-unsigned qv_digest_update(QVdigest *d, const void *data, size_t size)
+bool qv_digest_platform_add(void *state, const void *data, size_t size)
 {
-    if (d == nullptr || d->state == nullptr || (data == nullptr && size > 0)) {
-        qv_log_at(QV_FILE, __LINE__, QV_LOG_ERROR, "%s", "qv_digest_update: no digest or no data");
-        return 1;
-    }
-    BCRYPT_HASH_HANDLE hash = static_cast<DigestState *>(d->state)->hash;
+    BCRYPT_HASH_HANDLE hash = static_cast<DigestState *>(state)->hash;
     const UCHAR *bytes = static_cast<const UCHAR *>(data);
     /* The provider takes at most 4 GiB - 1 bytes a call. */
     while (size > 0) {
@@ -86,45 +73,30 @@ unsigned qv_digest_update(QVdigest *d, const void *data, size_t size)
         if (!BCRYPT_SUCCESS(BCryptHashData(hash, const_cast<UCHAR *>(bytes), piece, 0))) {
             qv_log_at(QV_FILE, __LINE__, QV_LOG_ERROR, "%s",
                       "qv_digest_update: BCryptHashData failed");
-            return 1;
+            return false;
         }
         bytes += piece;
         size -= piece;
     }
-    return 0;
+    return true;
 }
 
-unsigned qv_digest_final(QVdigest *d, unsigned char *out, size_t capacity)
+bool qv_digest_platform_finish(void *state, int kind, unsigned char *out)
 {
-    if (d == nullptr || d->state == nullptr) {
-        qv_log_at(QV_FILE, __LINE__, QV_LOG_ERROR, "%s", "qv_digest_final: no digest");
-        return 1;
-    }
-    unsigned char result[QV_DIGEST_MAX_SIZE];
-    ULONG size = static_cast<ULONG>(qv_digest_size(d->kind));
-    bool done = BCRYPT_SUCCESS(
-        BCryptFinishHash(static_cast<DigestState *>(d->state)->hash, result, size, 0));
-    qv_digest_free(d);
-    if (!done || out == nullptr || capacity < size) {
-        qv_log_at(QV_FILE, __LINE__, QV_LOG_ERROR, "%s",
-                  done ? "qv_digest_final: no room for the digest"
-                       : "qv_digest_final: BCryptFinishHash failed");
-        return 1;
-    }
-    memcpy(out, result, size);
-    return 0;
+    ULONG size = static_cast<ULONG>(qv_digest_size(kind));
+    if (BCRYPT_SUCCESS(BCryptFinishHash(static_cast<DigestState *>(state)->hash, out, size, 0)))
+        return true;
+    qv_log_at(QV_FILE, __LINE__, QV_LOG_ERROR, "%s", "qv_digest_final: BCryptFinishHash failed");
+    return false;
 }
 
-void qv_digest_free(QVdigest *d)
+void qv_digest_platform_release(void *state)
 {
-    if (d == nullptr || d->state == nullptr)
-        return;
-    DigestState *state = static_cast<DigestState *>(d->state);
-    if (state->hash != nullptr)
-        BCryptDestroyHash(state->hash);
-    BCryptCloseAlgorithmProvider(state->provider, 0);
-    free(state);
-    d->state = nullptr;
+    DigestState *digest = static_cast<DigestState *>(state);
+    if (digest->hash != nullptr)
+        BCryptDestroyHash(digest->hash);
+    BCryptCloseAlgorithmProvider(digest->provider, 0);
+    free(digest);
 }
 
 unsigned qv_ed25519_public_key(const unsigned char scalar[QV_ED25519_SIZE],

@@ -1,74 +1,29 @@
 /*
- * Tests of the Windows platform layer under the system's own calls: the re-entrant lock
- * across threads, the clock and the local offset against the runtime's and the system's
- * zone, and the conversion to the ANSI code page.
+ * Tests of the Windows platform layer under the system's own calls: the clock and the
+ * local offset against the runtime's and the system's zone, the conversion to the ANSI
+ * code page, the log file (text mode, deny-write sharing, no hard links) and the option
+ * file in the profile folder with what its access list lets others do. The shared
+ * suites of the lock (QVmutexTest) and the digests run under Wine as well.
  */
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
-#include <atomic>
+#include <aclapi.h>
+
 #include <cstdlib>
 #include <ctime>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "QVLib/QVclock.h"
-#include "QVLib/QVmutex.h"
+#include "QVLib/QVlogfile.h"
+#include "QVLib/QVuserfile.h"
 #include "QVLib/QVutf.h"
+#include "tests/support/TestFiles.h"
 #include "tests/support/TimeRecords.h"
 
 namespace
 {
-
-TEST(MutexWin32, TheHolderReentersAndOtherThreadsWaitForTheLastRelease)
-{
-    QVmutex m{};
-    ASSERT_EQ(0u, qv_mutex_create(&m));
-    qv_mutex_lock(&m);
-    qv_mutex_lock(&m);
-    EXPECT_EQ(GetCurrentThreadId(), m.owner.load());
-    std::atomic<DWORD> other_owner{0};
-    std::thread other([&] {
-        qv_mutex_lock(&m);
-        other_owner = m.owner.load();
-        qv_mutex_release(&m);
-    });
-    qv_mutex_release(&m);
-    Sleep(50);
-    EXPECT_EQ(0u, other_owner.load()); /* still held once */
-    qv_mutex_release(&m);
-    other.join();
-    EXPECT_NE(0u, other_owner.load());
-    EXPECT_NE(GetCurrentThreadId(), other_owner.load());
-    EXPECT_EQ(QV_NO_OWNER, m.owner.load());
-    qv_mutex_finish(&m);
-}
-
-TEST(MutexWin32, NestedSectionsFromManyThreadsStaySerialised)
-{
-    QVmutex m{};
-    ASSERT_EQ(0u, qv_mutex_create(&m));
-    long counter = 0;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; t++)
-        threads.emplace_back([&] {
-            for (int i = 0; i < 2000; i++) {
-                qv_mutex_lock(&m);
-                qv_mutex_lock(&m);
-                long seen = counter;
-                qv_mutex_release(&m);
-                SwitchToThread(); /* let the others try their luck in between */
-                counter = seen + 1;
-                qv_mutex_release(&m);
-            }
-        });
-    for (std::thread &t : threads)
-        t.join();
-    EXPECT_EQ(8000, counter);
-    qv_mutex_finish(&m);
-}
 
 /* ---- the clock ---------------------------------------------------------------------------- */
 
@@ -194,6 +149,93 @@ TEST(UtfWin32, ConvertsToTheAnsiCodePageWithItsDefaultCharacter)
         EXPECT_STREQ(c.ansi, out);
         free(out);
     }
+}
+
+/* ---- the option file ------------------------------------------------------------------------ */
+
+/* Lets Everyone read the file at path (besides those whom its list names already). */
+void let_everyone_read(const std::string &path)
+{
+    EXPLICIT_ACCESS_A everyone = {};
+    BuildExplicitAccessWithNameA(&everyone, const_cast<char *>("Everyone"), GENERIC_READ,
+                                 GRANT_ACCESS, NO_INHERITANCE);
+    PSECURITY_DESCRIPTOR descriptor;
+    PACL list, extended;
+    ASSERT_EQ(ERROR_SUCCESS, GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT,
+                                                   DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                                   &list, nullptr, &descriptor));
+    ASSERT_EQ(ERROR_SUCCESS, SetEntriesInAclA(1, &everyone, list, &extended));
+    EXPECT_EQ(ERROR_SUCCESS, SetNamedSecurityInfoA(const_cast<char *>(path.c_str()),
+                                                   SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                                   nullptr, nullptr, extended, nullptr));
+    LocalFree(extended);
+    LocalFree(descriptor);
+}
+
+/* Wine keeps no access lists of its own: it derives them from a file's mode bits, and a
+ * file it makes lets Everyone read it already. What this test can show under Wine, and
+ * on Windows alike, is a list that names Everyone as a reader. */
+TEST(UserFileWin32, TheProfilesOptionFileAndAnotherReaderInItsAccessList)
+{
+    TempDir profile("qv-profile");
+    ScopedEnv variable("USERPROFILE", profile.path().c_str());
+    char path[MAX_PATH];
+    ASSERT_TRUE(qv_user_home_path(".my.cnf", path, sizeof path));
+    EXPECT_EQ(profile.path() + "\\.my.cnf", path);
+    QVUserFile file;
+    qv_user_file_open(path, &file);
+    EXPECT_EQ(QV_USER_FILE_MISSING, file.kind);
+
+    write_file(path, "[client]\npassword=x\n");
+    let_everyone_read(path);
+    qv_user_file_open(path, &file);
+    ASSERT_EQ(QV_USER_FILE_REGULAR, file.kind);
+    EXPECT_TRUE(file.readable_by_others);
+    EXPECT_FALSE(file.writable_by_others);
+    EXPECT_NE(std::string::npos, std::string(file.permissions).find("Everyone"))
+        << file.permissions;
+    EXPECT_TRUE(file.owned_by_user) << file.owner << " / " << file.user;
+    char text[64];
+    EXPECT_EQ(20, qv_user_file_read(&file, 0, text, sizeof text));
+    EXPECT_EQ(11, qv_user_file_read(&file, 9, text, sizeof text));
+    qv_user_file_close(&file);
+
+    qv_user_file_open(profile.path().c_str(), &file);
+    EXPECT_EQ(QV_USER_FILE_DIRECTORY, file.kind);
+    EXPECT_EQ(-1, file.handle);
+}
+
+/* ---- the log file -------------------------------------------------------------------------- */
+
+TEST(LogFileWin32, TextModeLinesDenyWriteSharingAndNoHardLinks)
+{
+    TempDir dir("qv-log");
+    const std::string name = dir.path() + "\\VADedeVeZovid.log";
+    write_file(name, "an earlier run's log, longer than the new one\r\n");
+    QVLogRefusal refusal;
+    QVLogFileHandle file = qv_log_file_open(name.c_str(), &refusal);
+    ASSERT_NE(QV_NO_LOG_FILE, file);
+    QVLogPiece pieces[] = {{"one\n", 4}, {"two\nthree", 9}, {"\n", 1}};
+    int error;
+    EXPECT_EQ(14u, qv_log_file_write(file, pieces, 3, &error)); /* bytes handed in */
+
+    /* A reader is let in; a second writer is not, and says why. */
+    HANDLE reader = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, reader);
+    CloseHandle(reader);
+    EXPECT_EQ(QV_NO_LOG_FILE, qv_log_file_open(name.c_str(), &refusal));
+    EXPECT_STREQ("is held by another instance of the tool or by another program", refusal.what);
+    qv_log_file_close(file);
+    EXPECT_EQ("one\r\ntwo\r\nthree\r\n", read_file(name));
+
+    const std::string link = dir.path() + "\\link.log";
+    ASSERT_TRUE(CreateHardLinkA(link.c_str(), name.c_str(), nullptr));
+    EXPECT_EQ(QV_NO_LOG_FILE, qv_log_file_open(link.c_str(), &refusal));
+    EXPECT_STREQ("is a hard link to another file", refusal.what);
+    EXPECT_EQ(QV_NO_LOG_FILE, qv_log_file_open(dir.path().c_str(), &refusal));
+    EXPECT_STREQ("is not a regular file", refusal.what);
+    EXPECT_EQ("one\r\ntwo\r\nthree\r\n", read_file(name)); /* refused, never emptied */
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #define TESTS_SUPPORT_TESTPLATFORM_H
 
 #include <cstdio>
+#include <cstdint>
 #include <string>
 
 /* Makes a new, empty directory named after prefix in the system's folder for temporary
@@ -24,5 +25,8 @@ FILE *open_temp_stream();
 
 /* Sets the environment variable name to value, or removes it when value is null. */
 void set_env(const char *name, const char *value);
+
+/* The calling thread's id as the system knows it (the kernel's, GetCurrentThreadId). */
+uint32_t system_thread_id();
 
 #endif

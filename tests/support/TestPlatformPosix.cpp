@@ -37,3 +37,8 @@ void set_env(const char *name, const char *value)
     else
         unsetenv(name);
 }
+
+uint32_t system_thread_id()
+{
+    return static_cast<uint32_t>(gettid());
+}

@@ -55,3 +55,8 @@ void set_env(const char *name, const char *value)
     /* An empty value removes the variable. */
     _putenv_s(name, value != nullptr ? value : "");
 }
+
+uint32_t system_thread_id()
+{
+    return static_cast<uint32_t>(GetCurrentThreadId());
+}
