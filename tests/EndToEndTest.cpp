@@ -512,7 +512,6 @@ TEST_F(EndToEndTest, CheckAnswersEachHardenedSetUpTruly)
          "ALTER USER 'QuorvaneInternal'@'localhost' PASSWORD EXPIRE"},
         {0, 0, true, "present  ok  ok",
          "ALTER USER 'QuorvaneInternal'@'%' REQUIRE SSL WITH MAX_USER_CONNECTIONS 3"},
-        {4, 1, true, "present  ok  ok", "DROP USER 'DUVidIdeRiv'@'localhost'"},
         {3, 0, true, "present  ok  ok",
          "ALTER USER 'QuOrvAneIndeX'@'localhost' IDENTIFIED VIA ed25519 USING "
          "PASSWORD('m4hqzwtyop71v652kdnx;r-ploiuwbe3')"},
