@@ -59,6 +59,17 @@ std::vector<std::string> split_lines(const std::string &text)
     return lines;
 }
 
+std::vector<std::string> split_cells(const std::string &row)
+{
+    std::vector<std::string> out;
+    for (size_t at = 0; at < row.size();) {
+        size_t gap = row.find("  ", at);
+        out.push_back(row.substr(at, gap - at));
+        at = gap == std::string::npos ? row.size() : row.find_first_not_of(' ', gap);
+    }
+    return out;
+}
+
 std::string without_thread_id(const std::string &line)
 {
     if (line.size() < 9 || line[8] != ' ')

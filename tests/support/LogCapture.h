@@ -29,6 +29,9 @@ class StderrCapture
 /* The lines of text, split at "\n" (a final empty piece is dropped). */
 std::vector<std::string> split_lines(const std::string &text);
 
+/* The cells of a table's row: the pieces between runs of two or more blanks. */
+std::vector<std::string> split_cells(const std::string &row);
+
 /* line without its leading "xxxxxxxx " thread id, when it has one. */
 std::string without_thread_id(const std::string &line);
 

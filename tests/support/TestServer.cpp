@@ -122,3 +122,19 @@ void drop_account(ServerSession &root, const std::string &user)
     root.exec("DROP USER IF EXISTS '" + user + "'@'%'");
     root.exec("DROP USER IF EXISTS '" + user + "'@'localhost'");
 }
+
+std::vector<std::string> show_grants(ServerSession &root, const std::vector<std::string> &users)
+{
+    std::vector<std::string> grants;
+    for (const std::string &user : users)
+        for (const char *host : {"%", "localhost"}) {
+            std::string form = "'" + user + "'@'" + host + "'";
+            try {
+                for (const auto &row : root.query("SHOW GRANTS FOR " + form))
+                    grants.push_back(row[0]);
+            } catch (const std::runtime_error &) {
+                grants.push_back(form + " absent");
+            }
+        }
+    return grants;
+}

@@ -64,4 +64,8 @@ bool wait_until_no_session(ServerSession &root, const std::string &condition);
 /* Drops user@'%' and user@localhost if they exist. */
 void drop_account(ServerSession &root, const std::string &user);
 
+/* SHOW GRANTS of user@'%' and user@localhost for each of users, password hashes
+ * included; "'user'@'host' absent" for a form that does not exist. */
+std::vector<std::string> show_grants(ServerSession &root, const std::vector<std::string> &users);
+
 #endif
