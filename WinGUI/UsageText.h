@@ -25,6 +25,9 @@
     "  1  an account could not be created; the log says why, and a line \"hint:\" on\n"            \
     "     standard error says what to do\n"                                                        \
     "  2  bad usage\n"                                                                             \
+    "  128 + n  the run was stopped by signal n (130: Ctrl+C); the log's last line\n"              \
+    "     names it and the account under way; the accounts made before stay, and\n"                \
+    "     running again completes the others\n"                                                    \
     "\n"                                                                                           \
     "Options:\n"                                                                                   \
     "  --check    say whether the server holds the accounts as a run leaves them:\n"               \

@@ -277,7 +277,7 @@ TEST_F(EndToEndTest, CommandLineIsAnsweredWithoutTouchingServerOrLog)
     EXPECT_EQ(0, help.exit_code);
     EXPECT_EQ(0u, help.out.find("Usage: VADedeVeZovid"));
     for (const char *topic : {"~/.my.cnf", "QV_BASE_LOGFILE_NAME", "QV_LOGFILE_NAME_PATTERN",
-                              "MYSQL_UNIX_PORT", "Exit status", "--version", "--json"})
+                              "MYSQL_UNIX_PORT", "Exit status", "128 + n", "--version", "--json"})
         EXPECT_NE(std::string::npos, help.out.find(topic)) << topic;
     ProgramResult version = run(false, nowhere, {"--version"});
     EXPECT_EQ(0, version.exit_code);
