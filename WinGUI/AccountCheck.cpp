@@ -133,18 +133,19 @@ std::string qv_check_forms_statement(const QVDBServerFacts *facts)
 {
     bool mariadb = facts->mariadb;
     unsigned long version = facts->version;
-    bool global_priv = mariadb && version >= 100400;
+    bool global_priv = mariadb && version >= QV_MARIADB_GLOBAL_PRIV;
     std::string columns = global_priv ? "g.User, g.Host, g.Priv" : "g.*";
     /* The default lifetime and the server's clock decide whether a password expired. */
-    if (global_priv || (!mariadb && version >= 50704))
+    bool lifetime = !mariadb && version >= QV_MYSQL_PASSWORD_LIFETIME;
+    if (global_priv || lifetime)
         columns += ", @@default_password_lifetime AS qv_default_lifetime, UNIX_TIMESTAMP() AS "
                    "qv_now";
-    if (!mariadb && version >= 50704)
+    if (lifetime)
         columns += ", UNIX_TIMESTAMP(g.password_last_changed) AS qv_last_changed";
-    if (mariadb && version >= 100005)
+    if (mariadb && version >= QV_MARIADB_ROLES)
         columns += ", (SELECT GROUP_CONCAT(r.Role) FROM mysql.roles_mapping r WHERE r.User = "
                    "g.User AND r.Host = g.Host) AS qv_roles";
-    if (!mariadb && version >= 80000)
+    if (qv_server_facts_mysql8(facts))
         columns += ", (SELECT GROUP_CONCAT(CONCAT(e.FROM_USER, '@', e.FROM_HOST)) FROM "
                    "mysql.role_edges e WHERE e.TO_USER = g.User AND e.TO_HOST = g.Host) AS "
                    "qv_roles, (SELECT GROUP_CONCAT(CONCAT(d.DEFAULT_ROLE_USER, '@', "
@@ -427,7 +428,8 @@ void qv_check_conclude(QVAccountCheck *check)
     }
 }
 
-bool qv_check_form_ok(const QVFormCheck *form)
+/* Whether a concluded form is as a run leaves it. */
+static bool qv_check_form_ok(const QVFormCheck *form)
 {
     return form->exists && !form->locked && !form->expired && form->missing.empty() &&
            form->extra.empty() && form->password != QV_CREDENTIAL_DIFFERS;
@@ -589,6 +591,14 @@ static nlohmann::ordered_json form_json(const QVFormCheck &f)
     return form;
 }
 
+/* Prints document to out, indented; texts from the server are not trusted to be UTF-8:
+ * what is not is replaced. */
+static void print_document(const nlohmann::ordered_json &document, FILE *out)
+{
+    std::string text = document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+    fprintf(out, "%s\n", text.c_str());
+}
+
 static void print_json(const QVAccountCheck *check, const Counts &c, int code, FILE *out)
 {
     nlohmann::ordered_json document;
@@ -605,9 +615,7 @@ static void print_json(const QVAccountCheck *check, const Counts &c, int code, F
                            {"password_expired", c.expired},
                            {"passwords_unknown", c.unknown}};
     document["exit_status"] = code;
-    /* Texts from the server are not trusted to be UTF-8: replace what is not. */
-    std::string text = document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
-    fprintf(out, "%s\n", text.c_str());
+    print_document(document, out);
 }
 
 int qv_check_report(const QVAccountCheck *check, FILE *out, bool json)
@@ -680,8 +688,7 @@ static void print_json_failure(FILE *out)
         {"error", "the server could not be asked"},
         {"hint", hint[0] != '\0' ? nlohmann::ordered_json(hint) : nlohmann::ordered_json()},
         {"exit_status", 1}};
-    fprintf(out, "%s\n",
-            document.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    print_document(document, out);
     fflush(out);
 }
 

@@ -100,9 +100,6 @@ void qv_check_read_server_privilege_row(QVAccountCheck *check, unsigned count,
  * level leaves, the password's verdict and reason. */
 void qv_check_conclude(QVAccountCheck *check);
 
-/* Whether a concluded form is as a run leaves it. */
-bool qv_check_form_ok(const QVFormCheck *form);
-
 /* Prints the concluded check to out: the table, the summary and the hints that mend
  * locked and expired forms, or (json) one JSON document of the same. Returns the exit
  * code: 0 when every form is as it should be, else 1. */

@@ -9,9 +9,11 @@
 
 #include <cstring>
 
-const char qv_usage_privs[] = "USAGE";
-const char qv_data_privs[] = "ALTER,CREATE,DELETE,DROP,INDEX,INSERT,REFERENCES,SELECT,UPDATE";
-const char qv_admin_privs[] = "FILE,PROCESS,RELOAD,SHUTDOWN";
+/* The privilege lists the levels name, as the statements write them. */
+static const char qv_usage_privs[] = "USAGE";
+static const char qv_data_privs[] =
+    "ALTER,CREATE,DELETE,DROP,INDEX,INSERT,REFERENCES,SELECT,UPDATE";
+static const char qv_admin_privs[] = "FILE,PROCESS,RELOAD,SHUTDOWN";
 
 static const QVLevelStep level_all_grant[] = {
     {QV_STEP_GRANT, "ALL", true},

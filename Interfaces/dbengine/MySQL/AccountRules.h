@@ -33,11 +33,6 @@ enum {
     QV_PRIV_USAGE = 4        /* log in, nothing more */
 };
 
-/* The privilege lists the levels name, as the statements write them. */
-extern const char qv_usage_privs[]; /* "USAGE" */
-extern const char qv_data_privs[];  /* the nine data privileges */
-extern const char qv_admin_privs[]; /* "FILE,PROCESS,RELOAD,SHUTDOWN" */
-
 enum { QV_STEP_GRANT = 0, QV_STEP_REVOKE = 1 };
 
 /* One step of a level: a GRANT or a REVOKE of privileges on *.*. */

@@ -50,9 +50,10 @@ void qv_server_facts_from_info(const char *info, QVDBServerFacts *facts)
     facts->version = parse_version(info);
 }
 
-/* The oldest MySQL with @@super_read_only, and the first with the CREATE USER form. */
-#define QV_MYSQL_SUPER_READ_ONLY 50708
-#define QV_MYSQL_8 80000
+bool qv_server_facts_mysql8(const QVDBServerFacts *facts)
+{
+    return !facts->mariadb && facts->version >= QV_MYSQL_8;
+}
 
 bool qv_server_facts_statement(const QVDBServerFacts *facts, char *statement, size_t capacity)
 {
@@ -99,7 +100,7 @@ bool qv_server_facts_read_row(QVDBServerFacts *facts, unsigned count, const char
                               const char *const values[])
 {
     /* The columns the statement for this kind asks for; "" where it asks for none. */
-    bool mysql8 = !facts->mariadb && facts->version >= QV_MYSQL_8;
+    bool mysql8 = qv_server_facts_mysql8(facts);
     const char *wanted[] = {
         "read_only",
         !facts->mariadb && facts->version >= QV_MYSQL_SUPER_READ_ONLY ? "super_read_only" : "",
@@ -125,5 +126,5 @@ bool qv_server_facts_read_row(QVDBServerFacts *facts, unsigned count, const char
 
 bool qv_server_facts_set_once(const QVDBServerFacts *facts)
 {
-    return (!facts->mariadb && facts->version >= QV_MYSQL_8) || facts->reuse_check;
+    return qv_server_facts_mysql8(facts) || facts->reuse_check;
 }

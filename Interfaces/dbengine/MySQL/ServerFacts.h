@@ -22,6 +22,19 @@ struct QVDBServerFacts {
     bool native_password;  /* mysql_native_password is active (always, but on MySQL 8.4+) */
 };
 
+/* The versions (major * 10000 + minor * 100 + patch) from which a server holds what the
+ * engine and the check read. */
+enum : unsigned long {
+    QV_MYSQL_PASSWORD_LIFETIME = 50704, /* password_last_changed, default_password_lifetime */
+    QV_MYSQL_SUPER_READ_ONLY = 50708,   /* @@super_read_only */
+    QV_MYSQL_8 = 80000,                 /* the CREATE USER form; roles, dynamic privileges */
+    QV_MARIADB_ROLES = 100005,          /* mysql.roles_mapping */
+    QV_MARIADB_GLOBAL_PRIV = 100400,    /* mysql.global_priv, password lifetimes */
+};
+
+/* Whether facts name MySQL 8.0 or later. */
+bool qv_server_facts_mysql8(const QVDBServerFacts *facts);
+
 /* Reads the server's kind and version from its version text (mysql_get_server_info):
  * "10.11.6-MariaDB-0+deb12u1", "8.0.36", "5.5.5-10.6.12-MariaDB" (the prefix some
  * MariaDB releases send for old replicas is skipped). Fills facts->mariadb and

@@ -92,10 +92,8 @@ void qv_form_read_stored(QVStoredForm forms[2], unsigned count, const char *cons
         else if (strcmp(names[i], "authentication_string") == 0)
             keep(read.authentication_string, sizeof read.authentication_string, values[i],
                  &read.cut);
-        else if (strcmp(names[i], "Password") == 0) {
+        else if (strcmp(names[i], "Password") == 0)
             keep(read.password_column, sizeof read.password_column, values[i], &read.cut);
-            read.has_password_column = true;
-        }
     }
     if (which < 0)
         return;
@@ -113,8 +111,7 @@ int qv_form_password_step(const QVStoredForm *stored, const char *password, bool
         return QV_SET_CACHING_SHA2;
     if (stored->cut)
         return QV_SET_PASSWORD;
-    int verdict = qv_credential_verify(
-        stored->plugin, stored->authentication_string,
-        stored->has_password_column ? stored->password_column : nullptr, password, nullptr, 0);
+    int verdict = qv_credential_verify(stored->plugin, stored->authentication_string,
+                                       stored->password_column, password, nullptr, 0);
     return verdict == QV_CREDENTIAL_MATCHES ? QV_SET_NOTHING : QV_SET_PASSWORD;
 }

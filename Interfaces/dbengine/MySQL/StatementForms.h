@@ -74,9 +74,8 @@ struct QVStoredForm {
     bool exists;
     char plugin[64];
     char authentication_string[512];
-    char password_column[64];
-    bool has_password_column;
-    bool cut; /* a value did not fit: it cannot be verified */
+    char password_column[64]; /* "" where the server has no such column */
+    bool cut;                 /* a value did not fit: it cannot be verified */
 };
 
 /* Takes one row of that statement (column names and values, null for SQL NULL) into
