@@ -30,10 +30,21 @@ unsigned qv_utf_convert(const char *utf8, char **out);
  * Returns 0, or 1 (logged) or 2 (out of memory, logged) with nothing allocated. */
 typedef unsigned (*QVUtfConverter)(const char *utf8, size_t n, char **result);
 
+/* The two steps of a conversion: UTF-8 to the system's wide form (named UTF-16 in the
+ * messages), and the wide form to the system's character set. */
+enum QVUtfStep { QV_UTF_TO_WIDE, QV_UTF_TO_SYSTEM };
+
+/* Logs that step could not measure its result (error: the system's error code). */
+void qv_utf_log_measure_failed(QVUtfStep step, int error);
+
+/* Logs that step's conversion gave got units where its measure said expected: with
+ * error (the system's error code) when nothing came out. */
+void qv_utf_log_convert_failed(QVUtfStep step, int error, size_t expected, size_t got);
+
 /* qv_utf_convert with the platform's converter: checks out, answers the null and empty
  * texts, and hands back a one-byte empty text after a failure. Its own reports name the
  * source position file:line, the platform module's call. */
-unsigned qv_utf_convert_using(QVUtfConverter convert, const char *file, int line,
-                              const char *utf8, char **out);
+unsigned qv_utf_convert_using(QVUtfConverter convert, const char *file, int line, const char *utf8,
+                              char **out);
 
 #endif

@@ -24,14 +24,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "Interfaces/ErrorLogger/ErrorLogger.h"
 #include "QVLib/QVmalloc.h"
 
 static const char QV_FILE[] = "UtfPosix";
 
-/* The code page numbers the messages name: the UTF-8 source and the locale's target. */
-#define QV_CP_UTF8 65001
-#define QV_CP_LOCALE 0
 /* Bytes of one UTF-32LE unit. */
 #define QV_UTF32_UNIT 4
 
@@ -97,8 +93,7 @@ static unsigned utf8_to_utf32(iconv_t cd, const char *utf8, size_t n, char **uni
     bool measured = convert_pass(cd, utf8, n, &measure, false);
     size_t w = measure.produced / QV_UTF32_UNIT;
     if (!measured || w < 1) {
-        qv_log(QV_LOG_ERROR, "Error %d getting size needed to convert from CP %d to UTF-16", errno,
-               QV_CP_UTF8);
+        qv_utf_log_measure_failed(QV_UTF_TO_WIDE, errno);
         return 1;
     }
     size_t size = w * QV_UTF32_UNIT;
@@ -110,11 +105,7 @@ static unsigned utf8_to_utf32(iconv_t cd, const char *utf8, size_t n, char **uni
     int error = errno;
     size_t got = converted ? output.produced / QV_UTF32_UNIT : 0;
     if (got != w) {
-        if (got < 1)
-            qv_log(QV_LOG_ERROR, "Error %d converting from CP %d to UTF-16", error, QV_CP_UTF8);
-        else
-            qv_log(QV_LOG_ERROR, "Expected %d chars converting from CP %d to UTF-16 but got %d",
-                   static_cast<int>(w), QV_CP_UTF8, static_cast<int>(got));
+        qv_utf_log_convert_failed(QV_UTF_TO_WIDE, error, w, got);
         free(buffer);
         return 1;
     }
@@ -132,8 +123,7 @@ static unsigned utf32_to_locale(iconv_t cd, const char *units, size_t count, cha
     bool measured = convert_pass(cd, units, n, &measure, true);
     size_t m = measure.produced;
     if (!measured || m < 1) {
-        qv_log(QV_LOG_ERROR, "Error %d getting size needed to convert to CP %d", errno,
-               QV_CP_LOCALE);
+        qv_utf_log_measure_failed(QV_UTF_TO_SYSTEM, errno);
         return 1;
     }
     char *text = static_cast<char *>(qv_malloc(m + 1, QV_FILE, __LINE__, 0));
@@ -144,11 +134,7 @@ static unsigned utf32_to_locale(iconv_t cd, const char *units, size_t count, cha
     int error = errno;
     size_t got = converted ? output.produced : 0;
     if (got != m) {
-        if (got < 1)
-            qv_log(QV_LOG_ERROR, "Error %d converting UTF-16 to CP %d", error, QV_CP_LOCALE);
-        else
-            qv_log(QV_LOG_ERROR, "Expected %d chars converting UTF-16 to CP %d but got %d",
-                   static_cast<int>(m), QV_CP_LOCALE, static_cast<int>(got));
+        qv_utf_log_convert_failed(QV_UTF_TO_SYSTEM, error, m, got);
         free(text);
         return 1;
     }
@@ -163,14 +149,12 @@ static unsigned convert_text(const char *utf8, size_t n, char **result)
 {
     /* Sizes are reported as int, and 4 bytes per character must not wrap. */
     if (n > static_cast<size_t>(INT_MAX) / QV_UTF32_UNIT) {
-        qv_log(QV_LOG_ERROR, "Error %d getting size needed to convert from CP %d to UTF-16",
-               EOVERFLOW, QV_CP_UTF8);
+        qv_utf_log_measure_failed(QV_UTF_TO_WIDE, EOVERFLOW);
         return 1;
     }
     iconv_t to_utf32 = iconv_open("UTF-32LE", "UTF-8");
     if (to_utf32 == reinterpret_cast<iconv_t>(-1)) {
-        qv_log(QV_LOG_ERROR, "Error %d getting size needed to convert from CP %d to UTF-16", errno,
-               QV_CP_UTF8);
+        qv_utf_log_measure_failed(QV_UTF_TO_WIDE, errno);
         return 1;
     }
     char *units = nullptr;
@@ -182,8 +166,7 @@ static unsigned convert_text(const char *utf8, size_t n, char **result)
 
     iconv_t to_locale = iconv_open(nl_langinfo(CODESET), "UTF-32LE");
     if (to_locale == reinterpret_cast<iconv_t>(-1)) {
-        qv_log(QV_LOG_ERROR, "Error %d getting size needed to convert to CP %d", errno,
-               QV_CP_LOCALE);
+        qv_utf_log_measure_failed(QV_UTF_TO_SYSTEM, errno);
         status = 1;
     } else {
         status = utf32_to_locale(to_locale, units, count, result);

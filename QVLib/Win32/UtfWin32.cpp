@@ -12,38 +12,28 @@
 #include <climits>
 #include <cstdlib>
 
-#include "Interfaces/ErrorLogger/ErrorLogger.h"
 #include "QVLib/QVmalloc.h"
 #include "QVLib/QVutf.h"
 
 static const char QV_FILE[] = "UtfWin32";
 
-/* The code page numbers the messages name: the UTF-8 source and the ANSI target. */
-#define QV_CP_UTF8 65001
-#define QV_CP_ANSI 0 /* CP_ACP */
-
 /* UTF-8 to UTF-16. On success *units is a new buffer of *count (>= 1) units. Returns 0,
  * 1 (logged) or 2 (out of memory, logged). */
 static unsigned utf8_to_utf16(const char *utf8, int n, wchar_t **units, int *count)
 {
-    int w = MultiByteToWideChar(QV_CP_UTF8, 0, utf8, n, nullptr, 0);
+    int w = MultiByteToWideChar(CP_UTF8, 0, utf8, n, nullptr, 0);
     if (w < 1) {
-        qv_log(QV_LOG_ERROR, "Error %d getting size needed to convert from CP %d to UTF-16",
-               static_cast<int>(GetLastError()), QV_CP_UTF8);
+        qv_utf_log_measure_failed(QV_UTF_TO_WIDE, static_cast<int>(GetLastError()));
         return 1;
     }
     size_t size = static_cast<size_t>(w) * sizeof(wchar_t);
     wchar_t *buffer = static_cast<wchar_t *>(qv_malloc(size, QV_FILE, __LINE__, 0));
     if (buffer == nullptr)
         return 2;
-    int got = MultiByteToWideChar(QV_CP_UTF8, 0, utf8, n, buffer, w);
+    int got = MultiByteToWideChar(CP_UTF8, 0, utf8, n, buffer, w);
     if (got != w) {
-        if (got < 1)
-            qv_log(QV_LOG_ERROR, "Error %d converting from CP %d to UTF-16",
-                   static_cast<int>(GetLastError()), QV_CP_UTF8);
-        else
-            qv_log(QV_LOG_ERROR, "Expected %d chars converting from CP %d to UTF-16 but got %d", w,
-                   QV_CP_UTF8, got);
+        qv_utf_log_convert_failed(QV_UTF_TO_WIDE, static_cast<int>(GetLastError()),
+                                  static_cast<size_t>(w), got < 1 ? 0 : static_cast<size_t>(got));
         free(buffer);
         return 1;
     }
@@ -56,23 +46,18 @@ static unsigned utf8_to_utf16(const char *utf8, int n, wchar_t **units, int *cou
  * Returns 0, 1 (logged) or 2 (out of memory, logged). */
 static unsigned utf16_to_ansi(const wchar_t *units, int count, char **result)
 {
-    int m = WideCharToMultiByte(QV_CP_ANSI, 0, units, count, nullptr, 0, nullptr, nullptr);
+    int m = WideCharToMultiByte(CP_ACP, 0, units, count, nullptr, 0, nullptr, nullptr);
     if (m < 1) {
-        qv_log(QV_LOG_ERROR, "Error %d getting size needed to convert to CP %d",
-               static_cast<int>(GetLastError()), QV_CP_ANSI);
+        qv_utf_log_measure_failed(QV_UTF_TO_SYSTEM, static_cast<int>(GetLastError()));
         return 1;
     }
     char *text = static_cast<char *>(qv_malloc(static_cast<size_t>(m) + 1, QV_FILE, __LINE__, 0));
     if (text == nullptr)
         return 2;
-    int got = WideCharToMultiByte(QV_CP_ANSI, 0, units, count, text, m, nullptr, nullptr);
+    int got = WideCharToMultiByte(CP_ACP, 0, units, count, text, m, nullptr, nullptr);
     if (got != m) {
-        if (got < 1)
-            qv_log(QV_LOG_ERROR, "Error %d converting UTF-16 to CP %d",
-                   static_cast<int>(GetLastError()), QV_CP_ANSI);
-        else
-            qv_log(QV_LOG_ERROR, "Expected %d chars converting UTF-16 to CP %d but got %d", m,
-                   QV_CP_ANSI, got);
+        qv_utf_log_convert_failed(QV_UTF_TO_SYSTEM, static_cast<int>(GetLastError()),
+                                  static_cast<size_t>(m), got < 1 ? 0 : static_cast<size_t>(got));
         free(text);
         return 1;
     }
@@ -86,8 +71,7 @@ static unsigned convert_text(const char *utf8, size_t n, char **result)
 {
     /* The system's calls count in int. */
     if (n > static_cast<size_t>(INT_MAX)) {
-        qv_log(QV_LOG_ERROR, "Error %d getting size needed to convert from CP %d to UTF-16",
-               static_cast<int>(ERROR_ARITHMETIC_OVERFLOW), QV_CP_UTF8);
+        qv_utf_log_measure_failed(QV_UTF_TO_WIDE, static_cast<int>(ERROR_ARITHMETIC_OVERFLOW));
         return 1;
     }
     wchar_t *units = nullptr;
