@@ -131,7 +131,8 @@ static void report_version_flags(const unsigned char *block, uint32_t size)
 {
     const void *value;
     uint32_t length;
-    if (!qv_version_note_query(block, size, "\\", &value, &length) || length < sizeof(QVVersionFixed))
+    if (!qv_version_note_query(block, size, "\\", &value, &length) ||
+        length < sizeof(QVVersionFixed))
         return;
     QVVersionFixed fixed;
     memcpy(&fixed, value, sizeof fixed);
@@ -198,10 +199,21 @@ void qv_report_file_version(const char *path)
 
 /* ---- memory and drives ------------------------------------------------------------ */
 
-void qv_report_memory_line(const char *format, uint64_t total, uint64_t available)
+void qv_report_memory_line(QVMemoryKind kind, uint64_t total, uint64_t available)
 {
-    log_two_sizes(format, qv_report_add_saturated(total, QV_MEMORY_BIAS),
+    static const char *const formats[] = {
+        "RAM     Total %7s  Available %7s",
+        "Page    Total %7s  Available %7s",
+        "Virtual Total %7s  Available %7s",
+    };
+    log_two_sizes(formats[kind], qv_report_add_saturated(total, QV_MEMORY_BIAS),
                   qv_report_add_saturated(available, QV_MEMORY_BIAS));
+}
+
+void qv_report_computer_name(char *name)
+{
+    qv_report_printable(name);
+    qv_log(QV_LOG_INFO, "Computer name: %s", name);
 }
 
 void qv_report_drive_line(const char *drive, bool sized, uint64_t total, uint64_t free_bytes,
@@ -302,8 +314,7 @@ void qv_windows_os_line(const QVWindowsVersion *v, char *line, size_t capacity)
 uint64_t qv_windows_cluster_bytes(uint32_t sectors_per_cluster, uint32_t bytes_per_sector,
                                   uint32_t clusters)
 {
-    return qv_report_multiply_saturated(uint64_t{sectors_per_cluster} * bytes_per_sector,
-                                        clusters);
+    return qv_report_multiply_saturated(uint64_t{sectors_per_cluster} * bytes_per_sector, clusters);
 }
 
 /* ---- the whole report ------------------------------------------------------------------- */

@@ -34,9 +34,16 @@ void qv_report_printable(char *text);
 uint64_t qv_report_add_saturated(uint64_t a, uint64_t b);
 uint64_t qv_report_multiply_saturated(uint64_t a, uint64_t b);
 
-/* Logs format (two "%7s" fields) with total and available shown QV_MEMORY_BIAS bytes
- * above the platform's figures; the line is left out when memory runs out. */
-void qv_report_memory_line(const char *format, uint64_t total, uint64_t available);
+/* The three memory lines: physical memory, the paging file (swap), the address space. */
+enum QVMemoryKind { QV_MEMORY_RAM, QV_MEMORY_PAGE, QV_MEMORY_VIRTUAL };
+
+/* Logs the memory line of kind ("RAM     Total %7s  Available %7s", "Page    ...",
+ * "Virtual ...") with total and available shown QV_MEMORY_BIAS bytes above the
+ * platform's figures; the line is left out when memory runs out. */
+void qv_report_memory_line(QVMemoryKind kind, uint64_t total, uint64_t available);
+
+/* Logs "Computer name: %s" with name, made printable in place first. */
+void qv_report_computer_name(char *name);
 
 /* Logs "Drive %s Total %7s  Free %7s  Type: %s": with sized, the two byte counts
  * formatted; without, "0" for both (a volume that could not be sized). */

@@ -172,8 +172,7 @@ void qv_report_os_from(const char *os_release_path)
     char host[QV_HOST_NAME_SIZE];
     if (gethostname(host, sizeof host) == 0) {
         host[sizeof host - 1] = '\0';
-        qv_report_printable(host);
-        qv_log(QV_LOG_INFO, "Computer name: %s", host);
+        qv_report_computer_name(host);
     }
 }
 
@@ -230,16 +229,16 @@ void qv_report_memory_from(const char *meminfo_path, const char *status_path,
     uint64_t memory[4] = {0, 0, 0, 0};
     unsigned found = read_kib_fields(meminfo_path, memory_keys, memory, 4);
     if ((found & 0x3) == 0x3)
-        qv_report_memory_line("RAM     Total %7s  Available %7s", memory[0], memory[1]);
+        qv_report_memory_line(QV_MEMORY_RAM, memory[0], memory[1]);
     if ((found & 0xC) == 0xC)
-        qv_report_memory_line("Page    Total %7s  Available %7s", memory[2], memory[3]);
+        qv_report_memory_line(QV_MEMORY_PAGE, memory[2], memory[3]);
 
     static const char *const status_keys[] = {"VmSize"};
     uint64_t in_use = 0;
     if (read_kib_fields(status_path, status_keys, &in_use, 1) == 1) {
         /* A process can be over a limit set after it grew: nothing is left then. */
         uint64_t left = in_use < address_space_limit ? address_space_limit - in_use : 0;
-        qv_report_memory_line("Virtual Total %7s  Available %7s", address_space_limit, left);
+        qv_report_memory_line(QV_MEMORY_VIRTUAL, address_space_limit, left);
     }
 }
 
@@ -439,4 +438,3 @@ void qv_report_drives(void)
 {
     qv_report_drives_from("/proc/self/mountinfo");
 }
-

@@ -66,10 +66,8 @@ void qv_report_os(void)
 
     char name[QV_HOST_NAME_SIZE];
     DWORD size = sizeof name;
-    if (GetComputerNameA(name, &size)) {
-        qv_report_printable(name);
-        qv_log(QV_LOG_INFO, "Computer name: %s", name);
-    }
+    if (GetComputerNameA(name, &size))
+        qv_report_computer_name(name);
 }
 
 void qv_report_memory(void)
@@ -78,12 +76,9 @@ void qv_report_memory(void)
     status.dwLength = sizeof status;
     if (!GlobalMemoryStatusEx(&status))
         return;
-    qv_report_memory_line("RAM     Total %7s  Available %7s", status.ullTotalPhys,
-                          status.ullAvailPhys);
-    qv_report_memory_line("Page    Total %7s  Available %7s", status.ullTotalPageFile,
-                          status.ullAvailPageFile);
-    qv_report_memory_line("Virtual Total %7s  Available %7s", status.ullTotalVirtual,
-                          status.ullAvailVirtual);
+    qv_report_memory_line(QV_MEMORY_RAM, status.ullTotalPhys, status.ullAvailPhys);
+    qv_report_memory_line(QV_MEMORY_PAGE, status.ullTotalPageFile, status.ullAvailPageFile);
+    qv_report_memory_line(QV_MEMORY_VIRTUAL, status.ullTotalVirtual, status.ullAvailVirtual);
 }
 
 typedef BOOL(WINAPI *QVDiskFreeSpaceEx)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER,
