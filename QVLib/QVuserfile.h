@@ -35,7 +35,6 @@ enum {
 struct QVUserFile {
     int kind;                /* QV_USER_FILE_* */
     char error[128];         /* why it could not be opened (QV_USER_FILE_UNREADABLE) */
-    unsigned mode;           /* its permission bits (0777 on Posix; 0 on Windows) */
     char permissions[96];    /* its permissions in words, for messages ("mode 644") */
     bool readable_by_others; /* a group or other users may read it */
     bool writable_by_others; /* a group or other users may write it */

@@ -91,8 +91,8 @@ void qv_user_file_open(const char *path, QVUserFile *file)
     } else {
         file->kind = kind_of(st.st_mode);
     }
-    file->mode = static_cast<unsigned>(st.st_mode & 0777);
-    qv_snprintf(file->permissions, sizeof file->permissions, "mode %03o", file->mode);
+    qv_snprintf(file->permissions, sizeof file->permissions, "mode %03o",
+                static_cast<unsigned>(st.st_mode & 0777));
     file->readable_by_others = (st.st_mode & (S_IRGRP | S_IROTH)) != 0;
     file->writable_by_others = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
     file->owned_by_user = st.st_uid == geteuid();
