@@ -109,7 +109,6 @@ class EngineTest : public ::testing::Test
     void use_mysql8()
     {
         fake_mysql().server_info = "8.0.36";
-        fake_mysql().server_version = 80036;
         fake_mysql().detected["native_password"] = "1";
     }
 

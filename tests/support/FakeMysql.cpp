@@ -141,12 +141,6 @@ char *STDCALL mysql_get_server_info(MYSQL *mysql)
     return const_cast<char *>(g_fake.server_info.c_str());
 }
 
-unsigned long STDCALL mysql_get_server_version(MYSQL *mysql)
-{
-    (void)connection_of(mysql);
-    return g_fake.server_version;
-}
-
 MYSQL *STDCALL mysql_real_connect(MYSQL *mysql, const char *host, const char *user,
                                   const char *passwd, const char *db, unsigned int port,
                                   const char *unix_socket, unsigned long clientflag)
