@@ -20,6 +20,7 @@
 #include "Interfaces/dbengine/MySQL/MyDBEngine.h"
 #include "WinGUI/VADedeVeZovidApp.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/MariadbDetection.h"
 #include "tests/support/TestServer.h"
 
 namespace
@@ -257,11 +258,6 @@ TEST_F(ServerTest, RefusedStatementIsReportedWithoutThePassword)
 
 const char *const ACCOUNT_NAMES = "'QuorvaneInternal','QuOrvAneIndeX','DUVidIdeRiv'";
 
-/* The statement that detects what a MariaDB server is, once per run. */
-const char DETECTION[] =
-    "SELECT @@read_only AS read_only, (SELECT COUNT(*) FROM information_schema.PLUGINS WHERE "
-    "PLUGIN_NAME = 'password_reuse_check' AND PLUGIN_STATUS = 'ACTIVE') AS reuse_check";
-
 TEST_F(ServerTest, ProvisioningRunAsTheServerSeesIt)
 {
     for (int i = 0; i < 3; i++)
@@ -314,7 +310,7 @@ TEST_F(ServerTest, ProvisioningRunAsTheServerSeesIt)
             if (type == "Query")
                 queries.push_back(argument);
         if (i == 0 && !queries.empty()) {
-            EXPECT_EQ(DETECTION, queries.front());
+            EXPECT_EQ(MARIADB_DETECTION, queries.front());
             queries.erase(queries.begin());
         }
         for (const std::string &query : queries)

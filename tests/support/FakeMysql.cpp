@@ -10,10 +10,6 @@
 #include <fstream>
 #include <iterator>
 
-const char FAKE_MARIADB_DETECTION[] =
-    "SELECT @@read_only AS read_only, (SELECT COUNT(*) FROM information_schema.PLUGINS WHERE "
-    "PLUGIN_NAME = 'password_reuse_check' AND PLUGIN_STATUS = 'ACTIVE') AS reuse_check";
-
 static FakeMysql g_fake;
 
 /* A handle is the index of its connection plus one, disguised as a pointer; the engine

@@ -64,10 +64,6 @@ struct FakeMysql {
     int connects = 0; /* mysql_real_connect calls */
 };
 
-/* The detection statement the engine sends to a MariaDB server, such as the fake's
- * default one, once per run before the accounts' statements. */
-extern const char FAKE_MARIADB_DETECTION[];
-
 /* The fake's state; reset it at the start of each test. */
 FakeMysql &fake_mysql();
 void fake_mysql_reset();
