@@ -169,8 +169,7 @@ TEST_F(ServerTest, EachLevelOnNewAndOnFullyPrivilegedAccountsInBothForms)
 
 TEST_F(ServerTest, StatementStuckBehindALockEndsWithinTheTimeOut)
 {
-    for (int i = 0; i < 3; i++)
-        drop_account(root, g_service_accounts[i].name);
+    drop_accounts(root, SERVICE_ACCOUNT_NAMES);
     auto backup = std::make_unique<ServerSession>(); /* holds the lock as a backup would */
     ASSERT_TRUE(backup->connected()) << backup->error();
     backup->exec("FLUSH TABLES WITH READ LOCK");
@@ -260,8 +259,7 @@ const char *const ACCOUNT_NAMES = "'QuorvaneInternal','QuOrvAneIndeX','DUVidIdeR
 
 TEST_F(ServerTest, ProvisioningRunAsTheServerSeesIt)
 {
-    for (int i = 0; i < 3; i++)
-        drop_account(root, g_service_accounts[i].name);
+    drop_accounts(root, SERVICE_ACCOUNT_NAMES);
     root.exec("SET GLOBAL log_output = 'TABLE'");
     root.exec("TRUNCATE TABLE mysql.general_log");
     root.exec("SET GLOBAL general_log = 1");

@@ -117,10 +117,19 @@ bool wait_until_no_session(ServerSession &root, const std::string &condition)
     return false;
 }
 
+const std::vector<std::string> SERVICE_ACCOUNT_NAMES = {"QuorvaneInternal", "QuOrvAneIndeX",
+                                                        "DUVidIdeRiv"};
+
 void drop_account(ServerSession &root, const std::string &user)
 {
     root.exec("DROP USER IF EXISTS '" + user + "'@'%'");
     root.exec("DROP USER IF EXISTS '" + user + "'@'localhost'");
+}
+
+void drop_accounts(ServerSession &root, const std::vector<std::string> &users)
+{
+    for (const std::string &user : users)
+        drop_account(root, user);
 }
 
 std::vector<std::string> show_grants(ServerSession &root, const std::vector<std::string> &users)

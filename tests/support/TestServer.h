@@ -61,8 +61,14 @@ account_privileges(ServerSession &root, const std::string &user, const std::stri
  * false when some are left. */
 bool wait_until_no_session(ServerSession &root, const std::string &condition);
 
+/* The suite's three service accounts, in the order a run makes them; written out here,
+ * apart from the tool's own table. */
+extern const std::vector<std::string> SERVICE_ACCOUNT_NAMES;
+
 /* Drops user@'%' and user@localhost if they exist. */
 void drop_account(ServerSession &root, const std::string &user);
+/* drop_account for each of users. */
+void drop_accounts(ServerSession &root, const std::vector<std::string> &users);
 
 /* SHOW GRANTS of user@'%' and user@localhost for each of users, password hashes
  * included; "'user'@'host' absent" for a form that does not exist. */
