@@ -405,12 +405,8 @@ TEST_F(EndToEndTest, CheckNamesEachDifferenceAndChangesNothing)
     ASSERT_EQ(0, run(false).exit_code);
     const std::string log = read_file(dir + "/VADedeVeZovid.log");
     ServerSession root;
-    root.exec("SET GLOBAL log_output = 'TABLE'");
-    root.exec("TRUNCATE TABLE mysql.general_log");
-    root.exec("SET GLOBAL general_log = 1");
-    std::string own_thread = root.query("SELECT CONNECTION_ID()")[0][0];
-    ProgramResult after = run(false, "", {"--check"});
-    root.exec("SET GLOBAL general_log = 0");
+    ProgramResult after;
+    Rows server_log = general_log_during(root, [&] { after = run(false, "", {"--check"}); });
     EXPECT_EQ(0, after.exit_code) << after.err;
     EXPECT_EQ("", after.err);
     EXPECT_EQ("6 of 6 account forms as they should be; 0 missing, 0 with other privileges, 0 "
@@ -418,11 +414,11 @@ TEST_F(EndToEndTest, CheckNamesEachDifferenceAndChangesNothing)
               check_summary(after.out));
     /* One login, root's, and three reading statements on it. */
     std::vector<std::string> sent, logins;
-    for (const auto &row : root.query("SELECT thread_id, command_type, argument FROM "
-                                      "mysql.general_log WHERE command_type IN ('Query', "
-                                      "'Connect')"))
-        if (row[0] != own_thread)
-            (row[1] == "Query" ? sent : logins).push_back(row[2]);
+    for (const auto &row : server_log)
+        if (row[1] == "Query")
+            sent.push_back(row[2]);
+        else if (row[1] == "Connect")
+            logins.push_back(row[2]);
     ASSERT_EQ(1u, logins.size());
     EXPECT_EQ(0u, logins[0].find("root@localhost")) << logins[0];
     ASSERT_EQ(3u, sent.size());

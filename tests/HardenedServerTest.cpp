@@ -57,24 +57,20 @@ class HardenedServerTest : public ::testing::Test
     /* Runs run (true: it succeeded) with the server's general log on. */
     RunSeen seen(const std::function<bool()> &run)
     {
-        root.exec("SET GLOBAL log_output = 'TABLE'");
-        root.exec("TRUNCATE TABLE mysql.general_log");
-        root.exec("SET GLOBAL general_log = 1");
-        std::string own = root.query("SELECT CONNECTION_ID()")[0][0];
         RunSeen r;
-        {
-            StderrCapture capture;
-            r.ok = run();
-            r.lines = capture.finish();
-        }
-        r.hint = qv_DBEngine_last_hint();
-        EXPECT_TRUE(
-            wait_until_no_session(root, "USER IN ('root', 'qv_admin') AND ID <> CONNECTION_ID()"));
-        root.exec("SET GLOBAL general_log = 0");
-        for (const auto &row : root.query("SELECT argument FROM mysql.general_log WHERE "
-                                          "command_type = 'Query' AND thread_id <> " +
-                                          own))
-            r.queries.push_back(row[0]);
+        Rows log = general_log_during(root, [&] {
+            {
+                StderrCapture capture;
+                r.ok = run();
+                r.lines = capture.finish();
+            }
+            r.hint = qv_DBEngine_last_hint();
+            EXPECT_TRUE(wait_until_no_session(
+                root, "USER IN ('root', 'qv_admin') AND ID <> CONNECTION_ID()"));
+        });
+        for (const auto &row : log)
+            if (row[1] == "Query")
+                r.queries.push_back(row[2]);
         return r;
     }
     RunSeen provision()

@@ -260,29 +260,22 @@ const char *const ACCOUNT_NAMES = "'QuorvaneInternal','QuOrvAneIndeX','DUVidIdeR
 TEST_F(ServerTest, ProvisioningRunAsTheServerSeesIt)
 {
     drop_accounts(root, SERVICE_ACCOUNT_NAMES);
-    root.exec("SET GLOBAL log_output = 'TABLE'");
-    root.exec("TRUNCATE TABLE mysql.general_log");
-    root.exec("SET GLOBAL general_log = 1");
-    std::string own_thread = root.query("SELECT CONNECTION_ID()")[0][0];
-
     QVDBSettings settings{};
     BOOL provisioned;
-    {
-        StderrCapture capture;
-        provisioned = ProvisionServiceAccounts(&settings);
-    }
-    wait_until_alone(root);
-    root.exec("SET GLOBAL general_log = 0");
+    Rows log = general_log_during(root, [&] {
+        {
+            StderrCapture capture;
+            provisioned = ProvisionServiceAccounts(&settings);
+        }
+        wait_until_alone(root);
+    });
     qv_DBEngine_settings_free(&settings);
     ASSERT_TRUE(provisioned);
 
     /* Per connection of the tool: its commands in order. */
-    Rows log = root.query("SELECT thread_id, command_type, argument FROM mysql.general_log");
     std::vector<std::string> threads;
     std::map<std::string, std::vector<std::pair<std::string, std::string>>> commands;
     for (const auto &row : log) {
-        if (row[0] == own_thread)
-            continue;
         if (commands.find(row[0]) == commands.end())
             threads.push_back(row[0]);
         commands[row[0]].emplace_back(row[1], row[2]);
