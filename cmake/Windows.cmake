@@ -1,7 +1,7 @@
 # The Windows build, cross-compiled with MinGW-w64 (cmake/mingw-w64-x86_64.cmake):
 # the client library that scripts/build-windows.sh built from Debian's mariadb source
 # package, the header-only libraries the Linux build takes from /usr/include, the
-# executable's form, and the zip.
+# executable's form, its resources, and the zip.
 #
 #   QV_MARIADB_ROOT   the install prefix of that Connector/C build: include/mariadb,
 #                     lib/mariadb/libmariadb.dll and its import library, and beside them
@@ -58,6 +58,21 @@ function(qv_windows_program target)
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E copy_if_different ${QV_MARIADB_DLL} $<TARGET_FILE_DIR:${target}>
     VERBATIM)
+endfunction()
+
+# The tool's resources (WinGUI/VADedeVeZovid.rc: the version resource and the manifest,
+# both generated in WinGUI's build folder) built into target. The resource compiler sees
+# NDEBUG in the configurations whose compiler does, and the resources are built anew when
+# the manifest changes: the compiler's dependency scan sees only what the .rc includes.
+function(qv_windows_resources target)
+  set(rc ${PROJECT_SOURCE_DIR}/WinGUI/VADedeVeZovid.rc)
+  set(generated ${PROJECT_BINARY_DIR}/WinGUI/generated)
+  target_sources(${target} PRIVATE ${rc})
+  target_include_directories(${target} PRIVATE ${generated})
+  set_property(SOURCE ${rc} TARGET_DIRECTORY ${target} APPEND PROPERTY COMPILE_DEFINITIONS
+               $<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:NDEBUG>)
+  set_property(SOURCE ${rc} TARGET_DIRECTORY ${target} APPEND PROPERTY OBJECT_DEPENDS
+               ${generated}/VADedeVeZovid.manifest)
 endfunction()
 
 # The zip: the program, the client library beside it (the LGPL 2.1 lets anyone replace

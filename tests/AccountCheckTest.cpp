@@ -117,7 +117,6 @@ class MySql8Check : public ::testing::Test
     {
         fake_mysql_reset();
         fake_mysql().server_info = "8.0.36";
-        fake_mysql().server_version = 80036;
         std::vector<std::string> user_names = {"Host", "User"};
         user_names.insert(user_names.end(), std::begin(g_shared_privilege_columns),
                           std::end(g_shared_privilege_columns));

@@ -35,7 +35,6 @@ namespace
 {
 
 const char FAILURE_TEXT[] = "Error creating database users. See VADedeVeZovid.log.";
-const std::vector<std::string> ACCOUNTS = {"QuorvaneInternal", "QuOrvAneIndeX", "DUVidIdeRiv"};
 /* The accounts' built-in passwords, which no output may show. */
 const char *const BUILT_IN_PASSWORDS[] = {"Rm5#Tq8w!Zp2&Lx9^Vc4*Nb7?Hs3%Gd6",
                                           "m4hqzwtyop71v652kdnx;r-ploiuwbe3",
@@ -58,8 +57,7 @@ class EndToEndTest : public ::testing::Test
         chmod((bin + "/zenity").c_str(), 0755);
         ServerSession root;
         ASSERT_TRUE(root.connected()) << root.error();
-        for (const std::string &account : ACCOUNTS)
-            drop_account(root, account);
+        drop_accounts(root, SERVICE_ACCOUNT_NAMES);
     }
     /* Runs the tool; display says whether a graphical session seems present. HOME is
      * the test's own folder unless home names another. */
@@ -173,7 +171,7 @@ TEST_F(EndToEndTest, SuccessLeavesACompleteLogAndShowsNoDialog)
     EXPECT_EQ(0u, without_thread_id(err[1]).find("INFO   : Running in "));
 
     ServerSession root;
-    for (const std::string &account : ACCOUNTS)
+    for (const std::string &account : SERVICE_ACCOUNT_NAMES)
         EXPECT_EQ(1u, root.query(std::string("SELECT 1 FROM mysql.user WHERE User='") + account +
                                  "' AND Host='localhost'")
                           .size());
@@ -238,7 +236,7 @@ TEST_F(EndToEndTest, RootWithAPasswordFromTheOptionFileOnly)
     for (const std::string &secret : secrets)
         for (const std::string &text : {ok_log, ok.err, ok.out, refused.err, refused.out})
             EXPECT_EQ(std::string::npos, text.find(secret)) << secret;
-    for (const std::string &account : ACCOUNTS)
+    for (const std::string &account : SERVICE_ACCOUNT_NAMES)
         EXPECT_EQ(1u, root.query(std::string("SELECT 1 FROM mysql.user WHERE User='") + account +
                                  "' AND Host='localhost'")
                           .size());
@@ -407,12 +405,8 @@ TEST_F(EndToEndTest, CheckNamesEachDifferenceAndChangesNothing)
     ASSERT_EQ(0, run(false).exit_code);
     const std::string log = read_file(dir + "/VADedeVeZovid.log");
     ServerSession root;
-    root.exec("SET GLOBAL log_output = 'TABLE'");
-    root.exec("TRUNCATE TABLE mysql.general_log");
-    root.exec("SET GLOBAL general_log = 1");
-    std::string own_thread = root.query("SELECT CONNECTION_ID()")[0][0];
-    ProgramResult after = run(false, "", {"--check"});
-    root.exec("SET GLOBAL general_log = 0");
+    ProgramResult after;
+    Rows server_log = general_log_during(root, [&] { after = run(false, "", {"--check"}); });
     EXPECT_EQ(0, after.exit_code) << after.err;
     EXPECT_EQ("", after.err);
     EXPECT_EQ("6 of 6 account forms as they should be; 0 missing, 0 with other privileges, 0 "
@@ -420,11 +414,11 @@ TEST_F(EndToEndTest, CheckNamesEachDifferenceAndChangesNothing)
               check_summary(after.out));
     /* One login, root's, and three reading statements on it. */
     std::vector<std::string> sent, logins;
-    for (const auto &row : root.query("SELECT thread_id, command_type, argument FROM "
-                                      "mysql.general_log WHERE command_type IN ('Query', "
-                                      "'Connect')"))
-        if (row[0] != own_thread)
-            (row[1] == "Query" ? sent : logins).push_back(row[2]);
+    for (const auto &row : server_log)
+        if (row[1] == "Query")
+            sent.push_back(row[2]);
+        else if (row[1] == "Connect")
+            logins.push_back(row[2]);
     ASSERT_EQ(1u, logins.size());
     EXPECT_EQ(0u, logins[0].find("root@localhost")) << logins[0];
     ASSERT_EQ(3u, sent.size());
@@ -479,6 +473,13 @@ TEST_F(EndToEndTest, CheckWithoutAServerGivesTheHint)
     EXPECT_NE(0, stat((dir + "/VADedeVeZovid.log").c_str(), &st));
 }
 
+/* Drops the accounts and the role that a hardened set-up of the check made. */
+void drop_accounts_and_role(ServerSession &root)
+{
+    drop_accounts(root, SERVICE_ACCOUNT_NAMES);
+    root.exec("DROP ROLE IF EXISTS qv_check_role");
+}
+
 TEST_F(EndToEndTest, CheckAnswersEachHardenedSetUpTruly)
 {
     ServerSession root;
@@ -520,9 +521,7 @@ TEST_F(EndToEndTest, CheckAnswersEachHardenedSetUpTruly)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.setup);
-        for (const std::string &account : ACCOUNTS)
-            drop_account(root, account);
-        root.exec("DROP ROLE IF EXISTS qv_check_role");
+        drop_accounts_and_role(root);
         ASSERT_EQ(0, run(false).exit_code);
         for (size_t at = 0, end; at < c.setup.size(); at = end + 2) {
             end = std::min(c.setup.find("; ", at), c.setup.size());
@@ -543,9 +542,7 @@ TEST_F(EndToEndTest, CheckAnswersEachHardenedSetUpTruly)
                   (after == std::vector<std::string>{row[0], row[1], "present", "ok", "ok"}))
             << after[2] << " / " << after[3] << " / " << after[4];
     }
-    for (const std::string &account : ACCOUNTS)
-        drop_account(root, account);
-    root.exec("DROP ROLE IF EXISTS qv_check_role");
+    drop_accounts_and_role(root);
     if (!had_ed25519)
         root.exec("UNINSTALL SONAME 'auth_ed25519'");
 }
@@ -563,19 +560,18 @@ TEST_F(EndToEndTest, ConnectionLostAtEachLoginAndStatementFailsAndARerunComplete
 {
     ServerSession root;
     ASSERT_EQ(0, run(false).exit_code);
-    const std::vector<std::string> clean = show_grants(root, ACCOUNTS);
+    const std::vector<std::string> clean = show_grants(root, SERVICE_ACCOUNT_NAMES);
     std::vector<std::string> sent;
     unsigned logins = 0;
     {
-        for (const std::string &account : ACCOUNTS)
-            drop_account(root, account);
+        drop_accounts(root, SERVICE_ACCOUNT_NAMES);
         Relay relay(socket, {});
         ProgramResult r = run(false, relay.socket());
         ASSERT_EQ(0, r.exit_code) << r.err;
         sent = relay.statements();
         logins = relay.logins();
     }
-    EXPECT_EQ(clean, show_grants(root, ACCOUNTS));
+    EXPECT_EQ(clean, show_grants(root, SERVICE_ACCOUNT_NAMES));
     EXPECT_EQ(3u, logins);
     EXPECT_EQ(1 + 18u, sent.size()); /* the detection, then the accounts' */
     EXPECT_EQ(0u, sent.at(0).find("SELECT @@read_only AS read_only, "));
@@ -597,8 +593,7 @@ TEST_F(EndToEndTest, ConnectionLostAtEachLoginAndStatementFailsAndARerunComplete
         SCOPED_TRACE((fault.point == RelayFault::LOGIN ? "login " : "statement ") +
                      std::to_string(fault.number) +
                      (fault.after_answer ? ", after its answer" : ""));
-        for (const std::string &account : ACCOUNTS)
-            drop_account(root, account);
+        drop_accounts(root, SERVICE_ACCOUNT_NAMES);
         Relay relay(socket, fault);
         ProgramResult r = run(false, relay.socket());
         const std::string log = read_file(dir + "/VADedeVeZovid.log");
@@ -642,7 +637,7 @@ TEST_F(EndToEndTest, ConnectionLostAtEachLoginAndStatementFailsAndARerunComplete
             EXPECT_EQ(std::string::npos, (log + r.err + r.out).find(secret)) << secret;
 
         ASSERT_EQ(0, run(false).exit_code);
-        EXPECT_EQ(clean, show_grants(root, ACCOUNTS));
+        EXPECT_EQ(clean, show_grants(root, SERVICE_ACCOUNT_NAMES));
     }
     /* A connection closed after the last statement of its account goes unnoticed. */
     EXPECT_EQ(logins, completed);
@@ -655,13 +650,12 @@ TEST_F(EndToEndTest, StopSignalDuringAGrantHeldBehindALockIsLoggedAndARerunCompl
 {
     ServerSession root;
     ASSERT_EQ(0, run(false).exit_code);
-    const std::vector<std::string> clean = show_grants(root, ACCOUNTS);
+    const std::vector<std::string> clean = show_grants(root, SERVICE_ACCOUNT_NAMES);
     std::string figures;
     for (int number : {SIGTERM, SIGINT, SIGHUP}) {
         const std::string name = sigabbrev_np(number);
         SCOPED_TRACE(name);
-        for (const std::string &account : ACCOUNTS)
-            drop_account(root, account);
+        drop_accounts(root, SERVICE_ACCOUNT_NAMES);
         auto backup = std::make_unique<ServerSession>(); /* holds the lock as a backup would */
         backup->exec("FLUSH TABLES WITH READ LOCK");
         RunningProgram tool = start();
@@ -684,7 +678,7 @@ TEST_F(EndToEndTest, StopSignalDuringAGrantHeldBehindALockIsLoggedAndARerunCompl
                   lines.back().substr(34));
         EXPECT_EQ(lines.back().substr(25), split_lines(r.err).back());
         ASSERT_EQ(0, run(false).exit_code);
-        EXPECT_EQ(clean, show_grants(root, ACCOUNTS));
+        EXPECT_EQ(clean, show_grants(root, SERVICE_ACCOUNT_NAMES));
         figures += " SIG" + name + " exit " + std::to_string(r.exit_code) + ";";
     }
     printf("[ figures  ] stop signals during a GRANT held behind a lock:%s each logged, each "

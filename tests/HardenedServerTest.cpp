@@ -37,8 +37,6 @@ struct Restore {
 };
 
 /* What a provisioning run did, as the tool and the server's general log tell it. */
-const std::vector<std::string> kAccounts = {"QuorvaneInternal", "QuOrvAneIndeX", "DUVidIdeRiv"};
-
 struct RunSeen {
     bool ok = false;
     std::vector<std::string> lines;   /* the tool's log lines */
@@ -53,31 +51,26 @@ class HardenedServerTest : public ::testing::Test
     {
         ASSERT_TRUE(aim_client_at_test_server()) << "the private MariaDB server is not running";
         ASSERT_TRUE(root.connected()) << root.error();
-        for (const std::string &name : kAccounts)
-            drop_account(root, name);
+        drop_accounts(root, SERVICE_ACCOUNT_NAMES);
     }
 
     /* Runs run (true: it succeeded) with the server's general log on. */
     RunSeen seen(const std::function<bool()> &run)
     {
-        root.exec("SET GLOBAL log_output = 'TABLE'");
-        root.exec("TRUNCATE TABLE mysql.general_log");
-        root.exec("SET GLOBAL general_log = 1");
-        std::string own = root.query("SELECT CONNECTION_ID()")[0][0];
         RunSeen r;
-        {
-            StderrCapture capture;
-            r.ok = run();
-            r.lines = capture.finish();
-        }
-        r.hint = qv_DBEngine_last_hint();
-        EXPECT_TRUE(
-            wait_until_no_session(root, "USER IN ('root', 'qv_admin') AND ID <> CONNECTION_ID()"));
-        root.exec("SET GLOBAL general_log = 0");
-        for (const auto &row : root.query("SELECT argument FROM mysql.general_log WHERE "
-                                          "command_type = 'Query' AND thread_id <> " +
-                                          own))
-            r.queries.push_back(row[0]);
+        Rows log = general_log_during(root, [&] {
+            {
+                StderrCapture capture;
+                r.ok = run();
+                r.lines = capture.finish();
+            }
+            r.hint = qv_DBEngine_last_hint();
+            EXPECT_TRUE(wait_until_no_session(
+                root, "USER IN ('root', 'qv_admin') AND ID <> CONNECTION_ID()"));
+        });
+        for (const auto &row : log)
+            if (row[1] == "Query")
+                r.queries.push_back(row[2]);
         return r;
     }
     RunSeen provision()
@@ -104,9 +97,8 @@ class HardenedServerTest : public ::testing::Test
 TEST_F(HardenedServerTest, ReusePolicySetsEachPasswordAtMostOncePerFormAndNoneOnARerun)
 {
     ASSERT_TRUE(provision().ok);
-    const std::vector<std::string> default_grants = show_grants(root, kAccounts);
-    for (const std::string &name : kAccounts)
-        drop_account(root, name);
+    const std::vector<std::string> default_grants = show_grants(root, SERVICE_ACCOUNT_NAMES);
+    drop_accounts(root, SERVICE_ACCOUNT_NAMES);
 
     root.exec("INSTALL SONAME 'password_reuse_check'");
     Restore uninstall{root, "UNINSTALL SONAME 'password_reuse_check'"};
@@ -132,7 +124,7 @@ TEST_F(HardenedServerTest, ReusePolicySetsEachPasswordAtMostOncePerFormAndNoneOn
                                        std::string(g_service_accounts[1].password) + "'"},
               alters);
     EXPECT_EQ("6", root.query(history)[0][0]); /* each form's password, once */
-    EXPECT_EQ(default_grants, show_grants(root, kAccounts));
+    EXPECT_EQ(default_grants, show_grants(root, SERVICE_ACCOUNT_NAMES));
 
     const Rows changed_before = root.query(last_changed);
     RunSeen again = provision();
@@ -140,7 +132,7 @@ TEST_F(HardenedServerTest, ReusePolicySetsEachPasswordAtMostOncePerFormAndNoneOn
     EXPECT_EQ(0u, count_starting(again.queries, "ALTER USER "));
     EXPECT_EQ("6", root.query(history)[0][0]);
     EXPECT_EQ(changed_before, root.query(last_changed)); /* no password was set */
-    EXPECT_EQ(default_grants, show_grants(root, kAccounts));
+    EXPECT_EQ(default_grants, show_grants(root, SERVICE_ACCOUNT_NAMES));
     for (const std::string &q : first.queries) {
         EXPECT_FALSE(q.rfind("GRANT ", 0) == 0 && q.find("IDENTIFIED BY") != std::string::npos)
             << q;

@@ -85,8 +85,7 @@ TEST_F(Memcheck, RunThatCreatesTheAccounts)
     ASSERT_FALSE(socket.empty()) << "the private MariaDB server is not running";
     ServerSession root;
     ASSERT_TRUE(root.connected()) << root.error();
-    for (const char *account : {"QuorvaneInternal", "QuOrvAneIndeX", "DUVidIdeRiv"})
-        drop_account(root, account); /* the run makes every account anew */
+    drop_accounts(root, SERVICE_ACCOUNT_NAMES); /* the run makes every account anew */
     MemcheckRun run = run_under_memcheck(socket);
     EXPECT_EQ(0, run.exit_code) << run.report;
     expect_clean(run, "a run that creates the accounts");

@@ -20,6 +20,7 @@
 #include "Interfaces/dbengine/MySQL/MyDBEngine.h"
 #include "WinGUI/VADedeVeZovidApp.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/MariadbDetection.h"
 #include "tests/support/TestServer.h"
 
 namespace
@@ -168,8 +169,7 @@ TEST_F(ServerTest, EachLevelOnNewAndOnFullyPrivilegedAccountsInBothForms)
 
 TEST_F(ServerTest, StatementStuckBehindALockEndsWithinTheTimeOut)
 {
-    for (int i = 0; i < 3; i++)
-        drop_account(root, g_service_accounts[i].name);
+    drop_accounts(root, SERVICE_ACCOUNT_NAMES);
     auto backup = std::make_unique<ServerSession>(); /* holds the lock as a backup would */
     ASSERT_TRUE(backup->connected()) << backup->error();
     backup->exec("FLUSH TABLES WITH READ LOCK");
@@ -257,38 +257,25 @@ TEST_F(ServerTest, RefusedStatementIsReportedWithoutThePassword)
 
 const char *const ACCOUNT_NAMES = "'QuorvaneInternal','QuOrvAneIndeX','DUVidIdeRiv'";
 
-/* The statement that detects what a MariaDB server is, once per run. */
-const char DETECTION[] =
-    "SELECT @@read_only AS read_only, (SELECT COUNT(*) FROM information_schema.PLUGINS WHERE "
-    "PLUGIN_NAME = 'password_reuse_check' AND PLUGIN_STATUS = 'ACTIVE') AS reuse_check";
-
 TEST_F(ServerTest, ProvisioningRunAsTheServerSeesIt)
 {
-    for (int i = 0; i < 3; i++)
-        drop_account(root, g_service_accounts[i].name);
-    root.exec("SET GLOBAL log_output = 'TABLE'");
-    root.exec("TRUNCATE TABLE mysql.general_log");
-    root.exec("SET GLOBAL general_log = 1");
-    std::string own_thread = root.query("SELECT CONNECTION_ID()")[0][0];
-
+    drop_accounts(root, SERVICE_ACCOUNT_NAMES);
     QVDBSettings settings{};
     BOOL provisioned;
-    {
-        StderrCapture capture;
-        provisioned = ProvisionServiceAccounts(&settings);
-    }
-    wait_until_alone(root);
-    root.exec("SET GLOBAL general_log = 0");
+    Rows log = general_log_during(root, [&] {
+        {
+            StderrCapture capture;
+            provisioned = ProvisionServiceAccounts(&settings);
+        }
+        wait_until_alone(root);
+    });
     qv_DBEngine_settings_free(&settings);
     ASSERT_TRUE(provisioned);
 
     /* Per connection of the tool: its commands in order. */
-    Rows log = root.query("SELECT thread_id, command_type, argument FROM mysql.general_log");
     std::vector<std::string> threads;
     std::map<std::string, std::vector<std::pair<std::string, std::string>>> commands;
     for (const auto &row : log) {
-        if (row[0] == own_thread)
-            continue;
         if (commands.find(row[0]) == commands.end())
             threads.push_back(row[0]);
         commands[row[0]].emplace_back(row[1], row[2]);
@@ -314,7 +301,7 @@ TEST_F(ServerTest, ProvisioningRunAsTheServerSeesIt)
             if (type == "Query")
                 queries.push_back(argument);
         if (i == 0 && !queries.empty()) {
-            EXPECT_EQ(DETECTION, queries.front());
+            EXPECT_EQ(MARIADB_DETECTION, queries.front());
             queries.erase(queries.begin());
         }
         for (const std::string &query : queries)

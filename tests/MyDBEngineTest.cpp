@@ -25,6 +25,7 @@
 #include "QVLib/QVmalloc.h"
 #include "tests/support/FakeMysql.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/MariadbDetection.h"
 #include "tests/support/TestFiles.h"
 
 namespace
@@ -35,7 +36,7 @@ const char ADMIN[] = "FILE,PROCESS,RELOAD,SHUTDOWN";
 
 /* The detection statement of each kind of server, the one statement a call sends before
  * those of its account. */
-const char *const DETECT_MARIADB = FAKE_MARIADB_DETECTION;
+const char *const DETECT_MARIADB = MARIADB_DETECTION;
 const char DETECT_MYSQL57[] =
     "SELECT @@read_only AS read_only, @@super_read_only AS super_read_only";
 const char DETECT_MYSQL8[] =
@@ -109,7 +110,6 @@ class EngineTest : public ::testing::Test
     void use_mysql8()
     {
         fake_mysql().server_info = "8.0.36";
-        fake_mysql().server_version = 80036;
         fake_mysql().detected["native_password"] = "1";
     }
 

@@ -11,6 +11,7 @@
 #include "WinGUI/VADedeVeZovidApp.h"
 #include "tests/support/FakeMysql.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/MariadbDetection.h"
 
 namespace
 {
@@ -37,7 +38,7 @@ TEST_F(ProvisioningTest, EighteenStatementsOnThreeConnectionsOneAfterAnother)
     ASSERT_EQ(3u, fake.connections.size());
     /* the detection, once for the run, on the first connection */
     EXPECT_EQ(1 + 18u, fake_mysql_statements().size());
-    EXPECT_EQ(FAKE_MARIADB_DETECTION, fake.connections[0].statements.at(0));
+    EXPECT_EQ(MARIADB_DETECTION, fake.connections[0].statements.at(0));
     /* the three accounts in order, each at its level: all privileges with the grant
      * option, then twice the data privileges and RELOAD */
     const struct {

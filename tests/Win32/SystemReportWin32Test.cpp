@@ -18,27 +18,16 @@
 #include <vector>
 
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
+#include "tests/support/LogCapture.h"
 
 namespace
 {
 
-std::vector<std::string> g_lines;
-
-unsigned collect(void *, const char *line)
-{
-    std::string text = line;
-    g_lines.push_back(text.substr(text.find(' ') + 1)); /* without the thread id */
-    return 0;
-}
-
 TEST(SystemReportWin32, TheWholeReportAsTheSystemGivesIt)
 {
-    QVLogSink sink = {nullptr, collect, nullptr};
-    qv_log_set_sink(&sink);
-    g_lines.clear();
+    StderrCapture capture;
     qv_system_report();
-    qv_log_set_sink(nullptr);
-    const std::vector<std::string> lines = g_lines;
+    const std::vector<std::string> lines = capture.finish();
 
     char directory[MAX_PATH], program[MAX_PATH], computer[MAX_COMPUTERNAME_LENGTH + 1];
     char language[MAX_PATH];

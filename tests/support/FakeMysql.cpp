@@ -10,10 +10,6 @@
 #include <fstream>
 #include <iterator>
 
-const char FAKE_MARIADB_DETECTION[] =
-    "SELECT @@read_only AS read_only, (SELECT COUNT(*) FROM information_schema.PLUGINS WHERE "
-    "PLUGIN_NAME = 'password_reuse_check' AND PLUGIN_STATUS = 'ACTIVE') AS reuse_check";
-
 static FakeMysql g_fake;
 
 /* A handle is the index of its connection plus one, disguised as a pointer; the engine
@@ -139,12 +135,6 @@ char *STDCALL mysql_get_server_info(MYSQL *mysql)
 {
     (void)connection_of(mysql); /* a valid handle */
     return const_cast<char *>(g_fake.server_info.c_str());
-}
-
-unsigned long STDCALL mysql_get_server_version(MYSQL *mysql)
-{
-    (void)connection_of(mysql);
-    return g_fake.server_version;
 }
 
 MYSQL *STDCALL mysql_real_connect(MYSQL *mysql, const char *host, const char *user,

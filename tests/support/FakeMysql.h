@@ -1,9 +1,9 @@
 /*
  * FakeMysql: a stand-in for the MySQL client calls the engine makes (mysql_init,
- * mysql_options, mysql_real_connect, mysql_get_server_info, mysql_get_server_version,
- * mysql_query, the result calls, mysql_errno, mysql_error, mysql_close), linked in place
- * of the client library. It records every call in order and can be told to fail
- * any of them, so that tests see exact statement sequences and injected failures.
+ * mysql_options, mysql_real_connect, mysql_get_server_info, mysql_query, the result
+ * calls, mysql_errno, mysql_error, mysql_close), linked in place of the client library.
+ * It records every call in order and can be told to fail any of them, so that tests see
+ * exact statement sequences and injected failures.
  */
 #ifndef TESTS_SUPPORT_FAKEMYSQL_H
 #define TESTS_SUPPORT_FAKEMYSQL_H
@@ -50,7 +50,6 @@ struct FakeMysql {
     int results_open = 0; /* stored and not yet freed */
     /* The server the connections reach. */
     std::string server_info = "10.11.6-MariaDB-0+deb12u1";
-    unsigned long server_version = 101106;
     /* The answer to the engine's detection ("SELECT @@read_only AS read_only, ..."): the
      * value of each column it names, by name; a column not set here answers "0". It is
      * answered so when results gives no answer to it. */
@@ -64,10 +63,6 @@ struct FakeMysql {
     int statements_sent = 0;
     int connects = 0; /* mysql_real_connect calls */
 };
-
-/* The detection statement the engine sends to a MariaDB server, such as the fake's
- * default one, once per run before the accounts' statements. */
-extern const char FAKE_MARIADB_DETECTION[];
 
 /* The fake's state; reset it at the start of each test. */
 FakeMysql &fake_mysql();

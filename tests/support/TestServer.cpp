@@ -117,10 +117,32 @@ bool wait_until_no_session(ServerSession &root, const std::string &condition)
     return false;
 }
 
+const std::vector<std::string> SERVICE_ACCOUNT_NAMES = {"QuorvaneInternal", "QuOrvAneIndeX",
+                                                        "DUVidIdeRiv"};
+
 void drop_account(ServerSession &root, const std::string &user)
 {
     root.exec("DROP USER IF EXISTS '" + user + "'@'%'");
     root.exec("DROP USER IF EXISTS '" + user + "'@'localhost'");
+}
+
+void drop_accounts(ServerSession &root, const std::vector<std::string> &users)
+{
+    for (const std::string &user : users)
+        drop_account(root, user);
+}
+
+Rows general_log_during(ServerSession &root, const std::function<void()> &run)
+{
+    root.exec("SET GLOBAL log_output = 'TABLE'");
+    root.exec("TRUNCATE TABLE mysql.general_log");
+    root.exec("SET GLOBAL general_log = 1");
+    const std::string own = root.query("SELECT CONNECTION_ID()")[0][0];
+    run();
+    root.exec("SET GLOBAL general_log = 0");
+    return root.query("SELECT thread_id, command_type, argument FROM mysql.general_log WHERE "
+                      "thread_id <> " +
+                      own);
 }
 
 std::vector<std::string> show_grants(ServerSession &root, const std::vector<std::string> &users)

@@ -6,6 +6,7 @@
 #ifndef TESTS_SUPPORT_TESTSERVER_H
 #define TESTS_SUPPORT_TESTSERVER_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -61,8 +62,21 @@ account_privileges(ServerSession &root, const std::string &user, const std::stri
  * false when some are left. */
 bool wait_until_no_session(ServerSession &root, const std::string &condition);
 
+/* The suite's three service accounts, in the order a run makes them; written out here,
+ * apart from the tool's own table. */
+extern const std::vector<std::string> SERVICE_ACCOUNT_NAMES;
+
 /* Drops user@'%' and user@localhost if they exist. */
 void drop_account(ServerSession &root, const std::string &user);
+/* drop_account for each of users. */
+void drop_accounts(ServerSession &root, const std::vector<std::string> &users);
+
+/* Calls run with the server's general log on, as the table mysql.general_log (emptied
+ * first), and returns what the other sessions did meanwhile, in order: each row
+ * thread_id, command_type, argument. A closing client does not wait for the server to
+ * end its session: where a session's last commands matter, run waits for it
+ * (wait_until_no_session). */
+Rows general_log_during(ServerSession &root, const std::function<void()> &run);
 
 /* SHOW GRANTS of user@'%' and user@localhost for each of users, password hashes
  * included; "'user'@'host' absent" for a form that does not exist. */
