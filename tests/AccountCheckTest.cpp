@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "WinGUI/AccountCheck.h"
+#include "tests/support/CredentialHashes.h"
 #include "tests/support/FakeMysql.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/PrivilegeColumns.h"
@@ -66,16 +67,6 @@ FakeTable table(const std::vector<std::string> &names,
         t.rows.push_back(row);
     }
     return t;
-}
-
-/* The stored credential of caching_sha2_password for password (salt of 20 bytes). */
-std::string caching_sha2(const char *password)
-{
-    const std::string salt = "Zq3#kL0p;Rt8&vW2x!Y5";
-    char digest[QV_CREDENTIAL_HASH_SIZE];
-    EXPECT_EQ(0u, qv_credential_sha256_crypt(password, salt.data(), salt.size(), 5000, digest,
-                                             sizeof digest));
-    return "$A$005$" + salt + digest;
 }
 
 std::string forms_statement(const char *info)
@@ -135,8 +126,9 @@ class MySql8Check : public ::testing::Test
             values.insert(base.begin(), base.end());
             return values;
         };
-        const std::string internal = caching_sha2("Rm5#Tq8w!Zp2&Lx9^Vc4*Nb7?Hs3%Gd6");
-        const std::string index = caching_sha2("m4hqzwtyop71v652kdnx;r-ploiuwbe3");
+        const std::string salt = "Zq3#kL0p;Rt8&vW2x!Y5";
+        const std::string internal = caching_sha2("Rm5#Tq8w!Zp2&Lx9^Vc4*Nb7?Hs3%Gd6", salt);
+        const std::string index = caching_sha2("m4hqzwtyop71v652kdnx;r-ploiuwbe3", salt);
         users = table(user_names,
                       {with({{"Host", "%"},
                              {"User", "QuorvaneInternal"},
@@ -162,7 +154,7 @@ class MySql8Check : public ::testing::Test
                              {"qv_last_changed", std::to_string(time(nullptr) - 100 * 86400)}}),
                        with({{"Host", "%"},
                              {"User", "DUVidIdeRiv"},
-                             {"authentication_string", caching_sha2("changed")}})});
+                             {"authentication_string", caching_sha2("changed", salt)}})});
         std::vector<std::map<std::string, std::string>> granted, server;
         for (const std::string &p : list(SERVER_PRIVILEGES)) {
             server.push_back({{"Privilege", p}});

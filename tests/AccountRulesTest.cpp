@@ -15,6 +15,7 @@
 #include <string>
 
 #include "Interfaces/dbengine/MySQL/AccountRules.h"
+#include "tests/support/CredentialHashes.h"
 #include "tests/support/LogCapture.h"
 
 namespace
@@ -61,14 +62,6 @@ TEST(AccountRules, WhatEachLevelLeavesANewAccount)
     EXPECT_FALSE(qv_level_holds(QV_PRIV_DATA, "SELECTS"));
 }
 
-std::string sha256_crypt(const std::string &password, const std::string &salt, unsigned long rounds)
-{
-    char out[QV_CREDENTIAL_HASH_SIZE] = "";
-    EXPECT_EQ(0u, qv_credential_sha256_crypt(password.c_str(), salt.data(), salt.size(), rounds,
-                                             out, sizeof out));
-    return out;
-}
-
 TEST(Credentials, Sha256CryptEqualsGlibcCrypt)
 {
     const std::string passwords[] = {"",
@@ -108,7 +101,7 @@ TEST(Credentials, VerdictForEachMethodAndLayout)
     ASSERT_EQ(0u, qv_credential_native_hash(pw.c_str(), native, sizeof native));
     ASSERT_EQ(0u, qv_credential_ed25519_hash(pw.c_str(), ed, sizeof ed));
     const std::string salt20 = "A\x01z/;\x7f$-0123456789ab"; /* MySQL's salts: any byte but NUL */
-    const std::string sha2 = "$A$005$" + salt20 + sha256_crypt(pw, salt20, 5000);
+    const std::string sha2 = caching_sha2(pw, salt20);
     const std::string sha2_other = "$A$00A$" + salt20 + sha256_crypt("other", salt20, 10000);
     const std::string five = "$5$" + salt20 + "$" + sha256_crypt(pw, salt20, 5000);
     std::string lower_native = native;
