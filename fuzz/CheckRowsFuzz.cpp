@@ -25,6 +25,7 @@
 
 #include "WinGUI/AccountCheck.h"
 #include "fuzz/FuzzSupport.h"
+#include "tests/support/LogCapture.h"
 
 /* The application title that a program linking the framework defines. */
 extern const char AfxAppTitle[] = "VADedeVeZovid";
@@ -42,17 +43,6 @@ static bool names_many_rounds(const std::string &text)
     return false;
 }
 
-/* Splits text at separator. */
-static std::vector<std::string> split(const std::string &text, char separator)
-{
-    std::vector<std::string> parts;
-    size_t at = 0;
-    for (size_t next; (next = text.find(separator, at)) != std::string::npos; at = next + 1)
-        parts.push_back(text.substr(at, next - at));
-    parts.push_back(text.substr(at));
-    return parts;
-}
-
 /* Replaces "\n" and "\t" in *value by a line feed and a tab; returns its text. */
 static const char *unescape(std::string *value)
 {
@@ -68,7 +58,7 @@ static void read_line(QVAccountCheck *check, const std::string &line)
 {
     if (line.empty())
         return;
-    std::vector<std::string> fields = split(line.substr(1), '\t');
+    std::vector<std::string> fields = split_at(line.substr(1), '\t');
     std::vector<const char *> names, values;
     for (size_t i = 0; i + 1 < fields.size(); i += 2) {
         names.push_back(fields[i].c_str());
@@ -124,7 +114,7 @@ static nlohmann::json check_json(const std::string &text, int code)
 /* The properties of the text report against the JSON document. */
 static void check_text(const std::string &text, int code, const nlohmann::json &document)
 {
-    std::vector<std::string> lines = split(text, '\n');
+    std::vector<std::string> lines = split_at(text, '\n');
     size_t mends = 0;
     for (const nlohmann::json &form : document["forms"])
         mends += form["mend"].size();
@@ -151,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     QVAccountCheck check;
     qv_check_init(&check);
-    for (const std::string &line : split(input, '\n'))
+    for (const std::string &line : split_at(input, '\n'))
         read_line(&check, line);
     qv_check_conclude(&check);
 

@@ -27,16 +27,6 @@
 namespace
 {
 
-std::vector<std::string> list(const std::string &csv)
-{
-    std::vector<std::string> items;
-    for (size_t at = 0, comma; at <= csv.size(); at = comma + 1) {
-        comma = std::min(csv.find(',', at), csv.size());
-        items.push_back(csv.substr(at, comma - at));
-    }
-    return items;
-}
-
 /* mysql.user's columns after its privileges, as MySQL 8.0 documents them, then those
  * the check's statement adds. */
 const char USER_COLUMNS[] =
@@ -111,7 +101,7 @@ class MySql8Check : public ::testing::Test
         std::vector<std::string> user_names = {"Host", "User"};
         user_names.insert(user_names.end(), std::begin(g_shared_privilege_columns),
                           std::end(g_shared_privilege_columns));
-        for (const std::string &name : list(USER_COLUMNS))
+        for (const std::string &name : split_at(USER_COLUMNS, ','))
             user_names.push_back(name);
         const std::string now = std::to_string(time(nullptr));
         const std::string all_dynamic =
@@ -156,7 +146,7 @@ class MySql8Check : public ::testing::Test
                              {"User", "DUVidIdeRiv"},
                              {"authentication_string", caching_sha2("changed", salt)}})});
         std::vector<std::map<std::string, std::string>> granted, server;
-        for (const std::string &p : list(SERVER_PRIVILEGES)) {
+        for (const std::string &p : split_at(SERVER_PRIVILEGES, ',')) {
             server.push_back({{"Privilege", p}});
             std::string name = p;
             for (char &c : name)
@@ -172,7 +162,7 @@ class MySql8Check : public ::testing::Test
         }
         for (const char *host : {"'QuOrvAneIndeX'@'%'", "'QuOrvAneIndeX'@'localhost'",
                                  "'DUVidIdeRiv'@'%'", "'someone'@'%'"})
-            for (const std::string &p : list(DATA_RELOAD))
+            for (const std::string &p : split_at(DATA_RELOAD, ','))
                 granted.push_back({{"GRANTEE", host},
                                    {"PRIVILEGE_TYPE", p},
                                    {"OBJECT", ""},
@@ -292,9 +282,9 @@ TEST(AccountCheck, TheFormsStatementFitsTheServer)
         EXPECT_NE(std::string::npos,
                   statement.find(" WHERE g.User IN ('QuorvaneInternal', 'QuOrvAneIndeX', "
                                  "'DUVidIdeRiv') AND g.Host IN ('%', 'localhost')"));
-        for (const std::string &text : list(c.present))
+        for (const std::string &text : split_at(c.present, ','))
             EXPECT_NE(std::string::npos, statement.find(text)) << c.info << ": " << text;
-        for (const std::string &text : list(c.absent))
+        for (const std::string &text : split_at(c.absent, ','))
             EXPECT_EQ(std::string::npos, statement.find(text)) << c.info << ": " << text;
     }
 }

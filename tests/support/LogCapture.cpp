@@ -59,6 +59,16 @@ std::vector<std::string> split_lines(const std::string &text)
     return lines;
 }
 
+std::vector<std::string> split_at(const std::string &text, char separator)
+{
+    std::vector<std::string> parts;
+    size_t at = 0;
+    for (size_t next; (next = text.find(separator, at)) != std::string::npos; at = next + 1)
+        parts.push_back(text.substr(at, next - at));
+    parts.push_back(text.substr(at));
+    return parts;
+}
+
 std::vector<std::string> split_cells(const std::string &row)
 {
     std::vector<std::string> out;

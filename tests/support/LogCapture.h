@@ -29,6 +29,9 @@ class StderrCapture
 /* The lines of text, split at "\n" (a final empty piece is dropped). */
 std::vector<std::string> split_lines(const std::string &text);
 
+/* The pieces of text between separators, empty ones kept ("" gives one empty piece). */
+std::vector<std::string> split_at(const std::string &text, char separator);
+
 /* The cells of a table's row: the pieces between runs of two or more blanks. */
 std::vector<std::string> split_cells(const std::string &row);
 
