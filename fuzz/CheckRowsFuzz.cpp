@@ -27,9 +27,6 @@
 #include "fuzz/FuzzSupport.h"
 #include "tests/support/LogCapture.h"
 
-/* The application title that a program linking the framework defines. */
-extern const char AfxAppTitle[] = "VADedeVeZovid";
-
 /* Whether text names more than 16000 rounds, in either layout of SHA-256-crypt. */
 static bool names_many_rounds(const std::string &text)
 {
