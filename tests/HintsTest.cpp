@@ -5,6 +5,7 @@
  */
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,9 +41,7 @@ HintRows readme_rows()
 {
     HintRows out;
     std::vector<std::string> lines = split_lines(read_file(QV_SOURCE_DIR "/README.md"));
-    size_t i = 0;
-    while (i < lines.size() && lines[i] != "| Error | Hint |")
-        i++;
+    size_t i = std::find(lines.begin(), lines.end(), "| Error | Hint |") - lines.begin();
     for (i += 2; i < lines.size() && lines[i].rfind("| ", 0) == 0; i++) {
         const std::string &line = lines[i];
         size_t bar = line.find(" | ");
@@ -58,9 +57,7 @@ HintRows manual_rows()
 {
     HintRows out;
     std::vector<std::string> lines = split_lines(read_file(QV_SOURCE_DIR "/doc/VADedeVeZovid.8"));
-    size_t i = 0;
-    while (i < lines.size() && lines[i] != ".SH DIAGNOSTICS")
-        i++;
+    size_t i = std::find(lines.begin(), lines.end(), ".SH DIAGNOSTICS") - lines.begin();
     for (i++; i < lines.size() && lines[i] != ".PP" && lines[i].rfind(".SH", 0) != 0; i++) {
         if (lines[i] != ".TP" || i + 1 >= lines.size())
             continue;
