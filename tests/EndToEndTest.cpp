@@ -319,7 +319,7 @@ TEST_F(EndToEndTest, RefusedStatementFailsAndNamesItWithoutThePassword)
     ASSERT_LT(failure + 3, lines.size());
     EXPECT_NE(std::string::npos, lines[failure].find("TO 'QuOrvAneIndeX' IDENTIFIED BY '***'"));
     EXPECT_NE(std::string::npos, lines[failure + 1].find("STACK_TRACE at MyDBEngine:"));
-    EXPECT_NE(std::string::npos, lines[failure + 2].find("STACK_TRACE at MyDBEngine:"));
+    EXPECT_NE(std::string::npos, lines[failure + 2].find("STACK_TRACE at AccountMaking:"));
     EXPECT_NE(std::string::npos, lines[failure + 3].find("ERROR  : " + hint));
     std::string log = read_file(dir + "/VADedeVeZovid.log");
     EXPECT_EQ(std::string::npos, log.find("m4hqzwtyop71v652kdnx"));

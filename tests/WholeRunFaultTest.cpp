@@ -261,7 +261,7 @@ TEST(WholeRun, EachClientCallFailingInTurn)
                 << where;
             EXPECT_NE(std::string::npos,
                       o.log[failure + 2].find(at_connect ? "ERROR  : Cannot connect"
-                                                         : "STACK_TRACE at MyDBEngine:"))
+                                                         : "STACK_TRACE at AccountMaking:"))
                 << where;
             size_t hint = find_line(o.log, "ERROR  : hint: ", failure);
             const char *expected_hint = e.hint[at_connect ? 0 : statement == 1 ? 1 : 2];

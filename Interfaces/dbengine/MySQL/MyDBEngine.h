@@ -107,6 +107,15 @@ struct QVDBRowReader {
  * way (a result of more than QV_DB_MAX_COLUMNS columns is refused with status 30). */
 unsigned qv_mysql_s_select(QVDBEngine *engine, const char *statement, const QVDBRowReader *reader);
 
+/* For the engine's own modules (the account making, the check): sends statement on a
+ * ready engine under its lock and, with a reader, hands it every row of the result. A
+ * failure is logged with the engine's password and secret (a new account's password, or
+ * null) masked, and noted for its hint by phase (a reading statement, a GRANT, another
+ * writing statement), as refused by a password reuse policy when reuse_policy and the
+ * server's answer says so. Returns as qv_mysql_s_query. */
+unsigned qv_DBEngine_send(QVDBEngine *engine, const char *statement, const char *secret,
+                          const QVDBRowReader *reader = nullptr, bool reuse_policy = false);
+
 /* Maps a client library error number: 0 -> 0, 1045 -> 27, 1000..1999 -> 28,
  * 2000..2999 -> 29, anything else -> 30. */
 unsigned qv_mysql_errno_to_status(int number);
