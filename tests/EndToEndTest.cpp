@@ -74,17 +74,11 @@ class EndToEndTest : public ::testing::Test
                          const std::vector<std::string> &prefix = {})
     {
         std::string path = bin + ":" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin");
-        ProgramEnv env = {
-            {"MYSQL_UNIX_PORT", server_socket.empty() ? socket : server_socket},
-            {"PATH", path},
-            {"DISPLAY", display ? std::optional<std::string>(":99") : std::nullopt},
-            {"WAYLAND_DISPLAY", std::nullopt},
-            {"QV_BASE_LOGFILE_NAME", std::nullopt},
-            {"QV_LOGFILE_NAME_PATTERN", std::nullopt},
-            {"LANG", "C.UTF-8"},
-            {"LC_ALL", std::nullopt},
-            {"HOME", home.empty() ? dir : home},
-        };
+        ProgramEnv env = tool_environment(server_socket.empty() ? socket : server_socket,
+                                          home.empty() ? dir : home);
+        env["PATH"] = path;
+        if (display)
+            env["DISPLAY"] = ":99";
         for (const auto &[name, value] : extra_env)
             env[name] = value;
         std::vector<std::string> argv = prefix;

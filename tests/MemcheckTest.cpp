@@ -31,20 +31,10 @@ MemcheckRun run_under_memcheck(const std::string &server_socket)
 {
     TempDir dir("qv-memcheck");
     std::string report = dir.path() + "/memcheck";
-    std::map<std::string, std::optional<std::string>> env = {
-        {"MYSQL_UNIX_PORT", server_socket},
-        {"HOME", dir.path()},
-        {"DISPLAY", std::nullopt},
-        {"WAYLAND_DISPLAY", std::nullopt},
-        {"QV_BASE_LOGFILE_NAME", std::nullopt},
-        {"QV_LOGFILE_NAME_PATTERN", std::nullopt},
-        {"LANG", "C.UTF-8"},
-        {"LC_ALL", std::nullopt},
-    };
     ProgramResult r =
         run_program({QV_VALGRIND_PATH, "--leak-check=full", "--errors-for-leak-kinds=definite",
                      "--error-exitcode=99", "--log-file=" + report, QV_TOOL_PATH},
-                    dir.path(), env, 600);
+                    dir.path(), tool_environment(server_socket, dir.path()), 600);
     return {r.exit_code, read_file(report)};
 }
 

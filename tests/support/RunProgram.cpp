@@ -92,6 +92,20 @@ ProgramResult finish_program(RunningProgram &program, int timeout_seconds)
     return result;
 }
 
+ProgramEnv tool_environment(const std::string &socket, const std::string &home)
+{
+    return {
+        {"MYSQL_UNIX_PORT", socket},
+        {"HOME", home},
+        {"DISPLAY", std::nullopt},
+        {"WAYLAND_DISPLAY", std::nullopt},
+        {"QV_BASE_LOGFILE_NAME", std::nullopt},
+        {"QV_LOGFILE_NAME_PATTERN", std::nullopt},
+        {"LANG", "C.UTF-8"},
+        {"LC_ALL", std::nullopt},
+    };
+}
+
 ProgramResult run_program(const std::vector<std::string> &argv, const std::string &cwd,
                           const ProgramEnv &env, int timeout_seconds)
 {

@@ -40,6 +40,11 @@ RunningProgram start_program(const std::vector<std::string> &argv, const std::st
 /* Waits for the program at most timeout_seconds, then kills it, and collects it. */
 ProgramResult finish_program(RunningProgram &program, int timeout_seconds = 60);
 
+/* The environment in which the tests run the tool: the client library's default socket
+ * aimed at socket, HOME at home (where the tool looks for ~/.my.cnf), the log file's
+ * default name, no graphical session, a UTF-8 locale. */
+ProgramEnv tool_environment(const std::string &socket, const std::string &home);
+
 /* start_program, then finish_program. */
 ProgramResult run_program(const std::vector<std::string> &argv, const std::string &cwd,
                           const ProgramEnv &env, int timeout_seconds = 60);
