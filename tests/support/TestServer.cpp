@@ -58,6 +58,8 @@ void ServerSession::exec(const std::string &sql)
         throw std::runtime_error(sql + ": " + mysql_error(mysql_));
     if (MYSQL_RES *result = mysql_store_result(mysql_))
         mysql_free_result(result);
+    else if (mysql_errno(mysql_) != 0)
+        throw std::runtime_error(sql + ": " + mysql_error(mysql_));
 }
 
 Rows ServerSession::query(const std::string &sql)
@@ -68,6 +70,10 @@ Rows ServerSession::query(const std::string &sql)
         throw std::runtime_error(sql + ": " + mysql_error(mysql_));
     Rows rows;
     MYSQL_RES *result = mysql_store_result(mysql_);
+    /* A statement can fail after it was accepted, as SHOW GRANTS for a missing account
+     * does on a Galera node that first waits to catch up (wsrep_sync_wait). */
+    if (result == nullptr && mysql_errno(mysql_) != 0)
+        throw std::runtime_error(sql + ": " + mysql_error(mysql_));
     if (result == nullptr)
         return rows;
     unsigned fields = mysql_num_fields(result);
