@@ -63,7 +63,8 @@ chroot "$partial" sh -eu -c '
     rm -rf /var/lib/apt/lists/* /var/lib/mysql/*
 ' >> "$log" 2>&1 || fail "installing mariadb-server failed"
 umount "$partial/proc"
-version=$(chroot "$partial" mariadbd --version) || fail "the installed server does not run"
+version=$(chroot "$partial" mariadbd --version | awk '{ print "MariaDB", $3 }') ||
+    fail "the installed server does not run"
 echo "$version" > "$partial/.qv-complete"
 fetched=$(($(cat "$partial/.qv-fetched-kb") / 1024))
 rm -rf "$root"
