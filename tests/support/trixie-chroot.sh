@@ -34,6 +34,10 @@ fi
 exec 9> "$root.lock"
 flock 9
 [ -f "$done_mark" ] && exit 0
+if [ -e "$root" ] && ! rmdir "$root" 2> /dev/null; then
+    echo "trixie-chroot: $root holds something else; remove it or name another folder" >&2
+    exit 1
+fi
 
 mirror=$(sh "$here/../../scripts/apt-mirror.sh")
 partial=$root.partial
@@ -63,10 +67,9 @@ chroot "$partial" sh -eu -c '
     rm -rf /var/lib/apt/lists/* /var/lib/mysql/*
 ' >> "$log" 2>&1 || fail "installing mariadb-server failed"
 umount "$partial/proc"
-version=$(chroot "$partial" mariadbd --version | awk '{ print "MariaDB", $3 }') ||
+chroot "$partial" mariadbd --version > "$partial/.qv-complete" 2>> "$log" ||
     fail "the installed server does not run"
-echo "$version" > "$partial/.qv-complete"
+version=$(awk '{ print "MariaDB", $3 }' "$partial/.qv-complete")
 fetched=$(($(cat "$partial/.qv-fetched-kb") / 1024))
-rm -rf "$root"
 mv "$partial" "$root"
 echo "trixie-chroot: $version; $(($(date +%s) - started)) s, $fetched MB of packages fetched, $(du -sm "$root" | cut -f1) MB on disk"
