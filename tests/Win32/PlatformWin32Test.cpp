@@ -1,9 +1,10 @@
 /*
  * Tests of the Windows platform layer under the system's own calls: the clock and the
  * local offset against the runtime's and the system's zone, the conversion to the ANSI
- * code page, the log file (text mode, deny-write sharing, no hard links) and the option
- * file in the profile folder with what its access list lets others do. The shared
- * suites of the lock (QVmutexTest) and the digests run under Wine as well.
+ * code page, the log file (text mode, deny-write sharing, no hard links), the option
+ * file in the profile folder with what its access list lets others do, and reparse
+ * points by their tag (through a seam: Wine keeps none). The shared suites of the lock
+ * (QVmutexTest) and the digests run under Wine as well.
  */
 #include <gtest/gtest.h>
 
@@ -19,6 +20,7 @@
 #include "QVLib/QVlogfile.h"
 #include "QVLib/QVuserfile.h"
 #include "QVLib/QVutf.h"
+#include "QVLib/Win32/ReparseWin32.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TimeRecords.h"
 
@@ -203,6 +205,54 @@ TEST(UserFileWin32, TheProfilesOptionFileAndAnotherReaderInItsAccessList)
     qv_user_file_open(profile.path().c_str(), &file);
     EXPECT_EQ(QV_USER_FILE_DIRECTORY, file.kind);
     EXPECT_EQ(-1, file.handle);
+}
+
+/* ---- reparse points ------------------------------------------------------------------------ */
+
+/* Wine keeps no reparse points: the seam makes every file one, with this tag. */
+DWORD g_tag;
+
+bool tagged(HANDLE handle, FILE_ATTRIBUTE_TAG_INFO *info)
+{
+    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, info, sizeof *info))
+        return false;
+    info->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    info->ReparseTag = g_tag;
+    return true;
+}
+
+TEST(ReparseWin32, LinksAreRefusedAndPlaceholdersAreFiles)
+{
+    const char *link = "is a symbolic link or a mount point";
+    const struct {
+        DWORD tag;
+        const char *log_refusal; /* null: the log file is used (and emptied) */
+        int option_file_kind;
+    } cases[] = {
+        {IO_REPARSE_TAG_SYMLINK, link, QV_USER_FILE_OTHER},
+        {IO_REPARSE_TAG_MOUNT_POINT, link, QV_USER_FILE_OTHER},
+        {IO_REPARSE_TAG_CLOUD_3, nullptr, QV_USER_FILE_REGULAR}, /* a OneDrive placeholder */
+        {IO_REPARSE_TAG_DEDUP, nullptr, QV_USER_FILE_REGULAR},   /* Windows Server dedup */
+    };
+    TempDir dir("qv-reparse");
+    qv_set_reparse_tag_reader(tagged);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.tag);
+        g_tag = c.tag;
+        const std::string name = dir.file("VADedeVeZovid.log", "an earlier run's log\r\n");
+        QVLogRefusal refusal = {};
+        QVLogFileHandle log = qv_log_file_open(name.c_str(), &refusal);
+        EXPECT_STREQ(c.log_refusal, refusal.what);
+        if (log != QV_NO_LOG_FILE)
+            qv_log_file_close(log);
+        EXPECT_EQ(c.log_refusal ? "an earlier run's log\r\n" : "", read_file(name));
+
+        QVUserFile file;
+        qv_user_file_open(dir.file(".my.cnf", "[client]\n").c_str(), &file);
+        EXPECT_EQ(c.option_file_kind, file.kind);
+        qv_user_file_close(&file);
+    }
+    qv_set_reparse_tag_reader(nullptr);
 }
 
 /* ---- the log file -------------------------------------------------------------------------- */
