@@ -52,6 +52,19 @@ if(EXISTS /usr/include/nlohmann/json.hpp)
       "nlohmann-json for the cross build" FORCE)
 endif()
 
+# qv_host_program(TARGET VARIABLE): TARGET, a program that runs during the build, as built
+# for the build machine at the path in the cache variable VARIABLE (scripts/build-windows.sh
+# builds it in build/windows-host): a cross build cannot run its own.
+function(qv_host_program target variable)
+  set(${variable} "" CACHE FILEPATH "${target} built for the build machine")
+  if(NOT EXISTS "${${variable}}")
+    message(FATAL_ERROR "A cross build needs -D${variable}=<${target} built for this machine> "
+                        "(scripts/build-windows.sh builds one)")
+  endif()
+  add_executable(${target} IMPORTED GLOBAL)
+  set_target_properties(${target} PROPERTIES IMPORTED_LOCATION ${${variable}})
+endfunction()
+
 # A program that links the client library gets it beside it in the build folder, so that
 # it runs from there as from the zip.
 function(qv_windows_program target)
@@ -60,19 +73,22 @@ function(qv_windows_program target)
     VERBATIM)
 endfunction()
 
-# The tool's resources (WinGUI/VADedeVeZovid.rc: the version resource and the manifest,
-# both generated in WinGUI's build folder) built into target. The resource compiler sees
-# NDEBUG in the configurations whose compiler does, and the resources are built anew when
-# the manifest changes: the compiler's dependency scan sees only what the .rc includes.
+# The tool's resources (WinGUI/VADedeVeZovid.rc: the icon, drawn in WinGUI/icon's build
+# folder, and the version resource and the manifest, both generated in WinGUI's) built
+# into target. The resource compiler sees NDEBUG in the configurations whose compiler
+# does, and the resources are built anew when the icon or the manifest changes: the
+# compiler's dependency scan sees only what the .rc includes.
 function(qv_windows_resources target)
   set(rc ${PROJECT_SOURCE_DIR}/WinGUI/VADedeVeZovid.rc)
   set(generated ${PROJECT_BINARY_DIR}/WinGUI/generated)
+  set(icon ${PROJECT_BINARY_DIR}/WinGUI/icon)
   target_sources(${target} PRIVATE ${rc})
-  target_include_directories(${target} PRIVATE ${generated})
+  target_include_directories(${target} PRIVATE ${generated} ${icon})
+  add_dependencies(${target} qv_app_icon)
   set_property(SOURCE ${rc} TARGET_DIRECTORY ${target} APPEND PROPERTY COMPILE_DEFINITIONS
                $<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:NDEBUG>)
   set_property(SOURCE ${rc} TARGET_DIRECTORY ${target} APPEND PROPERTY OBJECT_DEPENDS
-               ${generated}/VADedeVeZovid.manifest)
+               ${generated}/VADedeVeZovid.manifest ${icon}/VADedeVeZovid.ico)
 endfunction()
 
 # The zip: the program, the client library beside it (the LGPL 2.1 lets anyone replace

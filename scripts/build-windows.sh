@@ -131,13 +131,18 @@ googletest() {
 connector_c
 echo "build-windows: Connector/C $(cat "$mariadb_root/debian-source-version") in $mariadb_root"
 
-# The message catalogue's generator runs during the build: one for this machine.
+# The message catalogue's and the icon's generators run during the build: ones for this
+# machine.
 host=$root/build/windows-host
+host_werror=OFF
+[ -z "$test_too" ] || host_werror=ON
 quiet "$host.log" sh -c "cmake -S '$root' -B '$host' -DCMAKE_BUILD_TYPE=Release \
-    -DBUILD_TESTING=OFF && cmake --build '$host' --target qv_msgc -j $jobs"
+    -DBUILD_TESTING=OFF -DQV_WERROR=$host_werror &&
+    cmake --build '$host' --target qv_msgc qv_icon -j $jobs"
 
 set -- -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-    -DQV_MARIADB_ROOT="$mariadb_root" -DQV_HOST_MSGC="$host/QVLib/qv_msgc"
+    -DQV_MARIADB_ROOT="$mariadb_root" -DQV_HOST_MSGC="$host/QVLib/qv_msgc" \
+    -DQV_HOST_ICON="$host/WinGUI/icon/qv_icon"
 if [ -n "$test_too" ]; then
     googletest
     set -- "$@" -DBUILD_TESTING=ON -DQV_WERROR=ON -DCMAKE_PREFIX_PATH="$gtest_root" \
