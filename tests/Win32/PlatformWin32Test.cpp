@@ -12,6 +12,7 @@
 
 #include <aclapi.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -123,11 +124,27 @@ int32_t system_offset(const QVtime &utc)
     return static_cast<int32_t>((ticks_of(st) - ticks_of(local)) / 10000000);
 }
 
+/* Run on its own (tests/Win32/CMakeLists.txt) with the host in a zone that has daylight
+ * saving, Wine's system zone following it, and QV_HOST_ZONE_OFFSETS holding the UTC
+ * offsets that the host's C library gives for the two records' instants ("+0100 +0200":
+ * date +%z). */
 TEST(TimeWin32, WithoutTZTheLocalOffsetIsTheSystemZones)
 {
+    const char *host = getenv("QV_HOST_ZONE_OFFSETS");
+    ASSERT_NE(nullptr, host) << "the host's offsets are not given";
+    char sign[2];
+    int hours[2], minutes[2];
+    ASSERT_EQ(6, sscanf(host, " %c%2d%2d %c%2d%2d", &sign[0], &hours[0], &minutes[0], &sign[1],
+                        &hours[1], &minutes[1]))
+        << host;
+    int32_t west[2];
+    for (int i = 0; i < 2; i++)
+        west[i] = (sign[i] == '-' ? 1 : -1) * (hours[i] * 3600 + minutes[i] * 60);
+    ASSERT_NE(west[0], west[1]) << "the host's zone has no daylight saving";
     RuntimeZone system_zone;
     system_zone.set("");
-    EXPECT_EQ(system_offset(kWinter), qv_time_local_offset(&kWinter));
+    EXPECT_EQ(west[0], qv_time_local_offset(&kWinter));
+    EXPECT_EQ(west[1], qv_time_local_offset(&kSummer));
     EXPECT_EQ(system_offset(kSummer), qv_time_local_offset(&kSummer));
 }
 
@@ -205,6 +222,38 @@ TEST(UserFileWin32, TheProfilesOptionFileAndAnotherReaderInItsAccessList)
     qv_user_file_open(profile.path().c_str(), &file);
     EXPECT_EQ(QV_USER_FILE_DIRECTORY, file.kind);
     EXPECT_EQ(-1, file.handle);
+}
+
+/* Lets the file at path be read and written by the user alone: a protected list with the
+ * user's one entry. Wine keeps no list: its test runs under a umask of 077, and the list
+ * Wine gives the file names the user and the system (tests/Win32/CMakeLists.txt). */
+void keep_to_user(const std::string &path)
+{
+    EXPLICIT_ACCESS_A user = {};
+    BuildExplicitAccessWithNameA(&user, const_cast<char *>("CURRENT_USER"),
+                                 GENERIC_READ | GENERIC_WRITE, SET_ACCESS, NO_INHERITANCE);
+    PACL list;
+    ASSERT_EQ(ERROR_SUCCESS, SetEntriesInAclA(1, &user, nullptr, &list));
+    EXPECT_EQ(ERROR_SUCCESS,
+              SetNamedSecurityInfoA(const_cast<char *>(path.c_str()), SE_FILE_OBJECT,
+                                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                    nullptr, nullptr, list, nullptr));
+    LocalFree(list);
+}
+
+TEST(UserFileWin32, AnOptionFileForItsUserAloneIsPrivate)
+{
+    TempDir profile("qv-profile");
+    const std::string path = profile.file(".my.cnf", "[client]\npassword=x\n");
+    keep_to_user(path);
+    QVUserFile file;
+    qv_user_file_open(path.c_str(), &file);
+    ASSERT_EQ(QV_USER_FILE_REGULAR, file.kind);
+    EXPECT_FALSE(file.readable_by_others) << file.permissions;
+    EXPECT_FALSE(file.writable_by_others) << file.permissions;
+    EXPECT_STREQ("", file.permissions);
+    EXPECT_TRUE(file.owned_by_user) << file.owner << " / " << file.user;
+    qv_user_file_close(&file);
 }
 
 /* ---- reparse points ------------------------------------------------------------------------ */

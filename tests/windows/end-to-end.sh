@@ -152,9 +152,10 @@ boxes() {
 }
 
 # Presses the OK button of the message box window $1 with the keyboard (raised first:
-# the two instances' boxes lie one upon the other).
+# the two instances' boxes lie one upon the other); a focus that never comes fails within
+# 30 s.
 dismiss() {
-    xdotool windowraise "$1" windowfocus --sync "$1" key Return 2> /dev/null ||
+    timeout 30 xdotool windowraise "$1" windowfocus --sync "$1" key Return 2> /dev/null ||
         fail "cannot dismiss window $1"
 }
 
@@ -193,6 +194,9 @@ run_no_server_scenario() {
     dismiss "$first"
     wait_for "$dir/first.status"
     [ "$(cat "$dir/first.status")" = 1 ] || fail "first instance: exit status $(cat "$dir/first.status"), expected 1"
+    # The box's text, also on standard error (the catalogue's KTRGU0079 in English).
+    grep -q '^VADedeVeZovid: Error creating database users\. See VADedeVeZovid\.log\.' "$dir/first.out" ||
+        fail "the box's text is not on standard error: $(cat "$dir/first.out")"
 }
 
 # Waits (60 s at most) for the file $1.
