@@ -94,77 +94,38 @@ TEST(SystemReportWin32, TheWholeReportAsTheSystemGivesIt)
 
 /* ---- the application icon ------------------------------------------------------------------ */
 
-BOOL CALLBACK take_first(HMODULE, LPCSTR, LPSTR name, LONG_PTR found)
-{
-    *reinterpret_cast<LPSTR *>(found) = name;
-    return FALSE;
-}
-
-#pragma pack(push, 2)
-struct IconGroupEntry { /* GRPICONDIRENTRY */
-    BYTE width, height, colours, reserved;
-    WORD planes, bits;
-    DWORD bytes;
-    WORD id;
-};
-#pragma pack(pop)
-
-/* The image of the icon resource id, size pixels a side, as the system decodes it:
- * BGRA, top row first. */
-std::vector<uint8_t> decoded(HMODULE module, WORD id, int size)
-{
-    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(3) /* RT_ICON */);
-    EXPECT_NE(nullptr, found);
-    auto *bits = static_cast<BYTE *>(LockResource(LoadResource(module, found)));
-    HICON icon = CreateIconFromResourceEx(bits, SizeofResource(module, found), TRUE, 0x00030000,
-                                          size, size, LR_DEFAULTCOLOR);
-    EXPECT_NE(nullptr, icon);
-    ICONINFO info = {};
-    EXPECT_TRUE(GetIconInfo(icon, &info));
-    BITMAPINFO format = {};
-    format.bmiHeader = {sizeof(BITMAPINFOHEADER), size, -size, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    std::vector<uint8_t> pixels(static_cast<size_t>(size) * size * 4);
-    HDC screen = GetDC(nullptr);
-    EXPECT_EQ(size, GetDIBits(screen, info.hbmColor, 0, size, pixels.data(), &format,
-                              DIB_RGB_COLORS));
-    ReleaseDC(nullptr, screen);
-    DeleteObject(info.hbmColor);
-    DeleteObject(info.hbmMask);
-    DestroyIcon(icon);
-    return pixels;
-}
-
-/* The first icon group is the application icon (WinGUI/icon/VADedeVeZovid.icon), at each
- * of its sizes: the tile, the drum, the lens, and a clear corner. */
+/* The first icon group, as the Explorer takes it, is the application icon
+ * (WinGUI/icon/VADedeVeZovid.icon) at each of its sizes, decoded by the system: a clear
+ * corner, the tile's two blues, the drum, the lens. */
 TEST(ResourcesWin32, TheFirstIconGroupIsTheApplicationIconAtEverySize)
 {
-    HMODULE module = GetModuleHandleA(nullptr);
-    LPSTR first = nullptr;
-    EnumResourceNamesA(module, MAKEINTRESOURCEA(14) /* RT_GROUP_ICON */, take_first,
-                       reinterpret_cast<LONG_PTR>(&first));
-    ASSERT_NE(nullptr, first);
-    HRSRC group = FindResourceA(module, first, MAKEINTRESOURCEA(14));
-    auto *dir = static_cast<WORD *>(LockResource(LoadResource(module, group)));
-    ASSERT_NE(nullptr, dir);
-    const auto *entries = reinterpret_cast<const IconGroupEntry *>(dir + 3);
-    std::vector<int> sizes;
+    char program[MAX_PATH];
+    ASSERT_NE(0u, GetModuleFileNameA(nullptr, program, sizeof program));
     const struct {
         double x, y;
         uint32_t argb; /* the description's colours */
     } points[] = {{0.01, 0.01, 0x00000000}, {0.90, 0.30, 0xff1f5aa6}, {0.08, 0.60, 0xff17447e},
                   {0.40, 0.30, 0xffffffff}, {0.73, 0.73, 0xff0b1d36}};
-    for (WORD i = 0; i < dir[2]; i++) {
-        int size = entries[i].width == 0 ? 256 : entries[i].width;
-        sizes.push_back(size);
-        const std::vector<uint8_t> pixels = decoded(module, entries[i].id, size);
+    for (int size : {16, 24, 32, 48, 256}) {
+        HICON icon = nullptr;
+        ASSERT_EQ(1u, PrivateExtractIconsA(program, 0, size, size, &icon, nullptr, 1, 0)) << size;
+        ICONINFO info = {};
+        ASSERT_TRUE(GetIconInfo(icon, &info));
+        BITMAPINFO format = {};
+        format.bmiHeader = {sizeof(BITMAPINFOHEADER), size, -size, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+        std::vector<uint32_t> argb(static_cast<size_t>(size) * size); /* BGRA bytes */
+        HDC screen = GetDC(nullptr);
+        EXPECT_EQ(size, GetDIBits(screen, info.hbmColor, 0, size, argb.data(), &format,
+                                  DIB_RGB_COLORS));
+        ReleaseDC(nullptr, screen);
         for (const auto &p : points) {
-            size_t at = (static_cast<size_t>(p.y * size) * size + static_cast<size_t>(p.x * size)) * 4;
-            uint32_t argb = static_cast<uint32_t>(pixels[at + 3]) << 24 | pixels[at + 2] << 16 |
-                            pixels[at + 1] << 8 | pixels[at];
-            EXPECT_EQ(p.argb, argb) << size << " pixels, at " << p.x << ", " << p.y;
+            size_t x = static_cast<size_t>(p.x * size), y = static_cast<size_t>(p.y * size);
+            EXPECT_EQ(p.argb, argb[y * size + x]) << size << " pixels, at " << p.x << ", " << p.y;
         }
+        DeleteObject(info.hbmColor);
+        DeleteObject(info.hbmMask);
+        DestroyIcon(icon);
     }
-    EXPECT_EQ((std::vector<int>{16, 24, 32, 48, 256}), sizes);
 }
 
 } // namespace
