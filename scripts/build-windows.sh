@@ -157,8 +157,9 @@ connector_c() {
         echo "build-windows: mariadb $version could not be fetched" >&2
     done
     if [ -z "$used" ]; then
-        cat "$apt/update.log" >&2
-        echo "build-windows: no Connector/C to build from (listed: ${listed:-none}; QV_CONNECTOR_VERSION: ${QV_CONNECTOR_VERSION:-unset})" >&2
+        [ "$index_read" = yes ] || cat "$apt/update.log" >&2
+        echo "build-windows: no Connector/C to build from (listed:" ${listed:-none}";" \
+            "QV_CONNECTOR_VERSION: ${QV_CONNECTOR_VERSION:-unset})" >&2
         exit 1
     fi
     newest=$(echo "$listed" | head -n 1)
