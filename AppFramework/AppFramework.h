@@ -65,9 +65,10 @@ extern const char AfxAppTitle[];
 /* Shows text (in the system's character set, as the message catalogue gives it) to the
  * user and waits until it is dismissed: always one line "<title>: <text>" on standard
  * error, and a modal box with the title, the text and one OK button, without an icon.
- * On Windows the box is the system's (MessageBoxW). On POSIX systems it is shown in a
- * graphical session (DISPLAY or WAYLAND_DISPLAY set) through zenity or else xmessage,
- * started without a shell; without one nothing waits. Returns IDOK. */
+ * On Windows the box is the system's (MessageBoxW), shown only where someone can see it
+ * (not in session 0: AfxDesktopIsVisible). On POSIX systems it is shown in a graphical
+ * session (DISPLAY or WAYLAND_DISPLAY set) through zenity or else xmessage, started
+ * without a shell. Where no box is shown nothing waits. Returns IDOK. */
 int AfxMessageBox(const char *text, unsigned type = MB_OK, unsigned help_id = 0);
 
 /* The message box's title: the application's name, or the title before there is an

@@ -4,12 +4,15 @@
  * application object was constructed during static initialisation and registered
  * itself.
  *
- * What the tool prints (--help, --version, --check, log lines while no log file takes
- * them) goes to the standard streams the starting program gave it (a redirection, a
- * pipe), else to the console of the program that started it, when that has one (a
- * command prompt). Started without either (from the Explorer, or by an installer
- * without a console), it has no console: what it prints is lost, and its exit code,
- * its log file and its message box are what it leaves.
+ * A run with arguments asks for an answer (--help, --version, --check, or the refusal of
+ * an unknown argument): what it prints goes to the standard streams the starting program
+ * gave it (a file or a pipe), else to the console of the program that started it, when
+ * that has one (a command prompt). A plain run, the provisioning itself, never takes a
+ * console: a command prompt does not wait for a desktop program, and a Ctrl+C typed at
+ * the prompt it returned to would reach the tool's stop handler and end the provisioning
+ * half done. Started without a console (from the Explorer, or by an installer), the tool
+ * prints nothing anyone sees: its exit code, its log file and its message box are what
+ * it leaves.
  */
 #include <windows.h>
 
@@ -22,17 +25,31 @@
 
 #include "AppFramework/AppFramework.h"
 
-/* True when the standard stream which was handed to the process. */
+/* True when the standard stream which was handed to the process as a file, a pipe, or
+ * a device that is not a console (NUL). A GUI program's handles are not worth more: they
+ * may be stale console handles until it attaches to a console. */
 static bool has_stream(DWORD which)
 {
     HANDLE handle = GetStdHandle(which);
-    return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+    DWORD mode;
+    switch (GetFileType(handle)) {
+    case FILE_TYPE_DISK:
+    case FILE_TYPE_PIPE:
+        return true;
+    case FILE_TYPE_CHAR:
+        return !GetConsoleMode(handle, &mode);
+    default:
+        return false;
+    }
 }
 
-/* Gives standard output and standard error that were not handed over the console of
- * the parent process, if it has one. */
-static void attach_parent_console(void)
+/* For a run with arguments (count, the program's name included), gives standard output
+ * and standard error that were not handed over the console of the parent process, if it
+ * has one. */
+static void attach_parent_console(size_t count)
 {
+    if (count < 2)
+        return; /* the provisioning: no console */
     bool out = has_stream(STD_OUTPUT_HANDLE);
     bool err = has_stream(STD_ERROR_HANDLE);
     if ((out && err) || !AttachConsole(ATTACH_PARENT_PROCESS))
@@ -65,7 +82,6 @@ static bool split_command_line(std::vector<std::string> *arguments)
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
-    attach_parent_console();
     CWinApp *app = AfxGetApp();
     if (app == nullptr) {
         fprintf(stderr, "%s: no application object\n", AfxAppTitle);
@@ -78,6 +94,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         fprintf(stderr, "%s: the command line cannot be read\n", AfxAppTitle);
         return 1;
     }
+    attach_parent_console(arguments.size());
     for (std::string &argument : arguments)
         argv.push_back(&argument[0]);
     argv.push_back(nullptr);

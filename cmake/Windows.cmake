@@ -1,12 +1,15 @@
 # The Windows build, cross-compiled with MinGW-w64 (cmake/mingw-w64-x86_64.cmake):
 # the client library that scripts/build-windows.sh built from Debian's mariadb source
 # package, the header-only libraries the Linux build takes from /usr/include, the
-# executable's form, its resources, and the zip.
+# programs that run during the build (built for the build machine), the executable's
+# form, its resources (the icon among them), and the zip with its licences and stripped
+# binaries.
 #
 #   QV_MARIADB_ROOT   the install prefix of that Connector/C build: include/mariadb,
 #                     lib/mariadb/libmariadb.dll and its import library, and beside them
 #                     COPYING.LIB (its licence) and debian-source-version (the version of
 #                     the source package it came from)
+#   QV_MINGW_COPYRIGHT  the licence notices of mingw-w64 (its runtime, winpthreads)
 set(QV_MARIADB_ROOT "" CACHE PATH "Install prefix of Connector/C built for Windows")
 set(QV_MARIADB_DLL ${QV_MARIADB_ROOT}/lib/mariadb/libmariadb.dll)
 if(NOT EXISTS "${QV_MARIADB_DLL}" OR NOT EXISTS "${QV_MARIADB_ROOT}/COPYING.LIB")
@@ -52,6 +55,19 @@ if(EXISTS /usr/include/nlohmann/json.hpp)
       "nlohmann-json for the cross build" FORCE)
 endif()
 
+# qv_host_program(TARGET VARIABLE): TARGET, a program that runs during the build, as built
+# for the build machine at the path in the cache variable VARIABLE (scripts/build-windows.sh
+# builds it in build/windows-host): a cross build cannot run its own.
+function(qv_host_program target variable)
+  set(${variable} "" CACHE FILEPATH "${target} built for the build machine")
+  if(NOT EXISTS "${${variable}}")
+    message(FATAL_ERROR "A cross build needs -D${variable}=<${target} built for this machine> "
+                        "(scripts/build-windows.sh builds one)")
+  endif()
+  add_executable(${target} IMPORTED GLOBAL)
+  set_target_properties(${target} PROPERTIES IMPORTED_LOCATION ${${variable}})
+endfunction()
+
 # A program that links the client library gets it beside it in the build folder, so that
 # it runs from there as from the zip.
 function(qv_windows_program target)
@@ -60,33 +76,52 @@ function(qv_windows_program target)
     VERBATIM)
 endfunction()
 
-# The tool's resources (WinGUI/VADedeVeZovid.rc: the version resource and the manifest,
-# both generated in WinGUI's build folder) built into target. The resource compiler sees
-# NDEBUG in the configurations whose compiler does, and the resources are built anew when
-# the manifest changes: the compiler's dependency scan sees only what the .rc includes.
+# The tool's resources (WinGUI/VADedeVeZovid.rc: the icon, drawn in WinGUI/icon's build
+# folder, and the version resource and the manifest, both generated in WinGUI's) built
+# into target. The resource compiler sees NDEBUG in the configurations whose compiler
+# does, and the resources are built anew when the icon or the manifest changes: the
+# compiler's dependency scan sees only what the .rc includes.
 function(qv_windows_resources target)
   set(rc ${PROJECT_SOURCE_DIR}/WinGUI/VADedeVeZovid.rc)
   set(generated ${PROJECT_BINARY_DIR}/WinGUI/generated)
+  set(icon ${PROJECT_BINARY_DIR}/WinGUI/icon)
   target_sources(${target} PRIVATE ${rc})
-  target_include_directories(${target} PRIVATE ${generated})
+  target_include_directories(${target} PRIVATE ${generated} ${icon})
+  add_dependencies(${target} qv_app_icon)
   set_property(SOURCE ${rc} TARGET_DIRECTORY ${target} APPEND PROPERTY COMPILE_DEFINITIONS
                $<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:NDEBUG>)
   set_property(SOURCE ${rc} TARGET_DIRECTORY ${target} APPEND PROPERTY OBJECT_DEPENDS
-               ${generated}/VADedeVeZovid.manifest)
+               ${generated}/VADedeVeZovid.manifest ${icon}/VADedeVeZovid.ico)
 endfunction()
 
-# The zip: the program, the client library beside it (the LGPL 2.1 lets anyone replace
-# it there), that library's licence, the README and a note on what the zip holds.
+# The zip: the program and the client library beside it (the LGPL 2.1 lets anyone
+# replace it there), both without their debugging information; the licences of what they
+# hold (Connector/C's, and mingw-w64's: its runtime and winpthreads are linked into the
+# program); the README and a note on what the zip holds. The debugging information stays
+# in build/windows/debug/<file>.debug, which each binary names (.gnu_debuglink) for a
+# debugger. scripts/build-windows.sh puts the source archive of the client library beside
+# the zip.
+set(QV_MINGW_COPYRIGHT /usr/share/doc/mingw-w64-x86-64-dev/copyright CACHE FILEPATH
+    "The licence notices of the mingw-w64 runtime and winpthreads")
 function(qv_windows_package)
+  if(NOT EXISTS ${QV_MINGW_COPYRIGHT})
+    message(FATAL_ERROR "The zip needs mingw-w64's licence notices, ${QV_MINGW_COPYRIGHT} "
+                        "(Debian's package mingw-w64-x86-64-dev)")
+  endif()
   install(TARGETS VADedeVeZovid RUNTIME DESTINATION .)
   install(FILES ${QV_MARIADB_DLL} ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
   install(FILES ${QV_MARIADB_ROOT}/COPYING.LIB DESTINATION . RENAME COPYING-libmariadb.txt)
+  install(FILES ${QV_MINGW_COPYRIGHT} DESTINATION . RENAME COPYING-mingw-w64.txt)
+  install(CODE "set(QV_OBJCOPY \"${CMAKE_OBJCOPY}\")
+                set(QV_DEBUG_DIR \"${CMAKE_BINARY_DIR}/debug\")")
+  install(SCRIPT ${PROJECT_SOURCE_DIR}/cmake/windows-strip.cmake)
   file(READ ${QV_MARIADB_ROOT}/debian-source-version QV_MARIADB_SOURCE_VERSION)
   string(STRIP "${QV_MARIADB_SOURCE_VERSION}" QV_MARIADB_SOURCE_VERSION)
+  set(QV_PACKAGE_NAME "VADedeVeZovid-${PROJECT_VERSION}-win64")
   configure_file(${PROJECT_SOURCE_DIR}/cmake/windows-zip.txt.in
                  ${CMAKE_BINARY_DIR}/README-Windows.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${CMAKE_BINARY_DIR}/README-Windows.txt DESTINATION .)
   set(CPACK_GENERATOR "ZIP" PARENT_SCOPE)
-  set(CPACK_PACKAGE_FILE_NAME "VADedeVeZovid-${PROJECT_VERSION}-win64" PARENT_SCOPE)
+  set(CPACK_PACKAGE_FILE_NAME ${QV_PACKAGE_NAME} PARENT_SCOPE)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON PARENT_SCOPE)
 endfunction()

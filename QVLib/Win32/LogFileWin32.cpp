@@ -2,10 +2,13 @@
  * LogFileWin32: the log file on Windows.
  *
  * It is opened for writing with deny-write sharing (others may read it, none may write
- * it, and a second instance cannot open it), without following a symbolic link (the
- * link itself is opened, and refused), created if missing and not inherited by started
- * programs. It is refused when it is not a file on a disk (or a character device such as
- * NUL) or has other hard links; only then is a file on a disk emptied.
+ * it, and a second instance cannot open it), without following a reparse point, created
+ * if missing and not inherited by started programs. It is refused when it is a symbolic
+ * link or a mount point (the reparse point itself was opened), when it is not a file on
+ * a disk (or a character device such as NUL) or has other hard links; only then is a
+ * file on a disk emptied. A reparse point that holds the file's own data (a OneDrive
+ * placeholder in a synced Desktop or Documents folder, a file on a deduplicated volume)
+ * is a regular file: ReparseWin32 tells them apart by the tag.
  *
  * Written in text mode: each "\n" handed in is stored as carriage return and line feed,
  * through a small buffer, so that a line takes one WriteFile call when it fits.
@@ -16,6 +19,7 @@
 
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
 #include "QVLib/QVlogfile.h"
+#include "QVLib/Win32/ReparseWin32.h"
 
 /* Why CreateFileA failed on the log file's name. */
 static QVLogRefusal open_refusal(const char *name, DWORD error)
@@ -45,13 +49,17 @@ static QVLogRefusal check_and_empty(HANDLE file)
         return {nullptr, 0}; /* a device such as NUL: nothing to empty */
     if (type != FILE_TYPE_DISK)
         return {"is not a regular file", 0};
+    switch (qv_disk_file_kind(file)) {
+    case QV_DISK_LINK:
+        return {"is a symbolic link or a mount point", 0};
+    case QV_DISK_DIRECTORY:
+        return {"is not a regular file", 0};
+    case QV_DISK_UNKNOWN:
+        return {"cannot be examined", static_cast<int>(GetLastError())};
+    }
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(file, &info))
         return {"cannot be examined", static_cast<int>(GetLastError())};
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
-        return {"is a symbolic link", 0};
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        return {"is not a regular file", 0};
     if (info.nNumberOfLinks > 1) /* emptying it would empty another */
         return {"is a hard link to another file", 0};
     if (!SetEndOfFile(file)) /* the position is at the start */

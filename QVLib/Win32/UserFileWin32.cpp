@@ -21,6 +21,7 @@
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
 #include "QVLib/QVlogfile.h"
 #include "QVLib/QVuserfile.h"
+#include "QVLib/Win32/ReparseWin32.h"
 
 const char qv_user_file_keep_private[] =
     "let only your own account read and write it (its Security properties)";
@@ -124,6 +125,9 @@ static void examine_security(HANDLE handle, QVUserFile *file)
     LocalFree(descriptor);
 }
 
+/* What the open file is. A reparse point is judged by its tag, as the log file's: a
+ * OneDrive placeholder or a deduplicated file is a regular file, a link (met only where
+ * it was opened without being followed) is not. */
 static int kind_of(HANDLE handle)
 {
     switch (GetFileType(handle)) {
@@ -131,13 +135,15 @@ static int kind_of(HANDLE handle)
         return QV_USER_FILE_CHARACTER_DEVICE;
     case FILE_TYPE_PIPE:
         return QV_USER_FILE_FIFO;
-    case FILE_TYPE_DISK: {
-        BY_HANDLE_FILE_INFORMATION info;
-        if (!GetFileInformationByHandle(handle, &info))
+    case FILE_TYPE_DISK:
+        switch (qv_disk_file_kind(handle)) {
+        case QV_DISK_FILE:
+            return QV_USER_FILE_REGULAR;
+        case QV_DISK_DIRECTORY:
+            return QV_USER_FILE_DIRECTORY;
+        default:
             return QV_USER_FILE_OTHER;
-        return (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? QV_USER_FILE_DIRECTORY
-                                                                  : QV_USER_FILE_REGULAR;
-    }
+        }
     default:
         return QV_USER_FILE_OTHER;
     }

@@ -1,9 +1,11 @@
 /*
  * Tests of the Windows platform layer under the system's own calls: the clock and the
  * local offset against the runtime's and the system's zone, the conversion to the ANSI
- * code page, the log file (text mode, deny-write sharing, no hard links) and the option
- * file in the profile folder with what its access list lets others do. The shared
- * suites of the lock (QVmutexTest) and the digests run under Wine as well.
+ * code page, the log file (text mode, deny-write sharing, no hard links), the option
+ * file in the profile folder with what its access list lets others do, reparse points
+ * by their tag (through a seam: Wine keeps none), and the framework's message box where
+ * nobody sees it (the box shown is the end-to-end test's). The shared suites of the lock
+ * (QVmutexTest) and the digests run under Wine as well.
  */
 #include <gtest/gtest.h>
 
@@ -11,14 +13,20 @@
 
 #include <aclapi.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <vector>
 
+#include "AppFramework/AppFramework.h"
+#include "AppFramework/AppFrameworkWin32.h"
 #include "QVLib/QVclock.h"
 #include "QVLib/QVlogfile.h"
 #include "QVLib/QVuserfile.h"
 #include "QVLib/QVutf.h"
+#include "QVLib/Win32/ReparseWin32.h"
+#include "tests/support/LogCapture.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/TimeRecords.h"
 
@@ -121,11 +129,19 @@ int32_t system_offset(const QVtime &utc)
     return static_cast<int32_t>((ticks_of(st) - ticks_of(local)) / 10000000);
 }
 
+/* Run on its own (tests/Win32/CMakeLists.txt) with the host in a zone that has daylight
+ * saving, which Wine's system zone follows, and QV_HOST_ZONE_OFFSETS holding the offsets
+ * (seconds west) that the host's C library gives for the two records' instants. */
 TEST(TimeWin32, WithoutTZTheLocalOffsetIsTheSystemZones)
 {
+    int32_t winter, summer;
+    const char *host = getenv("QV_HOST_ZONE_OFFSETS");
+    ASSERT_TRUE(host != nullptr && sscanf(host, "%d %d", &winter, &summer) == 2) << host;
+    ASSERT_NE(winter, summer) << "the host's zone has no daylight saving";
     RuntimeZone system_zone;
     system_zone.set("");
-    EXPECT_EQ(system_offset(kWinter), qv_time_local_offset(&kWinter));
+    EXPECT_EQ(winter, qv_time_local_offset(&kWinter));
+    EXPECT_EQ(summer, qv_time_local_offset(&kSummer));
     EXPECT_EQ(system_offset(kSummer), qv_time_local_offset(&kSummer));
 }
 
@@ -203,6 +219,95 @@ TEST(UserFileWin32, TheProfilesOptionFileAndAnotherReaderInItsAccessList)
     qv_user_file_open(profile.path().c_str(), &file);
     EXPECT_EQ(QV_USER_FILE_DIRECTORY, file.kind);
     EXPECT_EQ(-1, file.handle);
+}
+
+/* Run on its own under a umask of 077 (tests/Win32/CMakeLists.txt): Wine keeps no access
+ * lists, it gives a file the list its mode bits say, here the user's and the system's. */
+TEST(UserFileWin32, AnOptionFileForItsUserAloneIsPrivate)
+{
+    TempDir profile("qv-profile");
+    QVUserFile file;
+    qv_user_file_open(profile.file(".my.cnf", "[client]\n").c_str(), &file);
+    ASSERT_EQ(QV_USER_FILE_REGULAR, file.kind);
+    EXPECT_FALSE(file.readable_by_others || file.writable_by_others) << file.permissions;
+    EXPECT_TRUE(file.owned_by_user) << file.owner << " / " << file.user;
+    qv_user_file_close(&file);
+}
+
+/* ---- reparse points ------------------------------------------------------------------------ */
+
+/* Wine keeps no reparse points: the seam makes every file one, with this tag. */
+DWORD g_tag;
+
+bool tagged(HANDLE handle, FILE_ATTRIBUTE_TAG_INFO *info)
+{
+    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, info, sizeof *info))
+        return false;
+    info->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    info->ReparseTag = g_tag;
+    return true;
+}
+
+TEST(ReparseWin32, LinksAreRefusedAndPlaceholdersAreFiles)
+{
+    const char *link = "is a symbolic link or a mount point";
+    const struct {
+        DWORD tag;
+        const char *log_refusal; /* null: the log file is used (and emptied) */
+        int option_file_kind;
+    } cases[] = {
+        {IO_REPARSE_TAG_SYMLINK, link, QV_USER_FILE_OTHER},
+        {IO_REPARSE_TAG_MOUNT_POINT, link, QV_USER_FILE_OTHER},
+        {IO_REPARSE_TAG_CLOUD_3, nullptr, QV_USER_FILE_REGULAR}, /* a OneDrive placeholder */
+        {IO_REPARSE_TAG_DEDUP, nullptr, QV_USER_FILE_REGULAR},   /* Windows Server dedup */
+    };
+    TempDir dir("qv-reparse");
+    qv_set_reparse_tag_reader(tagged);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.tag);
+        g_tag = c.tag;
+        const std::string name = dir.file("VADedeVeZovid.log", "an earlier run's log\r\n");
+        QVLogRefusal refusal = {};
+        QVLogFileHandle log = qv_log_file_open(name.c_str(), &refusal);
+        EXPECT_STREQ(c.log_refusal, refusal.what);
+        if (log != QV_NO_LOG_FILE)
+            qv_log_file_close(log);
+        EXPECT_EQ(c.log_refusal ? "an earlier run's log\r\n" : "", read_file(name));
+
+        QVUserFile file;
+        qv_user_file_open(dir.file(".my.cnf", "[client]\n").c_str(), &file);
+        EXPECT_EQ(c.option_file_kind, file.kind);
+        qv_user_file_close(&file);
+    }
+    qv_set_reparse_tag_reader(nullptr);
+}
+
+/* ---- the message box where nobody sees it ------------------------------------------------- */
+
+DWORD WINAPI show_box(void *)
+{
+    AfxMessageBox("nobody sees this");
+    return 0;
+}
+
+TEST(AppFrameworkWin32, NoBoxWaitsInAWindowStationNobodySees)
+{
+    EXPECT_TRUE(AfxDesktopIsVisible());
+    HWINSTA visible = GetProcessWindowStation();
+    HWINSTA hidden = CreateWindowStationW(nullptr, 0, WINSTA_ALL_ACCESS, nullptr);
+    ASSERT_NE(nullptr, hidden);
+    ASSERT_TRUE(SetProcessWindowStation(hidden));
+    EXPECT_FALSE(AfxDesktopIsVisible());
+
+    /* A box there would wait for ever (measured under Wine): the watch gives up after 10 s. */
+    StderrCapture capture;
+    HANDLE box = CreateThread(nullptr, 0, show_box, nullptr, 0, nullptr);
+    ASSERT_NE(nullptr, box);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(box, 10000)) << "the box waits unseen";
+    const std::vector<std::string> lines = capture.finish();
+    SetProcessWindowStation(visible);
+    EXPECT_EQ(std::vector<std::string>{"VADedeVeZovid: nobody sees this"}, lines);
+    CloseHandle(box);
 }
 
 /* ---- the log file -------------------------------------------------------------------------- */

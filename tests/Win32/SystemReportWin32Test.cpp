@@ -1,8 +1,9 @@
 /*
- * Tests of the system report on Windows: the whole report of a program that carries the
- * tool's own resources (its version resource and its manifest), as the system gives
- * it: the version section read back from the executable, the version the manifest lets
- * the system tell, the computer's name, memory and drives.
+ * Tests of a program that carries the tool's own resources (its icon, its version
+ * resource and its manifest): the application icon as the system reads it, and the
+ * whole system report as the system gives it: the version section read back from the
+ * executable, the version the manifest lets the system tell, the computer's name, memory
+ * and drives.
  *
  * The system must be Windows 10 or 11 (a Wine prefix set to "win10"): without the
  * manifest it would say 6.2 there.
@@ -13,6 +14,7 @@
 
 #include <direct.h>
 
+#include <cstdint>
 #include <regex>
 #include <string>
 #include <vector>
@@ -88,6 +90,42 @@ TEST(SystemReportWin32, TheWholeReportAsTheSystemGivesIt)
                                      std::regex(std::string("INFO   : Drive [D-Z] Total") + size +
                                                 "  Free" + size + "  Type: (Fixed drive|RAM disk)")))
             << lines[i];
+}
+
+/* ---- the application icon ------------------------------------------------------------------ */
+
+/* The first icon group, as the Explorer takes it, is the application icon
+ * (WinGUI/icon/VADedeVeZovid.icon) at each of its sizes, decoded by the system: a clear
+ * corner, the tile's two blues, the drum, the lens. */
+TEST(ResourcesWin32, TheFirstIconGroupIsTheApplicationIconAtEverySize)
+{
+    char program[MAX_PATH];
+    ASSERT_NE(0u, GetModuleFileNameA(nullptr, program, sizeof program));
+    const struct {
+        double x, y;
+        uint32_t argb; /* the description's colours */
+    } points[] = {{0.01, 0.01, 0x00000000}, {0.90, 0.30, 0xff1f5aa6}, {0.08, 0.60, 0xff17447e},
+                  {0.40, 0.30, 0xffffffff}, {0.73, 0.73, 0xff0b1d36}};
+    for (int size : {16, 24, 32, 48, 256}) {
+        HICON icon = nullptr;
+        ASSERT_EQ(1u, PrivateExtractIconsA(program, 0, size, size, &icon, nullptr, 1, 0)) << size;
+        ICONINFO info = {};
+        ASSERT_TRUE(GetIconInfo(icon, &info));
+        BITMAPINFO format = {};
+        format.bmiHeader = {sizeof(BITMAPINFOHEADER), size, -size, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+        std::vector<uint32_t> argb(static_cast<size_t>(size) * size); /* BGRA bytes */
+        HDC screen = GetDC(nullptr);
+        EXPECT_EQ(size, GetDIBits(screen, info.hbmColor, 0, size, argb.data(), &format,
+                                  DIB_RGB_COLORS));
+        ReleaseDC(nullptr, screen);
+        for (const auto &p : points) {
+            size_t x = static_cast<size_t>(p.x * size), y = static_cast<size_t>(p.y * size);
+            EXPECT_EQ(p.argb, argb[y * size + x]) << size << " pixels, at " << p.x << ", " << p.y;
+        }
+        DeleteObject(info.hbmColor);
+        DeleteObject(info.hbmMask);
+        DestroyIcon(icon);
+    }
 }
 
 } // namespace

@@ -103,6 +103,22 @@ run_server_scenario() {
     [ "$(cat "$dir/statements")" = "$expected" ] ||
         fail "in the server's general log: $(cat "$dir/statements"); expected $expected"
 
+    # --check and --help print into a redirection and into a pipe, as a command prompt
+    # hands them over. Started with no stream at all (start /wait hands none over), a run
+    # with arguments takes the prompt's console, a plain run does not: Wine traces each
+    # AttachConsole. One cmd runs them all (each Wine start costs seconds).
+    exe=$(echo "Z:$program" | tr / '\\')
+    (cd "$dir/run" && WINEDEBUG=trace+console sh "$here/wine-run.sh" "$prefix" cmd /c \
+        "$exe --check > check.txt & $exe --help | more & start /wait $exe --version & echo plain run: & start /wait $exe") \
+        > "$dir/cmd.out" 2>&1 || fail "the runs in cmd failed: $(cat "$dir/cmd.out")"
+    grep -q '^6 of 6 account forms as they should be' "$dir/run/check.txt" ||
+        fail "--check printed no report into a redirection"
+    grep -q '^Usage: VADedeVeZovid ' "$dir/cmd.out" || fail "--help printed no usage into a pipe"
+    attached=$(awk '/^plain run:/ { plain = 1 } /AttachConsole/ { n[plain + 0]++ }
+                    END { printf "%d with arguments, %d without", n[0], n[1] }' "$dir/cmd.out")
+    [ "$attached" = "1 with arguments, 0 without" ] ||
+        fail "consoles attached: $attached; expected 1 with arguments, 0 without"
+
     sql() { mariadb --no-defaults --socket="$dir/mysqld.sock" -uroot -N -B -e "$1"; }
     rights="SELECT, INSERT, UPDATE, DELETE, CREATE, DROP, RELOAD, REFERENCES, INDEX, ALTER"
     while read -r account password; do
@@ -136,9 +152,10 @@ boxes() {
 }
 
 # Presses the OK button of the message box window $1 with the keyboard (raised first:
-# the two instances' boxes lie one upon the other).
+# the two instances' boxes lie one upon the other); a focus that never comes fails within
+# 30 s.
 dismiss() {
-    xdotool windowraise "$1" windowfocus --sync "$1" key Return 2> /dev/null ||
+    timeout 30 xdotool windowraise "$1" windowfocus --sync "$1" key Return 2> /dev/null ||
         fail "cannot dismiss window $1"
 }
 
@@ -177,6 +194,9 @@ run_no_server_scenario() {
     dismiss "$first"
     wait_for "$dir/first.status"
     [ "$(cat "$dir/first.status")" = 1 ] || fail "first instance: exit status $(cat "$dir/first.status"), expected 1"
+    # The box's text, also on standard error (the catalogue's KTRGU0079 in English).
+    grep -q '^VADedeVeZovid: Error creating database users\. See VADedeVeZovid\.log\.' "$dir/first.out" ||
+        fail "the box's text is not on standard error: $(cat "$dir/first.out")"
 }
 
 # Waits (60 s at most) for the file $1.

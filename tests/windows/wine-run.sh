@@ -9,7 +9,9 @@
 # stopped before the run (one started elsewhere, outside a network namespace say, would
 # otherwise serve it) and waited for after it, so that nothing of the run outlives the
 # call. Every Wine call is bounded: QV_WINE_TIMEOUT seconds (default 600) for the program.
-# Exits with the program's status; 124 when it timed out.
+# QV_WINE_UMASK, when set, is the umask the program runs with: Wine gives a file the
+# access list that its mode bits say. Exits with the program's status; 124 when it timed
+# out.
 set -eu
 [ $# -ge 2 ] || { echo "usage: $0 PREFIX PROGRAM [ARGUMENTS...]" >&2; exit 2; }
 prefix=$1
@@ -29,6 +31,7 @@ if [ ! -f "$ready" ]; then
 fi
 
 timeout 30 wineserver -k 2> /dev/null || true
+[ -z "${QV_WINE_UMASK:-}" ] || umask "$QV_WINE_UMASK"
 status=0
 timeout "${QV_WINE_TIMEOUT:-600}" wine "$@" || status=$?
 # A program that timed out may leave others of the run behind.
