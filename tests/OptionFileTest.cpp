@@ -1,0 +1,89 @@
+/*
+ * The option file's options as the connection gets them, on Linux and under Wine: each
+ * option the tool uses reaches the client library through mysql_optionsv, whatever the
+ * client's spelling of its name; the others are named in the log and go no further;
+ * every connection allows only the platform's login methods; a UTF-8 byte-order mark
+ * and a file saved as UTF-16 get the platform's rule.
+ */
+#include <gtest/gtest.h>
+
+#include <mysql.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "Interfaces/dbengine/MySQL/ClientPlatform.h"
+#include "Interfaces/dbengine/MySQL/MyDBEngine.h"
+#include "tests/support/FakeMysql.h"
+#include "tests/support/LogCapture.h"
+#include "tests/support/TestFiles.h"
+
+namespace
+{
+
+/* Runs one account's creation with the option file content in a home of its own, and
+ * returns the lines the report logs; the fake client keeps what the connection got. */
+std::vector<std::string> run_with(const std::string &content, const std::string &name = ".my.cnf")
+{
+    TempDir home("qv-home");
+    ScopedEnv unix_home("HOME", home.path().c_str());
+    ScopedEnv windows_home("USERPROFILE", home.path().c_str());
+    home.file(name, content);
+    fake_mysql_reset();
+    StderrCapture capture;
+    qv_DBEngine_report_option_file();
+    std::vector<std::string> lines = capture.finish();
+    EXPECT_EQ(0u, qv_DBEngine_add_user_with_host("localhost", nullptr, nullptr, 3306, nullptr,
+                                                 "N", "P", QV_PRIV_USAGE));
+    return lines;
+}
+
+TEST(OptionFile, UsedOptionsReachTheLibraryAndTheOthersAreNamed)
+{
+    std::vector<std::string> lines =
+        run_with("[client]\nhost=elsewhere\npassword=first\ninit-command=CREATE DATABASE pwned\n"
+                 "[mysql]\nplugin-dir=/tmp\n[client-server]\nPlugin_Dir=/tmp/x\ndefault-auth=x\n"
+                 "Password=\"a b\"\nloose_socket=/run/s\nssl_ca=/ca.pem\nskip-ssl\n"
+                 "connect-timeout=99\nno-such-option=1\nssl-verify-server-cert=yes\n");
+    const auto &got = fake_mysql().connections.at(0).options;
+    const std::map<int, std::string> expected = {
+        {MYSQL_OPT_CONNECT_TIMEOUT, "30"}, {MYSQL_OPT_READ_TIMEOUT, "120"},
+        {MYSQL_OPT_WRITE_TIMEOUT, "120"},  {MARIADB_OPT_RESTRICTED_AUTH, qv_login_methods},
+        {MARIADB_OPT_PASSWORD, "a b"},     {MARIADB_OPT_UNIXSOCKET, "/run/s"},
+        {MYSQL_OPT_SSL_CA, "/ca.pem"},     {MYSQL_OPT_SSL_ENFORCE, "0"},
+    };
+    for (const auto &[option, value] : expected)
+        EXPECT_EQ(value, got.count(option) ? got.at(option) : "(not set)") << option;
+    char plugins[4096];
+    EXPECT_EQ(qv_client_plugin_dir(plugins, sizeof plugins), got.count(MYSQL_PLUGIN_DIR) == 1);
+    EXPECT_EQ(expected.size() + got.count(MYSQL_PLUGIN_DIR), got.size());
+    const std::string refused = ": refused: they make the client load code or run SQL";
+    const std::vector<std::string> tails = {
+        " line 2: host: not used: the tool logs in as root at localhost, port 3306",
+        " line 4: init-command" + refused,
+        " line 8: Plugin_Dir" + refused,
+        " line 9: default-auth" + refused,
+        " line 14: connect-timeout (99): used up to 30 seconds, the tool's own bound",
+        " line 15: no-such-option: ignored",
+        " line 16: ssl-verify-server-cert (not 1, 0, on, off, true or false): ignored",
+    };
+    ASSERT_LE(1 + tails.size(), lines.size()); /* a file others can read: one more */
+    for (size_t i = 0; i < tails.size(); i++)
+        EXPECT_NE(std::string::npos, lines[i + 1].find(tails[i])) << lines[i + 1];
+}
+
+TEST(OptionFile, ByteOrderMarksAndUtf16GetThePlatformsRule)
+{
+    std::vector<std::string> lines = run_with("\xef\xbb\xbf[client]\npassword=marked\n");
+    const auto &marked = fake_mysql().connections.at(0).options;
+    EXPECT_EQ(qv_option_mark_skipped ? 1u : 0u, marked.count(MARIADB_OPT_PASSWORD));
+    EXPECT_EQ(qv_option_mark_skipped, lines[0].find("INFO") == 0) << lines[0];
+
+    lines = run_with(std::string("\xff\xfe[\0c\0", 6));
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_NE(std::string::npos, lines[0].find(": saved as UTF-16: not used: save it as UTF-8"));
+    EXPECT_EQ(0u, fake_mysql().connections.at(0).options.count(MARIADB_OPT_PASSWORD));
+}
+
+} // namespace
