@@ -12,7 +12,9 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,10 +23,12 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "tests/support/FakeHandshake.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Relay.h"
 #include "tests/support/RunProgram.h"
@@ -240,6 +244,82 @@ TEST_F(EndToEndTest, RootWithAPasswordFromTheOptionFileOnly)
         EXPECT_EQ(1u, root.query(std::string("SELECT 1 FROM mysql.user WHERE User='") + account +
                                  "' AND Host='localhost'")
                           .size());
+}
+
+TEST_F(EndToEndTest, OptionFileAsTheMariadbClientReadsItAndNothingInItRunsCode)
+{
+    /* root logs in with ed25519, a login method the tool allows, with a password that
+     * two quotings read differently; the mariadb client says which is right. */
+    ServerSession root;
+    bool had_ed25519 = !root.query("SELECT 1 FROM information_schema.PLUGINS WHERE "
+                                   "PLUGIN_NAME = 'ed25519'").empty();
+    if (!had_ed25519)
+        root.exec("INSTALL SONAME 'auth_ed25519'");
+    root.exec("ALTER USER 'root'@'localhost' IDENTIFIED VIA ed25519 USING PASSWORD('p w#x')");
+    TempDir home("qv-home");
+    const std::string cnf = home.path() + "/.my.cnf", plugins = home.dir("plugins");
+    write_file(plugins + "/qvprobe.so", read_file(QV_PROBE_PATH));
+    const std::string hostile = "init-command=CREATE DATABASE IF NOT EXISTS pwned\nplugin-dir=" +
+                                plugins + "\ndefault-auth=qvprobe\n";
+    const struct {
+        std::string content;
+        mode_t mode;
+        std::string hint; /* "": it logs in */
+        bool ask_client;  /* the client would run the hostile lines */
+    } files[] = {
+        {"[client]\npassword=p w#x\n", 0600, "put it in the [client] group", true},
+        {"[client]\npassword='p w#x' # note\n", 0600, "", true},
+        {"[client]\npassword='p w#x'\n" + hostile, 0666,
+         "and " + cnf + " was not used: others can write it (mode 666)", true},
+        {"[client]\npassword='p w#x'\n" + hostile, 0600, "", false},
+    };
+    ScopedEnv server("MYSQL_UNIX_PORT", socket.c_str());
+    for (const auto &f : files) {
+        write_file(cnf, f.content);
+        chmod(cnf.c_str(), f.mode);
+        ProgramResult tool = run(false, "", {}, home.path());
+        EXPECT_EQ(f.hint.empty() ? 0 : 1, tool.exit_code) << f.content << tool.err;
+        EXPECT_NE(std::string::npos, tool.err.find(f.hint)) << tool.err;
+        std::string client = "mariadb --defaults-file='" + cnf + "' -e 'SELECT 1' >/dev/null 2>&1";
+        EXPECT_TRUE(!f.ask_client || f.hint.empty() == (system(client.c_str()) == 0)) << f.content;
+    }
+    const std::string log = read_file(dir + "/VADedeVeZovid.log");
+    root.exec("ALTER USER 'root'@'localhost' IDENTIFIED VIA mysql_native_password USING "
+              "PASSWORD('')");
+    if (!had_ed25519)
+        root.exec("UNINSTALL SONAME 'auth_ed25519'");
+    EXPECT_TRUE(root.query("SHOW DATABASES LIKE 'pwned'").empty());
+    EXPECT_NE(0, access((dir + "/qvprobe-loaded").c_str(), F_OK));
+    EXPECT_NE(std::string::npos, log.find(": default-auth: refused: they make the client load"));
+}
+
+TEST_F(EndToEndTest, ServerAskingForALoginMethodTheToolDoesNotAllow)
+{
+    const std::string path = dir + "/fake.sock";
+    int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address));
+    ASSERT_EQ(0, listen(listener, 4));
+    std::thread server([listener] {
+        for (int c; (c = accept(listener, nullptr, nullptr)) >= 0; close(c)) {
+            std::string packet = fake_handshake("qvprobe");
+            char answer[4096];
+            if (write(c, packet.data(), packet.size()) > 0)
+                (void)!read(c, answer, sizeof answer);
+        }
+    });
+    ProgramResult r = run(false, path);
+    shutdown(listener, SHUT_RDWR);
+    server.join();
+    close(listener);
+    EXPECT_EQ(1, r.exit_code);
+    EXPECT_NE(std::string::npos, r.err.find("hint: the server asked root to log in with "
+                                            "'qvprobe', a method the tool does not allow"))
+        << r.err;
+    EXPECT_NE(std::string::npos, read_file(dir + "/VADedeVeZovid.log")
+                                     .find("ERROR  : do_connect: errno: 5010  msg: "));
 }
 
 TEST_F(EndToEndTest, RootAdmittedBySocketAuthenticationOnly)

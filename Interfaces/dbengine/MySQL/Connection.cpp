@@ -85,9 +85,9 @@ static bool set_connection_options(MYSQL *handle, const QVDBOptions *options)
     unsigned timeouts[] = {timeout_or_default(g_connect_timeout, QV_DB_CONNECT_TIMEOUT),
                            timeout_or_default(g_read_timeout, QV_DB_READ_TIMEOUT),
                            timeout_or_default(g_write_timeout, QV_DB_WRITE_TIMEOUT)};
-    unsigned file_timeout = static_cast<unsigned>(atoi(options->value[QV_OPT_CONNECT_TIMEOUT]));
-    if (options->given[QV_OPT_CONNECT_TIMEOUT] && file_timeout < timeouts[0])
-        timeouts[0] = file_timeout;
+    if (options->given[QV_OPT_CONNECT_TIMEOUT] &&
+        static_cast<unsigned>(atoi(options->value[QV_OPT_CONNECT_TIMEOUT])) < timeouts[0])
+        timeouts[0] = static_cast<unsigned>(atoi(options->value[QV_OPT_CONNECT_TIMEOUT]));
     char plugins[4096];
     if (mysql_optionsv(handle, MYSQL_OPT_CONNECT_TIMEOUT, &timeouts[0]) != 0 ||
         mysql_optionsv(handle, MYSQL_OPT_READ_TIMEOUT, &timeouts[1]) != 0 ||
