@@ -486,9 +486,16 @@ TEST_F(EndToEndTest, CheckNamesEachDifferenceAndChangesNothing)
     const std::string log = read_file(dir + "/VADedeVeZovid.log");
     ServerSession root;
     ProgramResult after;
+    /* With a hostile file that the tool accepts (its own, mode 600), the server still
+     * sees the check's reading statements and nothing else. */
+    write_file(dir + "/.my.cnf", "[client]\ninit-command=CREATE DATABASE pwned\nplugin-dir=/tmp\n"
+                                 "default-auth=qvprobe\nssl=0\nconnect-timeout=5\n");
+    chmod((dir + "/.my.cnf").c_str(), 0600);
     Rows server_log = general_log_during(root, [&] { after = run(false, "", {"--check"}); });
+    unlink((dir + "/.my.cnf").c_str());
     EXPECT_EQ(0, after.exit_code) << after.err;
-    EXPECT_EQ("", after.err);
+    for (const std::string &line : split_lines(after.err))
+        EXPECT_NE(std::string::npos, line.find(": qv_DBEngine_report_option_file: ")) << line;
     EXPECT_EQ("6 of 6 account forms as they should be; 0 missing, 0 with other privileges, 0 "
               "with another password, 0 locked, 0 with the password expired; 0 passwords unknown",
               check_summary(after.out));
