@@ -10,6 +10,10 @@
  * command prompt). Started without either (from the Explorer, or by an installer
  * without a console), it has no console: what it prints is lost, and its exit code,
  * its log file and its message box are what it leaves.
+ *
+ * Before anything else, libraries loaded later (the client library's plugins, the
+ * system's own) are looked for only in the executable's folder and the system folder,
+ * never in the current folder, where anyone who can write there could plant one.
  */
 #include <windows.h>
 
@@ -65,6 +69,7 @@ static bool split_command_line(std::vector<std::string> *arguments)
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
     attach_parent_console();
     CWinApp *app = AfxGetApp();
     if (app == nullptr) {

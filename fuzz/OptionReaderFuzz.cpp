@@ -1,0 +1,138 @@
+/*
+ * Fuzzing harness: the option file's reader (qv_option_read), which must read a file as
+ * the mariadb client does.
+ *
+ * Input: the whole input is one option file; it is also, without its zero bytes and cut
+ * to fit one line, a value written into a file of its own in one of three quotings (by
+ * the input's length): in double quotes, in single quotes, or bare, with the escapes
+ * each needs.
+ *
+ * Properties: every name and value read is shorter than a piece of a line; no option
+ * outside the named groups is ever read (none with no group named), and each option of
+ * a named group is read under exactly one of them (read group by group, the counts add
+ * up to the whole); the value written in any quoting reads back to the same bytes; and
+ * the options read are exactly those my_print_defaults, the client's own parser, prints
+ * for the file: for the first 64 inputs (the seeds, which libFuzzer runs first) and every
+ * 256th one after, except where the file names another file (the client would read it)
+ * or has an option without a name (which the client reads from outside its buffer).
+ */
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "Interfaces/dbengine/MySQL/OptionFile.h"
+#include "Interfaces/dbengine/MySQL/OptionReader.h"
+#include "fuzz/FuzzSupport.h"
+#include "tests/support/PrintDefaults.h"
+
+/* An input in memory as a file's source. */
+struct Memory {
+    const char *at;
+    size_t left;
+};
+
+static long read_memory(void *context, char *buffer, size_t capacity)
+{
+    Memory *m = static_cast<Memory *>(context);
+    size_t n = m->left < capacity ? m->left : capacity;
+    memcpy(buffer, m->at, n);
+    m->at += n;
+    m->left -= n;
+    return static_cast<long>(n);
+}
+
+/* What a reading found: the options as my_print_defaults prints them, and what keeps
+ * the file from being held to it. */
+struct Found {
+    std::string printed;
+    size_t options = 0;
+    bool includes = false, unnamed = false;
+    std::string last_value;
+};
+
+static Found read_text(const std::string &text, const char *const groups[])
+{
+    Found found;
+    Memory memory{text.data(), text.size()};
+    QVOptionSource source{&memory, read_memory};
+    QVOptionEvents events{
+        &found,
+        [](void *context, const char *name, const char *value, unsigned) {
+            Found *f = static_cast<Found *>(context);
+            QV_FUZZ_CHECK(strlen(name) < QV_OPTION_PIECE && (!value || strlen(value) < QV_OPTION_PIECE));
+            f->printed += printed_option(name, value);
+            f->options++;
+            f->unnamed = f->unnamed || name[0] == '\0';
+            f->last_value = value ? value : "(none)";
+        },
+        [](void *context, const char *, bool, unsigned) {
+            static_cast<Found *>(context)->includes = true;
+            return true;
+        },
+        [](void *context, const char *, unsigned) { static_cast<Found *>(context)->printed.clear(); },
+    };
+    qv_option_read(&source, groups, 0, &events);
+    return found;
+}
+
+/* value in the quoting style asks for (0 double quotes, 1 single quotes, 2 bare), or ""
+ * when a bare value cannot hold it: a "#", or a blank at either end that has no escape
+ * (the client drops blanks there). */
+static std::string quoted(const std::string &value, int style)
+{
+    const std::string quote = style == 0 ? "\"" : style == 1 ? "'" : "";
+    std::string out = quote;
+    for (size_t i = 0; i < value.size(); i++) {
+        char c = value[i];
+        bool edge = style == 2 && (i == 0 || i + 1 == value.size()) && qv_option_blank(c);
+        if (c == '\\' || c == '"' || c == '\'')
+            out += std::string("\\") + c;
+        else if (c == '\n')
+            out += "\\n";
+        else if (edge && (c == ' ' || c == '\t' || c == '\r'))
+            out += c == ' ' ? "\\s" : c == '\t' ? "\\t" : "\\r";
+        else if (edge || (style == 2 && c == '#'))
+            return "";
+        else
+            out += c;
+    }
+    return out + quote;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    static unsigned long runs = 0;
+    const std::string text(reinterpret_cast<const char *>(data), size);
+    static const char *const none[] = {nullptr};
+    Found all = read_text(text, qv_option_groups);
+    QV_FUZZ_CHECK(read_text(text, none).options == 0);
+    size_t apart = 0;
+    for (size_t i = 0; qv_option_groups[i] != nullptr; i++) {
+        const char *const one[] = {qv_option_groups[i], nullptr};
+        apart += read_text(text, one).options;
+    }
+    QV_FUZZ_CHECK(apart == all.options);
+
+    std::string value;
+    for (char c : text)
+        if (c != '\0')
+            value += c;
+    value.resize(value.size() < 2000 ? value.size() : 2000);
+    std::string written = quoted(value, static_cast<int>(size % 3));
+    if (!value.empty() && !written.empty())
+        QV_FUZZ_CHECK(read_text("[client]\nv=" + written + "\n", qv_option_groups).last_value == value);
+
+    if ((++runs <= 64 || runs % 256 == 0) && !all.includes && !all.unnamed) {
+        static const std::string path = "/tmp/qv-fuzz-option-file." + std::to_string(getpid());
+        FILE *file = fopen(path.c_str(), "wb");
+        QV_FUZZ_CHECK(file != nullptr && fwrite(text.data(), 1, text.size(), file) == text.size());
+        fclose(file);
+        bool ran = false;
+        std::string printed = print_defaults(path, &ran);
+        QV_FUZZ_CHECK(ran && printed == all.printed);
+    }
+    return 0;
+}
