@@ -1,7 +1,7 @@
 /*
- * The hint table against the documentation: the table of hints in README.md and the
- * DIAGNOSTICS of the manual page show exactly the code's rows, in its order, with the
- * same words (what a hint names, such as the account, written in italics there).
+ * The hint table and the option files' rules against the documentation: the tables in
+ * README.md and the lists of the manual page show exactly the code's rows, in its order,
+ * with the same words (what a hint names, such as the account, written in italics there).
  */
 #include <gtest/gtest.h>
 
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Interfaces/dbengine/MySQL/Hints.h"
+#include "Interfaces/dbengine/MySQL/OptionFile.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TestFiles.h"
 
@@ -44,12 +45,14 @@ HintRows code_rows()
     return out;
 }
 
-/* The rows of README's table that follows "| Error | Hint |". */
-HintRows readme_rows()
+/* The rows of README's table that follows the line header (indented or not). */
+HintRows readme_rows(const std::string &header)
 {
     HintRows out;
     std::vector<std::string> lines = split_lines(read_file(QV_SOURCE_DIR "/README.md"));
-    size_t i = std::find(lines.begin(), lines.end(), "| Error | Hint |") - lines.begin();
+    for (std::string &line : lines)
+        line.erase(0, line.find_first_not_of(' '));
+    size_t i = std::find(lines.begin(), lines.end(), header) - lines.begin();
     for (i += 2; i < lines.size() && lines[i].rfind("| ", 0) == 0; i++) {
         const std::string &line = lines[i];
         size_t bar = line.find(" | ");
@@ -59,12 +62,12 @@ HintRows readme_rows()
     return out;
 }
 
-/* The ".TP" entries of the manual page's DIAGNOSTICS, up to its first ".PP". */
-HintRows manual_rows()
+/* The ".TP" entries of the manual page that follow the line start, up to a ".PP". */
+HintRows manual_rows(const std::string &start)
 {
     HintRows out;
     std::vector<std::string> lines = split_lines(read_file(QV_SOURCE_DIR "/doc/VADedeVeZovid.8"));
-    size_t i = std::find(lines.begin(), lines.end(), ".SH DIAGNOSTICS") - lines.begin();
+    size_t i = std::find(lines.begin(), lines.end(), start) - lines.begin();
     for (i++; i < lines.size() && lines[i] != ".PP" && lines[i].rfind(".SH", 0) != 0; i++) {
         if (lines[i] != ".TP" || i + 1 >= lines.size())
             continue;
@@ -81,8 +84,20 @@ TEST(Hints, ReadmeAndManualShowTheCodesTable)
 {
     HintRows code = code_rows();
     ASSERT_EQ(13u, code.size());
-    EXPECT_EQ(code, readme_rows());
-    EXPECT_EQ(code, manual_rows());
+    EXPECT_EQ(code, readme_rows("| Error | Hint |"));
+    EXPECT_EQ(code, manual_rows(".SH DIAGNOSTICS"));
+}
+
+TEST(Hints, ReadmeAndManualShowTheOptionFilesRules)
+{
+    size_t count = 0;
+    const QVOptionRule *rules = qv_option_rules(&count);
+    HintRows code;
+    for (size_t i = 0; i < count; i++)
+        code.emplace_back(rules[i].when, rules[i].what);
+    ASSERT_EQ(19u, code.size());
+    EXPECT_EQ(code, readme_rows("| In the option files | The tool |"));
+    EXPECT_EQ(code, manual_rows("Case by case, what the tool does:"));
 }
 
 } // namespace

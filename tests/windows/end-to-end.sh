@@ -207,6 +207,9 @@ run_planted_dll_scenario() {
     done
     status=0
     (cd "$dir/run" && timeout 120 wine "$program") > "$dir/out" 2>&1 || status=$?
+    kill "$server_pid" 2> /dev/null || true
+    wait "$server_pid" || true
+    server_pid=""
     [ "$status" -eq 1 ] || { cat "$dir/out" >&2; fail "exit status $status, expected 1"; }
     [ ! -e "$dir/run/qvprobe-loaded" ] || fail "the planted qvprobe.dll was loaded"
     log=$dir/run/VADedeVeZovid.log
