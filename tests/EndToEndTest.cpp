@@ -12,9 +12,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,12 +21,10 @@
 #include <fstream>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
-#include "tests/support/FakeHandshake.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/Relay.h"
 #include "tests/support/RunProgram.h"
@@ -291,35 +287,6 @@ TEST_F(EndToEndTest, OptionFileAsTheMariadbClientReadsItAndNothingInItRunsCode)
     EXPECT_TRUE(root.query("SHOW DATABASES LIKE 'pwned'").empty());
     EXPECT_NE(0, access((dir + "/qvprobe-loaded").c_str(), F_OK));
     EXPECT_NE(std::string::npos, log.find(": default-auth: refused: they make the client load"));
-}
-
-TEST_F(EndToEndTest, ServerAskingForALoginMethodTheToolDoesNotAllow)
-{
-    const std::string path = dir + "/fake.sock";
-    int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
-    ASSERT_EQ(0, bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address));
-    ASSERT_EQ(0, listen(listener, 4));
-    std::thread server([listener] {
-        for (int c; (c = accept(listener, nullptr, nullptr)) >= 0; close(c)) {
-            std::string packet = fake_handshake("qvprobe");
-            char answer[4096];
-            if (write(c, packet.data(), packet.size()) > 0)
-                (void)!read(c, answer, sizeof answer);
-        }
-    });
-    ProgramResult r = run(false, path);
-    shutdown(listener, SHUT_RDWR);
-    server.join();
-    close(listener);
-    EXPECT_EQ(1, r.exit_code);
-    EXPECT_NE(std::string::npos, r.err.find("hint: the server asked root to log in with "
-                                            "'qvprobe', a method the tool does not allow"))
-        << r.err;
-    EXPECT_NE(std::string::npos, read_file(dir + "/VADedeVeZovid.log")
-                                     .find("ERROR  : do_connect: errno: 5010  msg: "));
 }
 
 TEST_F(EndToEndTest, RootAdmittedBySocketAuthenticationOnly)

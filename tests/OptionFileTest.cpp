@@ -24,12 +24,12 @@ namespace
 
 /* Runs one account's creation with the option file content in a home of its own, and
  * returns the lines the report logs; the fake client keeps what the connection got. */
-std::vector<std::string> run_with(const std::string &content, const std::string &name = ".my.cnf")
+std::vector<std::string> run_with(const std::string &content)
 {
     TempDir home("qv-home");
     ScopedEnv unix_home("HOME", home.path().c_str());
     ScopedEnv windows_home("USERPROFILE", home.path().c_str());
-    home.file(name, content);
+    home.file(".my.cnf", content);
     fake_mysql_reset();
     StderrCapture capture;
     qv_DBEngine_report_option_file();

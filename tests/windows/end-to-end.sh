@@ -197,7 +197,7 @@ wait_for() {
 # method.
 run_planted_dll_scenario() {
     cp "$probe" "$dir/run/qvprobe.dll"
-    (cd "$dir" && timeout 120 wine "$fake_server" qvprobe 1 > "$dir/server.out" 2>&1) &
+    (cd "$dir" && timeout 120 wine "$fake_server" > "$dir/server.out" 2>&1) &
     server_pid=$!
     i=0
     until grep -q listening "$dir/server.out" 2> /dev/null; do
