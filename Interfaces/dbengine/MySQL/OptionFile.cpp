@@ -5,11 +5,12 @@
  * byte order).
  *
  * Invariants: no file is read that the platform did not open as a regular file of at
- * most QV_OPTION_MAX_SIZE bytes that only its owner, the user (or root, or on Windows
- * the Administrators), can write; at most QV_OPTION_MAX_FILES files are read, none twice
- * on one include chain; what is read goes through the same handle that was examined. A
- * file read goes on to its end even when a line is refused, except where the client
- * stops too; the options of a first file the client would refuse are forgotten.
+ * most QV_OPTION_MAX_SIZE bytes, that no one but its owner can write and whose owner is
+ * the user (or root; on Windows the Administrators or the token's default owner); at
+ * most QV_OPTION_MAX_FILES files are read, none twice on one include chain; what is read
+ * goes through the same handle that was examined. A file is read to its end unless the
+ * client stops too, and the options of a first file the client would refuse are
+ * forgotten.
  */
 #include "Interfaces/dbengine/MySQL/OptionFile.h"
 
@@ -191,7 +192,9 @@ static bool on_include(void *context, const char *path, bool dir, unsigned line)
     if (folder == nullptr || !qv_user_dir_list(full, on_entry, folder, error, sizeof error)) {
         char shown[QV_PATH_SIZE];
         qv_option_printable(full, shown, sizeof shown);
-        refuse(r->walk, shown, QV_RULE_UNREADABLE, folder ? error : "out of memory");
+        qv_option_tell(r->walk->report, QV_LOG_WARNING, shown, QV_RULE_UNREADABLE,
+                       folder ? error : "out of memory", nullptr);
+        on_refused(r, "!includedir of a folder that cannot be listed", line);
         free(folder);
         return false;
     }
