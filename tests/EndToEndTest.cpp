@@ -263,7 +263,7 @@ TEST_F(EndToEndTest, OptionFileAsTheMariadbClientReadsItAndNothingInItRunsCode)
         std::string hint; /* "": it logs in */
         bool ask_client;  /* the client would run the hostile lines */
     } files[] = {
-        {"[client]\npassword=p w#x\n", 0600, "put it in the [client] group", true},
+        {"[client]\npassword=p w#x\n", 0600, "refused the password that " + cnf + " gives", true},
         {"[client]\npassword='p w#x' # note\n", 0600, "", true},
         {"[client]\npassword='p w#x'\n" + hostile, 0666,
          "and " + cnf + " was not used: others can write it (mode 666)", true},

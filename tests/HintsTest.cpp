@@ -83,7 +83,7 @@ HintRows manual_rows(const std::string &start)
 TEST(Hints, ReadmeAndManualShowTheCodesTable)
 {
     HintRows code = code_rows();
-    ASSERT_EQ(13u, code.size());
+    ASSERT_EQ(14u, code.size());
     EXPECT_EQ(code, readme_rows("| Error | Hint |"));
     EXPECT_EQ(code, manual_rows(".SH DIAGNOSTICS"));
 }

@@ -119,21 +119,28 @@ static MYSQL *new_handle(const QVDBOptions *options)
     return handle;
 }
 
-/* Notes a refused login for its hint: a refused password while an option file was not
- * used names that file and why; a login method the tool does not allow is named (as
- * the library's message quotes it, in printable characters only: the server chose it). */
-static void note_login_failure(int number, const char *message, const QVDBOptions *options)
+/* Notes a refused login for its hint: a refused password names the option file that
+ * was not used and why, or else the one that gave it; a login method the tool does not
+ * allow is named (as the library's message quotes it, in printable characters only: the
+ * server chose it). */
+static void note_login_failure(int number, const char *message, const QVDBOptions *options,
+                               bool password_given)
 {
-    char method[64] = "";
+    char subject[QV_OPTION_REFUSAL_SIZE] = "";
+    int phase = QV_PHASE_LOGIN;
     const char *quote = strchr(message, '\'');
     const char *end = quote ? strchr(quote + 1, '\'') : nullptr;
     if (number == QV_CR_PLUGIN_NOT_ALLOWED && end != nullptr) {
         size_t length = static_cast<size_t>(end - quote + 1);
-        qv_option_printable(quote, method, length < sizeof method ? length + 1 : sizeof method);
+        qv_option_printable(quote, subject, length < 64 ? length + 1 : 64);
+    } else if (number == 1045 && options->refusal[0] != '\0') {
+        phase |= QV_PHASE_FILE_REFUSED;
+        qv_snprintf(subject, sizeof subject, "%s", options->refusal);
+    } else if (number == 1045 && options->given[QV_OPT_PASSWORD] && !password_given &&
+               qv_DBEngine_option_file(subject, sizeof subject)) {
+        phase |= QV_PHASE_FILE_PASSWORD;
     }
-    bool unused_file = number == 1045 && options->refusal[0] != '\0';
-    qv_DBEngine_note_failure(number, QV_PHASE_LOGIN | (unused_file ? QV_PHASE_FILE_REFUSED : 0),
-                             false, unused_file ? options->refusal : method[0] ? method : nullptr);
+    qv_DBEngine_note_failure(number, phase, false, subject[0] ? subject : nullptr);
 }
 
 unsigned qv_DBEngine_connect(QVDBEngine *engine)
@@ -153,7 +160,7 @@ unsigned qv_DBEngine_connect(QVDBEngine *engine)
         status = 0;
     } else if (handle != nullptr) {
         int number = static_cast<int>(mysql_errno(handle));
-        note_login_failure(number, mysql_error(handle), &options);
+        note_login_failure(number, mysql_error(handle), &options, password != nullptr);
         char message[QV_MASKED_SIZE];
         const char *secrets[] = {password, options.given[QV_OPT_PASSWORD]
                                                ? options.value[QV_OPT_PASSWORD]

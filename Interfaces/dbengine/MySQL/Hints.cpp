@@ -33,6 +33,13 @@ static const QVHintRow g_hints[] = {
      "the server refused root's password, and %s; mend that file as the WARNING above says, "
      "then run again"},
     {{1045},
+     QV_PHASE_FILE_PASSWORD,
+     -1,
+     "1045 at login, with the option file's password",
+     "the server refused the password that %s gives, as the mariadb client reads it (a # "
+     "outside quotes begins a comment); try the file with that client, mend it, then run "
+     "again"},
+    {{1045},
      QV_PHASE_LOGIN,
      -1,
      "1045 at login",
