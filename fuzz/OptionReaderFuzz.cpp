@@ -63,7 +63,8 @@ static Found read_text(const std::string &text, const char *const groups[])
         &found,
         [](void *context, const char *name, const char *value, unsigned) {
             Found *f = static_cast<Found *>(context);
-            QV_FUZZ_CHECK(strlen(name) < QV_OPTION_PIECE && (!value || strlen(value) < QV_OPTION_PIECE));
+            QV_FUZZ_CHECK(strlen(name) < QV_OPTION_PIECE &&
+                          (!value || strlen(value) < QV_OPTION_PIECE));
             f->printed += printed_option(name, value);
             f->options++;
             f->unnamed = f->unnamed || name[0] == '\0';
@@ -73,7 +74,9 @@ static Found read_text(const std::string &text, const char *const groups[])
             static_cast<Found *>(context)->includes = true;
             return true;
         },
-        [](void *context, const char *, unsigned) { static_cast<Found *>(context)->printed.clear(); },
+        [](void *context, const char *, unsigned) {
+            static_cast<Found *>(context)->printed.clear();
+        },
     };
     qv_option_read(&source, groups, 0, &events);
     return found;
@@ -124,7 +127,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     value.resize(value.size() < 2000 ? value.size() : 2000);
     std::string written = quoted(value, static_cast<int>(size % 3));
     if (!value.empty() && !written.empty())
-        QV_FUZZ_CHECK(read_text("[client]\nv=" + written + "\n", qv_option_groups).last_value == value);
+        QV_FUZZ_CHECK(read_text("[client]\nv=" + written + "\n", qv_option_groups).last_value ==
+                      value);
 
     if ((++runs <= 64 || runs % 256 == 0) && !all.includes && !all.unnamed) {
         /* a file on disk: the client resolves the link of an in-memory file's path */

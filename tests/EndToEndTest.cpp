@@ -248,15 +248,17 @@ TEST_F(EndToEndTest, OptionFileAsTheMariadbClientReadsItAndNothingInItRunsCode)
      * two quotings read differently; the mariadb client says which is right. */
     ServerSession root;
     bool had_ed25519 = !root.query("SELECT 1 FROM information_schema.PLUGINS WHERE "
-                                   "PLUGIN_NAME = 'ed25519'").empty();
+                                   "PLUGIN_NAME = 'ed25519'")
+                            .empty();
     if (!had_ed25519)
         root.exec("INSTALL SONAME 'auth_ed25519'");
     root.exec("ALTER USER 'root'@'localhost' IDENTIFIED VIA ed25519 USING PASSWORD('p w#x')");
     TempDir home("qv-home");
     const std::string cnf = home.path() + "/.my.cnf", plugins = home.dir("plugins");
     write_file(plugins + "/qvprobe.so", read_file(QV_PROBE_PATH));
-    const std::string hostile = "init-command=CREATE DATABASE IF NOT EXISTS pwned\nplugin-dir=" +
-                                plugins + "\ndefault-auth=qvprobe\n";
+    const std::string hostile =
+        "init-command=CREATE DATABASE IF NOT EXISTS pwned\nplugin-dir=" + plugins +
+        "\ndefault-auth=qvprobe\n";
     const struct {
         std::string content;
         mode_t mode;

@@ -744,7 +744,8 @@ TEST_F(EngineTest, OptionFilesAreExaminedBeforeAByteOfThemIsRead)
     ScopedEnv h("HOME", home.path().c_str());
     const std::string dir = home.path(), cnf = dir + "/.my.cnf", fifo = dir + "/fifo";
     const std::string warn = "WARNING: qv_DBEngine_report_option_file: ";
-    const std::string read = "INFO   : qv_DBEngine_report_option_file: client options are read from ";
+    const std::string read =
+        "INFO   : qv_DBEngine_report_option_file: client options are read from ";
     const std::string pw = "[client]\npassword=pw\n", mend = "; chmod 600 '" + cnf + "'";
     mkfifo(fifo.c_str(), 0600);
     std::vector<std::string> deep = {read + cnf};
@@ -763,18 +764,27 @@ TEST_F(EngineTest, OptionFilesAreExaminedBeforeAByteOfThemIsRead)
         bool used;
     } cases[] = {
         {pw, 0600, {read + cnf}, true},
-        {pw, 0640, {read + cnf, warn + cnf + ": others can read it, and it gives a password (mode 640): used" + mend}, true},
+        {pw,
+         0640,
+         {read + cnf,
+          warn + cnf + ": others can read it, and it gives a password (mode 640): used" + mend},
+         true},
         {pw, 0660, {warn + cnf + ": others can write it (mode 660): not used" + mend}, false},
         {pw, 0602, {warn + cnf + ": others can write it (mode 602): not used" + mend}, false},
-        {pw + "!include " + fifo + "\n!include /dev/zero\n!include " + cnf + "\n", 0600,
+        {pw + "!include " + fifo + "\n!include /dev/zero\n!include " + cnf + "\n",
+         0600,
          {read + cnf, warn + fifo + ": not a regular file (a FIFO): skipped",
           warn + "/dev/zero: not a regular file (a character device): skipped",
           warn + cnf + ": an include loop: the repeated file skipped"},
          true},
         {pw + "!include " + dir + "/deep1\n", 0600, deep, true},
         /* given to another user (as root), or unreadable (as another user) */
-        {pw, root ? 0600u : 0u,
-         {root ? warn + cnf + ": another user owns it (uid 65534 (nobody), not uid 0 (root)): not used; chown root '" + cnf + "'"
+        {pw,
+         root ? 0600u : 0u,
+         {root ? warn + cnf +
+                     ": another user owns it (uid 65534 (nobody), not uid 0 (root)): not used; "
+                     "chown root '" +
+                     cnf + "'"
                : warn + cnf + ": it cannot be read (Permission denied): skipped"},
          false},
     };
@@ -856,7 +866,8 @@ TEST_F(EngineTest, EachCommonFailureEndsWithItsHintByPhase)
          "servers in VADedeVeZovid(8)"},
         {false, 4, 1064, nullptr}, /* a REVOKE: not the GRANT form */
         {true, 0, 1130, nullptr},
-        {true, 0, 5010, "the server asked root to log in with 'qvprobe', a method the tool does not allow",
+        {true, 0, 5010,
+         "the server asked root to log in with 'qvprobe', a method the tool does not allow",
          "Authentication plugin 'qvprobe' couldn't be found in restricted_auth plugin list."},
     };
     for (const auto &c : cases) {

@@ -34,8 +34,8 @@ std::vector<std::string> run_with(const std::string &content)
     StderrCapture capture;
     qv_DBEngine_report_option_file();
     std::vector<std::string> lines = capture.finish();
-    EXPECT_EQ(0u, qv_DBEngine_add_user_with_host("localhost", nullptr, nullptr, 3306, nullptr,
-                                                 "N", "P", QV_PRIV_USAGE));
+    EXPECT_EQ(0u, qv_DBEngine_add_user_with_host("localhost", nullptr, nullptr, 3306, nullptr, "N",
+                                                 "P", QV_PRIV_USAGE));
     return lines;
 }
 

@@ -20,12 +20,12 @@ namespace
 std::string read_as_the_tool(const std::string &path)
 {
     std::string out;
-    QVOptionSink sink{&out,
-                      [](void *context, const char *name, const char *value, const char *,
-                         unsigned) {
-                          *static_cast<std::string *>(context) += printed_option(name, value);
-                      },
-                      [](void *context) { static_cast<std::string *>(context)->clear(); }};
+    QVOptionSink sink{
+        &out,
+        [](void *context, const char *name, const char *value, const char *, unsigned) {
+            *static_cast<std::string *>(context) += printed_option(name, value);
+        },
+        [](void *context) { static_cast<std::string *>(context)->clear(); }};
     char refusal[QV_OPTION_REFUSAL_SIZE];
     qv_option_files_read(path.c_str(), false, &sink, refusal, sizeof refusal);
     return out;
@@ -78,11 +78,14 @@ TEST(OptionReader, ReadsEachFileAsTheClientsOwnParser)
         "[client]\nx=0\n!include DIR/stops.cnf\ny=3\n!include   DIR/missing.cnf  \n",
         "[client]\n!includedir DIR/conf.d  \nz=1\n",
         "[client]\na=1\n!includedir DIR/no-such-folder\n",
-        "[client]\n!include ~/plain.cnf\n!foo bar\n!includex DIR/plain.cnf\n! include DIR/plain.cnf\n",
+        "[client]\n!include ~/plain.cnf\n!foo bar\n!includex DIR/plain.cnf\n! include "
+        "DIR/plain.cnf\n",
         "[client]\na=" + x4091 + "b=1\n",
         "[client]\na=" + x4091 + "xb=1\n",
         std::string("[client]\nd=4\0junk\ne=5\n", 19),
-        "[client]\r\na=\x0b" "1\x0c\r\nb=\xa0" "2\xa0\n",
+        "[client]\r\na=\x0b"
+        "1\x0c\r\nb=\xa0"
+        "2\xa0\n",
         "\xef\xbb\xbf[client]\na=1\n",
     };
     for (const std::string &content : cases) {

@@ -31,7 +31,8 @@ const char qv_user_path_separator = '\\';
 void qv_user_file_mend(int what, const char *path, const QVUserFile *, char *out, size_t capacity)
 {
     if (what == QV_MEND_PRIVATE)
-        qv_snprintf(out, capacity, "icacls \"%s\" /inheritance:r /grant:r \"%%USERNAME%%:F\"", path);
+        qv_snprintf(out, capacity, "icacls \"%s\" /inheritance:r /grant:r \"%%USERNAME%%:F\"",
+                    path);
     else
         qv_snprintf(out, capacity, "icacls \"%s\" /setowner \"%%USERNAME%%\"", path);
 }
@@ -178,7 +179,8 @@ static int kind_of(HANDLE handle, QVUserFile *file)
         BY_HANDLE_FILE_INFORMATION info;
         if (!GetFileInformationByHandle(handle, &info))
             return QV_USER_FILE_OTHER;
-        file->size = (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+        file->size =
+            (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
         file->identity[0] = info.dwVolumeSerialNumber;
         file->identity[1] =
             (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;

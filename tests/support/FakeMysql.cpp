@@ -114,8 +114,9 @@ int STDCALL mysql_optionsv(MYSQL *mysql, enum mysql_option option, ...)
     case MYSQL_OPT_CONNECT_TIMEOUT:
     case MYSQL_OPT_READ_TIMEOUT:
     case MYSQL_OPT_WRITE_TIMEOUT:
-        *timeouts[option == MYSQL_OPT_CONNECT_TIMEOUT ? 0 : option == MYSQL_OPT_READ_TIMEOUT ? 1 : 2] =
-            *static_cast<const unsigned *>(arg);
+        *timeouts[option == MYSQL_OPT_CONNECT_TIMEOUT ? 0
+                  : option == MYSQL_OPT_READ_TIMEOUT  ? 1
+                                                      : 2] = *static_cast<const unsigned *>(arg);
         /* fall through */
     case MYSQL_OPT_PROTOCOL:
         c.options[option] = std::to_string(*static_cast<const unsigned *>(arg));

@@ -13,8 +13,8 @@
 int main()
 {
     WSADATA data;
-    SOCKET listener = WSAStartup(MAKEWORD(2, 2), &data) == 0 ? socket(AF_INET, SOCK_STREAM, 0)
-                                                              : INVALID_SOCKET;
+    SOCKET listener =
+        WSAStartup(MAKEWORD(2, 2), &data) == 0 ? socket(AF_INET, SOCK_STREAM, 0) : INVALID_SOCKET;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(3306);
@@ -27,7 +27,8 @@ int main()
     fflush(stdout);
     SOCKET client = accept(listener, nullptr, nullptr);
     char answer[4096];
-    if (client != INVALID_SOCKET && send(client, QV_FAKE_HANDSHAKE, sizeof QV_FAKE_HANDSHAKE - 1, 0) > 0)
+    if (client != INVALID_SOCKET &&
+        send(client, QV_FAKE_HANDSHAKE, sizeof QV_FAKE_HANDSHAKE - 1, 0) > 0)
         recv(client, answer, sizeof answer, 0);
     closesocket(client);
     return 0;

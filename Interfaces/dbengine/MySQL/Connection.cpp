@@ -45,11 +45,11 @@ static const struct {
     int slot;
     enum mysql_option option;
 } g_texts[] = {
-    {QV_OPT_PASSWORD, MARIADB_OPT_PASSWORD},     {QV_OPT_SOCKET, MARIADB_OPT_UNIXSOCKET},
-    {QV_OPT_SSL_CA, MYSQL_OPT_SSL_CA},           {QV_OPT_SSL_CAPATH, MYSQL_OPT_SSL_CAPATH},
-    {QV_OPT_SSL_CERT, MYSQL_OPT_SSL_CERT},       {QV_OPT_SSL_CIPHER, MYSQL_OPT_SSL_CIPHER},
-    {QV_OPT_SSL_CRL, MYSQL_OPT_SSL_CRL},         {QV_OPT_SSL_CRLPATH, MYSQL_OPT_SSL_CRLPATH},
-    {QV_OPT_SSL_KEY, MYSQL_OPT_SSL_KEY},         {QV_OPT_TLS_VERSION, MARIADB_OPT_TLS_VERSION},
+    {QV_OPT_PASSWORD, MARIADB_OPT_PASSWORD}, {QV_OPT_SOCKET, MARIADB_OPT_UNIXSOCKET},
+    {QV_OPT_SSL_CA, MYSQL_OPT_SSL_CA},       {QV_OPT_SSL_CAPATH, MYSQL_OPT_SSL_CAPATH},
+    {QV_OPT_SSL_CERT, MYSQL_OPT_SSL_CERT},   {QV_OPT_SSL_CIPHER, MYSQL_OPT_SSL_CIPHER},
+    {QV_OPT_SSL_CRL, MYSQL_OPT_SSL_CRL},     {QV_OPT_SSL_CRLPATH, MYSQL_OPT_SSL_CRLPATH},
+    {QV_OPT_SSL_KEY, MYSQL_OPT_SSL_KEY},     {QV_OPT_TLS_VERSION, MARIADB_OPT_TLS_VERSION},
 };
 
 /* Hands the file's switches and protocol to handle. Returns false when the library
@@ -162,9 +162,8 @@ unsigned qv_DBEngine_connect(QVDBEngine *engine)
         int number = static_cast<int>(mysql_errno(handle));
         note_login_failure(number, mysql_error(handle), &options, password != nullptr);
         char message[QV_MASKED_SIZE];
-        const char *secrets[] = {password, options.given[QV_OPT_PASSWORD]
-                                               ? options.value[QV_OPT_PASSWORD]
-                                               : nullptr};
+        const char *secrets[] = {
+            password, options.given[QV_OPT_PASSWORD] ? options.value[QV_OPT_PASSWORD] : nullptr};
         qv_mask_passwords(mysql_error(handle), secrets, 2, message, sizeof message);
         qv_log(QV_LOG_ERROR, "do_connect: errno: %d  msg: %s", number, message);
         mysql_close(handle);

@@ -4,9 +4,10 @@
  *
  * Invariants: an engine's lock exists exactly when the engine is fully created; every
  * statement is sent and its outcome read under that lock; every connection that was
- * opened is closed by qv_DBEngine_finish. The connection itself is Connection's. Passwords are replaced by "***" in every line
- * this module logs, whatever the server's message holds (Masking). Each failure of a
- * client call is noted for the hint that ends a failed account creation (Hints).
+ * opened is closed by qv_DBEngine_finish (the connection itself is Connection's).
+ * Passwords are replaced by "***" in every line this module logs, whatever the server's
+ * message holds (Masking). Each failure of a client call is noted for the hint that ends
+ * a failed account creation (Hints).
  */
 #include "Interfaces/dbengine/MySQL/MyDBEngine.h"
 

@@ -120,8 +120,9 @@ static void on_option(void *context, const char *name, const char *value, unsign
 {
     Reading *r = static_cast<Reading *>(context);
     char key[64];
-    r->gave_password = r->gave_password || (value != nullptr && qv_option_name_key(name, key, sizeof key) &&
-                                             strcmp(key, "password") == 0);
+    r->gave_password =
+        r->gave_password || (value != nullptr && qv_option_name_key(name, key, sizeof key) &&
+                             strcmp(key, "password") == 0);
     r->walk->sink->option(r->walk->sink->context, name, value, r->path, line);
 }
 

@@ -168,8 +168,8 @@ static bool read_directive(char *p, unsigned depth, unsigned line, const QVOptio
         return true; /* an unknown directive is passed over */
     char *path = directive_path(p + (dir ? 10 : 7));
     if (path == nullptr) {
-        events->refused(events->context, dir ? "!includedir without a folder" : "!include without a file",
-                        line);
+        events->refused(events->context,
+                        dir ? "!includedir without a folder" : "!include without a file", line);
         return false;
     }
     /* A file that cannot be included is passed over; a folder that cannot be listed

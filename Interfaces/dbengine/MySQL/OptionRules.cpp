@@ -21,7 +21,8 @@ static const QVOptionRule g_rules[QV_RULE_COUNT] = {
     {qv_option_names_used, "used; of two lines that give one, the later wins"},
     {"connect-timeout", "used up to 30 seconds, the tool's own bound"},
     {"host, port, user", "not used: the tool logs in as root at localhost, port 3306"},
-    {"plugin-dir, default-auth, init-command", "refused: they make the client load code or run SQL"},
+    {"plugin-dir, default-auth, init-command",
+     "refused: they make the client load code or run SQL"},
     {"a used option without a value it can take", "ignored"},
     {"any other option", "ignored"},
     {"others can write it", "not used"},
@@ -102,7 +103,8 @@ bool qv_option_name_key(const char *name, char *key, size_t capacity)
 static bool listed(const char *list, const char *key)
 {
     size_t length = strlen(key);
-    for (const char *at = list; at != nullptr; at = strstr(at, ", ") ? strstr(at, ", ") + 2 : nullptr)
+    for (const char *at = list; at != nullptr;
+         at = strstr(at, ", ") ? strstr(at, ", ") + 2 : nullptr)
         if (strncmp(at, key, length) == 0 && (at[length] == ',' || at[length] == '\0'))
             return true;
     return false;
@@ -115,8 +117,9 @@ static int rule_of(char *key, int *off)
     static const char *const prefixes[] = {"skip-", "disable-", "enable-"};
     *off = -1;
     for (int i = 0; i < 3; i++)
-        if (begins(key, prefixes[i]) && (strcmp(key + strlen(prefixes[i]), "ssl") == 0 ||
-                                         strcmp(key + strlen(prefixes[i]), "ssl-verify-server-cert") == 0)) {
+        if (begins(key, prefixes[i]) &&
+            (strcmp(key + strlen(prefixes[i]), "ssl") == 0 ||
+             strcmp(key + strlen(prefixes[i]), "ssl-verify-server-cert") == 0)) {
             *off = i < 2;
             memmove(key, key + strlen(prefixes[i]), strlen(key) - strlen(prefixes[i]) + 1);
         }
@@ -152,7 +155,8 @@ static bool take(int kind, int off, const char *value, char *out, const char **w
 {
     *why = "no value";
     if (kind == SWITCH) {
-        *why = off >= 0 ? "a value after skip-, disable- or enable-" : "not 1, 0, on, off, true or false";
+        *why = off >= 0 ? "a value after skip-, disable- or enable-"
+                        : "not 1, 0, on, off, true or false";
         static const char *const words[] = {"0", "off", "false", "1", "on", "true"};
         int on = off >= 0 ? (value == nullptr ? 1 - off : -1) : value == nullptr ? 1 : -1;
         for (int i = 0; off < 0 && value != nullptr && i < 6; i++)
