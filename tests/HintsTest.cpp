@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <regex>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,9 +30,13 @@ std::string replaced(std::string text, const std::string &from, const std::strin
 
 /* The text with the italic words the documents write for what a hint names (README's
  * *account*, the manual's \fIaccount\fR) as the code's "%s". */
-std::string placeholders(const std::string &text)
+std::string placeholders(std::string text)
 {
-    return std::regex_replace(text, std::regex(R"(\*[a-z ]+\*|\\fI[a-z ]+\\fR)"), "%s");
+    for (auto [open, close] : {std::pair<const char *, const char *>{"*", "*"}, {"\\fI", "\\fR"}})
+        for (size_t at, end; (at = text.find(open)) != std::string::npos &&
+                             (end = text.find(close, at + 1)) != std::string::npos;)
+            text.replace(at, end + strlen(close) - at, "%s");
+    return text;
 }
 
 HintRows code_rows()
