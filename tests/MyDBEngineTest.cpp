@@ -770,7 +770,6 @@ TEST_F(EngineTest, OptionFilesAreExaminedBeforeAByteOfThemIsRead)
           warn + cnf + ": others can read it, and it gives a password (mode 640): used" + mend},
          true},
         {pw, 0660, {warn + cnf + ": others can write it (mode 660): not used" + mend}, false},
-        {pw, 0602, {warn + cnf + ": others can write it (mode 602): not used" + mend}, false},
         {pw + "!include " + fifo + "\n!include /dev/zero\n!include " + cnf + "\n",
          0600,
          {read + cnf, warn + fifo + ": not a regular file (a FIFO): skipped",

@@ -18,18 +18,21 @@
 #include "tests/support/FakeMysql.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TestPlatform.h"
 
 namespace
 {
 
-/* Runs one account's creation with the option file content in a home of its own, and
- * returns the lines the report logs; the fake client keeps what the connection got. */
-std::vector<std::string> run_with(const std::string &content)
+/* Runs one account's creation with the option file content in a home of its own (that
+ * others can write, with writable), and returns the lines the report logs; the fake
+ * client keeps what the connection got. */
+std::vector<std::string> run_with(const std::string &content, bool writable = false)
 {
     TempDir home("qv-home");
     ScopedEnv unix_home("HOME", home.path().c_str());
     ScopedEnv windows_home("USERPROFILE", home.path().c_str());
-    home.file(".my.cnf", content);
+    std::string path = home.file(".my.cnf", content);
+    EXPECT_TRUE(!writable || let_others_write(path));
     fake_mysql_reset();
     StderrCapture capture;
     qv_DBEngine_report_option_file();
@@ -71,6 +74,15 @@ TEST(OptionFile, UsedOptionsReachTheLibraryAndTheOthersAreNamed)
     ASSERT_LE(1 + tails.size(), lines.size()); /* a file others can read: one more */
     for (size_t i = 0; i < tails.size(); i++)
         EXPECT_NE(std::string::npos, lines[i + 1].find(tails[i])) << lines[i + 1];
+}
+
+TEST(OptionFile, FileOthersCanWriteIsNotUsed)
+{
+    std::vector<std::string> lines = run_with("[client]\npassword=x\n", true);
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_NE(std::string::npos, lines[0].find(": others can write it (")) << lines[0];
+    EXPECT_NE(std::string::npos, lines[0].find("): not used; ")) << lines[0];
+    EXPECT_EQ(0u, fake_mysql().connections.at(0).options.count(MARIADB_OPT_PASSWORD));
 }
 
 TEST(OptionFile, ByteOrderMarksAndUtf16GetThePlatformsRule)
