@@ -23,12 +23,15 @@ namespace
 {
 
 /* What the platform allows: the login methods, a plugin folder of the tool's own (the
- * executable's), a UTF-8 byte-order mark. Linux allows PAM's methods over its socket. */
+ * executable's), a UTF-8 byte-order mark. Linux allows PAM's methods over its socket.
+ * And a device that reads without end. */
 #ifdef _WIN32
+const char DEVICE[] = "NUL";
 const char METHODS[] = "mysql_native_password,caching_sha2_password,sha256_password,"
                        "client_ed25519,parsec";
 const bool WINDOWS = true;
 #else
+const char DEVICE[] = "/dev/zero";
 const char METHODS[] = "mysql_native_password,caching_sha2_password,sha256_password,"
                        "client_ed25519,parsec,dialog,mysql_clear_password";
 const bool WINDOWS = false;
@@ -86,13 +89,20 @@ TEST(OptionFile, UsedOptionsReachTheLibraryAndTheOthersAreNamed)
         EXPECT_NE(std::string::npos, lines[i + 1].find(tails[i])) << lines[i + 1];
 }
 
-TEST(OptionFile, FileOthersCanWriteIsNotUsed)
+TEST(OptionFile, FileOthersCanWriteIsNotUsedAndAnIncludedDeviceSkipped)
 {
     std::vector<std::string> lines = run_with("[client]\npassword=x\n", true);
     ASSERT_EQ(1u, lines.size());
     EXPECT_NE(std::string::npos, lines[0].find(": others can write it (")) << lines[0];
     EXPECT_NE(std::string::npos, lines[0].find("): not used; ")) << lines[0];
     EXPECT_EQ(0u, fake_mysql().connections.at(0).options.count(MARIADB_OPT_PASSWORD));
+
+    lines = run_with(std::string("[client]\n!include ") + DEVICE + "\npassword=x\n");
+    ASSERT_LE(2u, lines.size());
+    EXPECT_NE(std::string::npos,
+              lines[1].find(DEVICE + std::string(": not a regular file (a character device)")))
+        << lines[1];
+    EXPECT_EQ(1u, fake_mysql().connections.at(0).options.count(MARIADB_OPT_PASSWORD));
 }
 
 TEST(OptionFile, ByteOrderMarksAndUtf16GetThePlatformsRule)
