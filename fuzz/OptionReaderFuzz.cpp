@@ -18,47 +18,37 @@
  */
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "Interfaces/dbengine/MySQL/OptionFile.h"
 #include "Interfaces/dbengine/MySQL/OptionReader.h"
 #include "fuzz/FuzzSupport.h"
 #include "tests/support/PrintDefaults.h"
 
-/* An input in memory as a file's source. */
-struct Memory {
-    const char *at;
-    size_t left;
-};
-
-static long read_memory(void *context, char *buffer, size_t capacity)
-{
-    Memory *m = static_cast<Memory *>(context);
-    size_t n = m->left < capacity ? m->left : capacity;
-    memcpy(buffer, m->at, n);
-    m->at += n;
-    m->left -= n;
-    return static_cast<long>(n);
-}
-
-/* What a reading found: the options as my_print_defaults prints them, and what keeps
- * the file from being held to it. */
+/* A reading of a text: where it stands, the options as my_print_defaults prints them, and
+ * what keeps the file from being held to it. */
 struct Found {
-    std::string printed;
-    size_t options = 0;
+    explicit Found(const std::string &read) : text(read) {}
+    const std::string &text;
+    size_t at = 0, options = 0;
+    std::string printed, last_value;
     bool includes = false, unnamed = false;
-    std::string last_value;
 };
 
 static Found read_text(const std::string &text, const char *const groups[])
 {
-    Found found;
-    Memory memory{text.data(), text.size()};
-    QVOptionSource source{&memory, read_memory};
+    Found found(text);
+    QVOptionSource source{&found, [](void *context, char *buffer, size_t capacity) {
+                              Found *f = static_cast<Found *>(context);
+                              size_t n = std::min(capacity, f->text.size() - f->at);
+                              memcpy(buffer, f->text.data() + f->at, n);
+                              f->at += n;
+                              return static_cast<long>(n);
+                          }};
     QVOptionEvents events{
         &found,
         [](void *context, const char *name, const char *value, unsigned) {
@@ -71,8 +61,7 @@ static Found read_text(const std::string &text, const char *const groups[])
             f->last_value = value ? value : "(none)";
         },
         [](void *context, const char *, bool, unsigned) {
-            static_cast<Found *>(context)->includes = true;
-            return true;
+            return static_cast<Found *>(context)->includes = true;
         },
         [](void *context, const char *, unsigned) {
             static_cast<Found *>(context)->printed.clear();
@@ -120,11 +109,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     QV_FUZZ_CHECK(apart == all.options);
 
-    std::string value;
-    for (char c : text)
-        if (c != '\0')
-            value += c;
-    value.resize(value.size() < 2000 ? value.size() : 2000);
+    std::string value = text;
+    value.erase(std::remove(value.begin(), value.end(), '\0'), value.end());
+    value.resize(std::min<size_t>(value.size(), 2000));
     std::string written = quoted(value, static_cast<int>(size % 3));
     if (!value.empty() && !written.empty())
         QV_FUZZ_CHECK(read_text("[client]\nv=" + written + "\n", qv_option_groups).last_value ==

@@ -242,16 +242,23 @@ TEST_F(EndToEndTest, RootWithAPasswordFromTheOptionFileOnly)
                           .size());
 }
 
+/* Installs MariaDB's ed25519 plugin where it is missing; returns whether it was there. */
+bool install_ed25519(ServerSession &root)
+{
+    bool had = !root.query("SELECT 1 FROM information_schema.PLUGINS WHERE "
+                           "PLUGIN_NAME = 'ed25519'")
+                    .empty();
+    if (!had)
+        root.exec("INSTALL SONAME 'auth_ed25519'");
+    return had;
+}
+
 TEST_F(EndToEndTest, OptionFileAsTheMariadbClientReadsItAndNothingInItRunsCode)
 {
     /* root logs in with ed25519, a login method the tool allows, with a password that
      * two quotings read differently; the mariadb client says which is right. */
     ServerSession root;
-    bool had_ed25519 = !root.query("SELECT 1 FROM information_schema.PLUGINS WHERE "
-                                   "PLUGIN_NAME = 'ed25519'")
-                            .empty();
-    if (!had_ed25519)
-        root.exec("INSTALL SONAME 'auth_ed25519'");
+    bool had_ed25519 = install_ed25519(root);
     root.exec("ALTER USER 'root'@'localhost' IDENTIFIED VIA ed25519 USING PASSWORD('p w#x')");
     TempDir home("qv-home");
     const std::string cnf = home.path() + "/.my.cnf", plugins = home.dir("plugins");
@@ -539,11 +546,7 @@ void drop_accounts_and_role(ServerSession &root)
 TEST_F(EndToEndTest, CheckAnswersEachHardenedSetUpTruly)
 {
     ServerSession root;
-    bool had_ed25519 = !root.query("SELECT 1 FROM information_schema.PLUGINS WHERE "
-                                   "PLUGIN_NAME = 'ed25519'")
-                            .empty();
-    if (!had_ed25519)
-        root.exec("INSTALL SONAME 'auth_ed25519'");
+    bool had_ed25519 = install_ed25519(root);
     const std::string level3_on_mysql =
         "extra SELECT, INSERT, UPDATE, DELETE, CREATE, DROP, REFERENCES, INDEX, ALTER, CREATE "
         "TEMPORARY TABLES, LOCK TABLES, EXECUTE, CREATE VIEW, SHOW VIEW, CREATE ROUTINE, ALTER "

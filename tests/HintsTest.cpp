@@ -84,24 +84,21 @@ HintRows manual_rows(const std::string &start)
     return out;
 }
 
-TEST(Hints, ReadmeAndManualShowTheCodesTable)
+TEST(Hints, ReadmeAndManualShowTheCodesTablesOfHintsAndOptionFileRules)
 {
     HintRows code = code_rows();
     ASSERT_EQ(14u, code.size());
     EXPECT_EQ(code, readme_rows("| Error | Hint |"));
     EXPECT_EQ(code, manual_rows(".SH DIAGNOSTICS"));
-}
 
-TEST(Hints, ReadmeAndManualShowTheOptionFilesRules)
-{
     size_t count = 0;
     const QVOptionRule *rules = qv_option_rules(&count);
-    HintRows code;
+    HintRows option_rules;
     for (size_t i = 0; i < count; i++)
-        code.emplace_back(rules[i].when, rules[i].what);
-    ASSERT_EQ(19u, code.size());
-    EXPECT_EQ(code, readme_rows("| In the option files | The tool |"));
-    EXPECT_EQ(code, manual_rows("Case by case, what the tool does:"));
+        option_rules.emplace_back(rules[i].when, rules[i].what);
+    ASSERT_EQ(19u, option_rules.size());
+    EXPECT_EQ(option_rules, readme_rows("| In the option files | The tool |"));
+    EXPECT_EQ(option_rules, manual_rows("Case by case, what the tool does:"));
 }
 
 } // namespace

@@ -2,8 +2,8 @@
  * The option file's options as the connection gets them, on Linux and under Wine: each
  * option the tool uses reaches the client library through mysql_optionsv, whatever the
  * client's spelling of its name; the others are named in the log and go no further;
- * every connection allows only the platform's login methods; a UTF-8 byte-order mark
- * and a file saved as UTF-16 get the platform's rule.
+ * every connection allows only the platform's login methods; a file others can write,
+ * an included device, a UTF-8 byte-order mark and UTF-16 get the platform's rule.
  */
 #include <gtest/gtest.h>
 
@@ -89,33 +89,31 @@ TEST(OptionFile, UsedOptionsReachTheLibraryAndTheOthersAreNamed)
         EXPECT_NE(std::string::npos, lines[i + 1].find(tails[i])) << lines[i + 1];
 }
 
-TEST(OptionFile, FileOthersCanWriteIsNotUsedAndAnIncludedDeviceSkipped)
+TEST(OptionFile, EachFileByThePlatformsRule)
 {
-    std::vector<std::string> lines = run_with("[client]\npassword=x\n", true);
-    ASSERT_EQ(1u, lines.size());
-    EXPECT_NE(std::string::npos, lines[0].find(": others can write it (")) << lines[0];
-    EXPECT_NE(std::string::npos, lines[0].find("): not used; ")) << lines[0];
-    EXPECT_EQ(0u, fake_mysql().connections.at(0).options.count(MARIADB_OPT_PASSWORD));
-
-    lines = run_with(std::string("[client]\n!include ") + DEVICE + "\npassword=x\n");
-    ASSERT_LE(2u, lines.size());
-    EXPECT_NE(std::string::npos,
-              lines[1].find(DEVICE + std::string(": not a regular file (a character device)")))
-        << lines[1];
-    EXPECT_EQ(1u, fake_mysql().connections.at(0).options.count(MARIADB_OPT_PASSWORD));
-}
-
-TEST(OptionFile, ByteOrderMarksAndUtf16GetThePlatformsRule)
-{
-    std::vector<std::string> lines = run_with("\xef\xbb\xbf[client]\npassword=marked\n");
-    const auto &marked = fake_mysql().connections.at(0).options;
-    EXPECT_EQ(WINDOWS ? 1u : 0u, marked.count(MARIADB_OPT_PASSWORD));
-    EXPECT_EQ(WINDOWS, lines[0].find("INFO") == 0) << lines[0];
-
-    lines = run_with(std::string("\xff\xfe[\0c\0", 6));
-    ASSERT_EQ(1u, lines.size());
-    EXPECT_NE(std::string::npos, lines[0].find(": saved as UTF-16: not used: save it as UTF-8"));
-    EXPECT_EQ(0u, fake_mysql().connections.at(0).options.count(MARIADB_OPT_PASSWORD));
+    const struct {
+        std::string content;
+        bool writable;
+        size_t line; /* the line of the report that says */
+        std::string says;
+        bool used;
+    } cases[] = {
+        {"[client]\npassword=x\n", true, 0, ": others can write it (", false},
+        {std::string("[client]\n!include ") + DEVICE + "\npassword=x\n", false, 1,
+         DEVICE + std::string(": not a regular file (a character device): skipped"), true},
+        {"\xef\xbb\xbf[client]\npassword=marked\n", false, 0,
+         WINDOWS ? "client options are read from" : ": a UTF-8 byte-order mark: not used", WINDOWS},
+        {std::string("\xff\xfe[\0c\0", 6), false, 0,
+         ": saved as UTF-16: not used: save it as UTF-8", false},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> lines = run_with(c.content, c.writable);
+        ASSERT_LT(c.line, lines.size()) << c.content;
+        EXPECT_NE(std::string::npos, lines[c.line].find(c.says)) << lines[c.line];
+        EXPECT_EQ(c.used ? 1u : 0u,
+                  fake_mysql().connections.at(0).options.count(MARIADB_OPT_PASSWORD))
+            << c.content;
+    }
 }
 
 } // namespace

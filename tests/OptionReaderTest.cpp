@@ -6,7 +6,6 @@
  */
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 
 #include "Interfaces/dbengine/MySQL/OptionFile.h"
@@ -43,23 +42,13 @@ TEST(OptionReader, ReadsEachFileAsTheClientsOwnParser)
     TempDir dir("qv-options");
     ScopedEnv home("HOME", dir.path().c_str());
     const std::string x4091(4091, 'x');
-    /* Files that the cases include; DIR stands for the test's folder. */
-    const std::map<std::string, std::string> included = {
-        {"plain.cnf", "[client]\na=1\n"},
-        {"stops.cnf", "[client]\na=1\n[bad\nb=2\n"},
-        {"conf.d/b.cnf", "[client]\nb=1\n"},
-        {"conf.d/a.cnf", "[client]\na=1\n"},
-        {"conf.d/.cnf", "[client]\nhidden=1\n"},
-        {"conf.d/F.cnf", "[client]\nupper=1\n"},
-        {"conf.d/c.ini", "[client]\nini=1\n"},
-        {"conf.d/d.cnf.bak", "[client]\nbak=1\n"},
-        {"conf.d/e.x.cnf", "[client]\ntwo-dots=1\n"},
-    };
-    for (const auto &[name, content] : included) {
-        if (name.find('/') != std::string::npos)
-            dir.dir(name.substr(0, name.find('/')));
-        dir.file(name, content);
-    }
+    /* Files that the cases include (DIR stands for the test's folder), and a folder whose
+     * files end in several ways. */
+    dir.file("plain.cnf", "[client]\na=1\n");
+    dir.file("stops.cnf", "[client]\na=1\n[bad\nb=2\n");
+    dir.dir("conf.d");
+    for (const char *name : {"b.cnf", "a.cnf", ".cnf", "F.cnf", "c.ini", "d.cnf.bak", "e.x.cnf"})
+        dir.file(std::string("conf.d/") + name, std::string("[client]\nfrom=") + name + "\n");
     const std::string cases[] = {
         "[client]\npassword=p w#x\n",
         "[client]\npassword='p w#x' # note\n",

@@ -1,7 +1,5 @@
-/*
- * PrintDefaults: my_print_defaults through a shell, under timeout(1), its standard error
- * dropped (it says there why it refused a file).
- */
+/* PrintDefaults: my_print_defaults through a shell, under timeout(1), its standard error
+ * (why it refused a file) dropped. */
 #include "tests/support/PrintDefaults.h"
 
 #include <sys/wait.h>
@@ -20,8 +18,7 @@ std::string print_defaults(const std::string &path, bool *ran)
     char buffer[4096];
     for (size_t n; pipe != nullptr && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
         out.append(buffer, n);
-    int status = pipe != nullptr ? pclose(pipe) : -1;
-    /* 0: read; 2: the file refused; 124, 126, 127: timed out, or not there */
+    int status = pipe != nullptr ? pclose(pipe) : -1; /* 2: refused; 124 to 127: not run */
     *ran = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) <= 2;
     return out;
 }

@@ -1,9 +1,7 @@
-/*
- * FakeAuthServer: a stand-in database server for the Windows end-to-end tests, as any
- * local user's program can be while the database service is stopped: on 127.0.0.1:3306
- * it answers one connection with a first packet that asks for the login method
- * "qvprobe", then ends. Prints "listening" once it listens; exits 1 when it cannot.
- */
+/* FakeAuthServer: a stand-in database server on 127.0.0.1:3306, as any local user's
+ * program can be while the database service is stopped: it answers one connection with a
+ * first packet that asks for the login method "qvprobe", then ends. Prints "listening"
+ * once it listens; exits 1 when it cannot. */
 #include <winsock2.h>
 
 #include <cstdio>
