@@ -54,7 +54,7 @@ TEST(OptionReader, ReadsEachFileAsTheClientsOwnParser)
         "[client]\npassword='p w#x' # note\n",
         "[client]\na=\"\"\nb=\"\nc='\nd=\"x'\ne=\\\nf=a\\\ng=\"a\\\"\nh=a\\qb\\\\\ni=\\x\\s\\b\\r\n"
         "j= \"a\" \nk=\"a\"#c\nl=a\"#\"b\nm=a\\#b\nn\\#=1\n#o=1\np#=1\nq =\t x \t\nr=\"x\\\"#y\"\n"
-        "s='x\"#y'#z\nt=x\\\\\"#y\"\nu=\\n\\t\\\"\\'\n",
+        "s='x\"#y'#z\nt=x\\\\\"#y\"\nu=\\n\\t\\\"\\'\nv\\\" w='p w#x' #\n",
         "[CLIENT]\na=1\n[ client]\nb=2\n[client ]  junk\nc=3\n[cli]\nd=4\n[client-server]\ne=5\n"
         "[mysql]\nf=6\n[client-mariadb-10.11]\ng=7\n[ClIeNt-MaRiAdB]\nh=8\n[vadedevezovid]\ni=9\n",
         "# c\n; c\n\n  [client]  \n  a = 1  \n\tb\t=\t\"x y\"\t\nc\n=empty name\n",

@@ -57,8 +57,8 @@ static const char *skip_blanks(const char *p)
     return p;
 }
 
-/* Cuts the option line at a "#" that stands outside quotes (a backslash keeps the quote
- * after it from opening or closing). */
+/* Cuts the option line at a "#" that stands outside quotes (inside quotes a backslash
+ * keeps the quote after it from closing them; outside, it keeps nothing from opening). */
 static void cut_comment(char *p)
 {
     char quote = 0;
@@ -74,7 +74,7 @@ static void cut_comment(char *p)
             *p = '\0';
             return;
         }
-        escaped = *p == '\\' && !escaped;
+        escaped = quote && *p == '\\' && !escaped;
     }
 }
 

@@ -11,7 +11,8 @@
  *   - "[name]" opens a group (its name compared without regard to case, blanks before
  *     "]" dropped, anything after "]" ignored); an option line before any group, or a
  *     "[" without "]", stops the file;
- *   - in an option line "#" begins a comment unless it stands inside quotes; the name is
+ *   - in an option line "#" begins a comment unless it stands inside quotes (a quote
+ *     after a backslash opens them too, but does not close them); the name is
  *     what comes before "=", the value what follows it, both without blanks around; a
  *     value that begins and ends with the same quote loses both; in a value "\n", "\t",
  *     "\r", "\b", "\s", "\"", "\'" and "\\" are a line feed, a tab, a carriage return, a
