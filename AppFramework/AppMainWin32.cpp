@@ -13,6 +13,10 @@
  * half done. Started without a console (from the Explorer, or by an installer), the tool
  * prints nothing anyone sees: its exit code, its log file and its message box are what
  * it leaves.
+ *
+ * Before anything else, libraries loaded later (the client library's plugins, the
+ * system's own) are looked for only in the executable's folder and the system folder,
+ * never in the current folder, where anyone who can write there could plant one.
  */
 #include <windows.h>
 
@@ -82,6 +86,7 @@ static bool split_command_line(std::vector<std::string> *arguments)
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
     CWinApp *app = AfxGetApp();
     if (app == nullptr) {
         fprintf(stderr, "%s: no application object\n", AfxAppTitle);

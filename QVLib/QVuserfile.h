@@ -1,12 +1,13 @@
 /*
  * QVuserfile: a file of the user's own (in the home folder), found and opened through
- * the platform: where the home folder is, and the file opened for reading without
- * blocking, with what it is, who owns it and who else may read or write it.
+ * the platform: where the home folder is, the file opened for reading without
+ * blocking, with what it is, how large, who owns it and who else may read or write it,
+ * and the names in a folder.
  *
- * An opened file can be handed to a library by its read_path, which opens the very file
- * that was examined (on Linux /proc/self/fd/N), so that it cannot be swapped between the
- * check and the read. Each platform implements it in a file of its own
- * (QVLib/Posix/UserFilePosix.cpp on Linux, QVLib/Win32/UserFileWin32.cpp on Windows).
+ * What is examined is the open file itself, and it is read through the same handle, so
+ * that the file cannot be swapped between the check and the read. Each platform
+ * implements it in a file of its own (QVLib/Posix/UserFilePosix.cpp on Linux,
+ * QVLib/Win32/UserFileWin32.cpp on Windows).
  */
 #ifndef QVLIB_QVUSERFILE_H
 #define QVLIB_QVUSERFILE_H
@@ -38,17 +39,35 @@ struct QVUserFile {
     char permissions[96];    /* its permissions in words, for messages ("mode 644") */
     bool readable_by_others; /* a group or other users may read it */
     bool writable_by_others; /* a group or other users may write it */
-    bool owned_by_user;      /* its owner is the user the tool runs as */
-    char owner[64];          /* its owner and the user the tool runs as, for messages */
+    /* its owner is the user the tool runs as, or an owner that user trusts as much:
+     * root on Linux; on Windows the Administrators group or the token's default owner,
+     * which new files of an elevated administrator get */
+    bool owned_by_user;
+    char owner[64]; /* its owner and the user the tool runs as, for messages */
     char user[64];
-    char read_path[4096]; /* opens this very file while it is open (QV_USER_FILE_REGULAR) */
-    int handle;           /* the platform's handle, -1 when not open */
+    unsigned long long size;        /* in bytes */
+    unsigned long long identity[2]; /* tells it from every other file: device and inode,
+                                     * or volume and file index */
+    int handle;                     /* the platform's handle, -1 when not open */
 };
 
-/* The remedies that messages name: keeping a file to its user alone, and making it the
- * user's ("chmod 600 it", "chown it" on Linux). */
-extern const char qv_user_file_keep_private[];
-extern const char qv_user_file_make_own[];
+/* The remedies that messages name (QV_MEND_*): keeping a file to its user alone, and
+ * making it the user's. */
+enum { QV_MEND_PRIVATE, QV_MEND_OWNER };
+
+/* Forms into out (capacity bytes) the command that mends the file at path as what says:
+ * "chmod 600 'path'" on Linux, an icacls command on Windows. */
+void qv_user_file_mend(int what, const char *path, const QVUserFile *file, char *out,
+                       size_t capacity);
+
+/* The character that joins a folder and a name in a path. */
+extern const char qv_user_path_separator;
+
+/* Calls entry with the name of each entry of the folder at path (not "." and ".."), in
+ * no particular order. Returns false, with errno's words in error (capacity bytes), when
+ * the folder cannot be listed. */
+bool qv_user_dir_list(const char *path, void (*entry)(void *context, const char *name),
+                      void *context, char *error, size_t capacity);
 
 /* Opens the file at path for reading without waiting (a FIFO without a writer, a
  * device) and examines what was opened, following a symbolic link. Fills file; it is

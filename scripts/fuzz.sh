@@ -47,6 +47,13 @@ for seeds in fuzz/corpus/*/; do
     rm -rf "$scratch"
     mkdir -p "$scratch" "$findings"
     cp "$seeds"* "$scratch/"
+    # The option file's reader also starts from the option files of this machine's
+    # MariaDB packages, where there are any.
+    if [ "$name" = option_reader ]; then
+        for file in /etc/mysql/*.cnf /etc/mysql/*/*.cnf; do
+            [ -f "$file" ] && cp "$file" "$scratch/etc-mysql-$(echo "$file" | tr / -)"
+        done
+    fi
     status=0
     # Inputs up to 8 KiB: masking keeps texts over 4 KiB on the heap.
     "$harness" -max_total_time="$seconds" -timeout=30 -max_len=8192 -print_final_stats=1 \

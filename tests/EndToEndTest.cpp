@@ -236,6 +236,62 @@ TEST_F(EndToEndTest, RootWithAPasswordFromTheOptionFileOnly)
                           .size());
 }
 
+/* Installs MariaDB's ed25519 plugin where it is missing; returns whether it was there. */
+bool install_ed25519(ServerSession &root)
+{
+    bool had = !root.query("SELECT 1 FROM information_schema.PLUGINS WHERE "
+                           "PLUGIN_NAME = 'ed25519'")
+                    .empty();
+    if (!had)
+        root.exec("INSTALL SONAME 'auth_ed25519'");
+    return had;
+}
+
+TEST_F(EndToEndTest, OptionFileAsTheMariadbClientReadsItAndNothingInItRunsCode)
+{
+    /* root logs in with ed25519, a login method the tool allows, with a password that
+     * two quotings read differently; the mariadb client says which is right. */
+    ServerSession root;
+    bool had_ed25519 = install_ed25519(root);
+    root.exec("ALTER USER 'root'@'localhost' IDENTIFIED VIA ed25519 USING PASSWORD('p w#x')");
+    TempDir home("qv-home");
+    const std::string cnf = home.path() + "/.my.cnf", plugins = home.dir("plugins");
+    write_file(plugins + "/qvprobe.so", read_file(QV_PROBE_PATH));
+    const std::string hostile =
+        "init-command=CREATE DATABASE IF NOT EXISTS pwned\nplugin-dir=" + plugins +
+        "\ndefault-auth=qvprobe\n";
+    const struct {
+        std::string content;
+        mode_t mode;
+        std::string hint; /* "": it logs in */
+        bool ask_client;  /* the client would run the hostile lines */
+    } files[] = {
+        {"[client]\npassword=p w#x\n", 0600, "refused the password that " + cnf + " gives", true},
+        {"[client]\npassword='p w#x' # note\n", 0600, "", true},
+        {"[client]\npassword='p w#x'\n" + hostile, 0666,
+         "and " + cnf + " was not used: others can write it (mode 666)", true},
+        {"[client]\npassword='p w#x'\n" + hostile, 0600, "", false},
+    };
+    ScopedEnv server("MYSQL_UNIX_PORT", socket.c_str());
+    for (const auto &f : files) {
+        write_file(cnf, f.content);
+        chmod(cnf.c_str(), f.mode);
+        ProgramResult tool = run(false, "", {}, home.path());
+        EXPECT_EQ(f.hint.empty() ? 0 : 1, tool.exit_code) << f.content << tool.err;
+        EXPECT_NE(std::string::npos, tool.err.find(f.hint)) << tool.err;
+        std::string client = "mariadb --defaults-file='" + cnf + "' -e 'SELECT 1' >/dev/null 2>&1";
+        EXPECT_TRUE(!f.ask_client || f.hint.empty() == (system(client.c_str()) == 0)) << f.content;
+    }
+    const std::string log = read_file(dir + "/VADedeVeZovid.log");
+    root.exec("ALTER USER 'root'@'localhost' IDENTIFIED VIA mysql_native_password USING "
+              "PASSWORD('')");
+    if (!had_ed25519)
+        root.exec("UNINSTALL SONAME 'auth_ed25519'");
+    EXPECT_TRUE(root.query("SHOW DATABASES LIKE 'pwned'").empty());
+    EXPECT_NE(0, access((dir + "/qvprobe-loaded").c_str(), F_OK));
+    EXPECT_NE(std::string::npos, log.find(": default-auth: refused: they make the client load"));
+}
+
 TEST_F(EndToEndTest, RootAdmittedBySocketAuthenticationOnly)
 {
     if (geteuid() != 0)
@@ -400,9 +456,16 @@ TEST_F(EndToEndTest, CheckNamesEachDifferenceAndChangesNothing)
     const std::string log = read_file(dir + "/VADedeVeZovid.log");
     ServerSession root;
     ProgramResult after;
+    /* With a hostile file that the tool accepts (its own, mode 600), the server still
+     * sees the check's reading statements and nothing else. */
+    write_file(dir + "/.my.cnf", "[client]\ninit-command=CREATE DATABASE pwned\nplugin-dir=/tmp\n"
+                                 "default-auth=qvprobe\nssl=0\nconnect-timeout=5\n");
+    chmod((dir + "/.my.cnf").c_str(), 0600);
     Rows server_log = general_log_during(root, [&] { after = run(false, "", {"--check"}); });
+    unlink((dir + "/.my.cnf").c_str());
     EXPECT_EQ(0, after.exit_code) << after.err;
-    EXPECT_EQ("", after.err);
+    for (const std::string &line : split_lines(after.err))
+        EXPECT_NE(std::string::npos, line.find(": qv_DBEngine_report_option_file: ")) << line;
     EXPECT_EQ("6 of 6 account forms as they should be; 0 missing, 0 with other privileges, 0 "
               "with another password, 0 locked, 0 with the password expired; 0 passwords unknown",
               check_summary(after.out));
@@ -477,11 +540,7 @@ void drop_accounts_and_role(ServerSession &root)
 TEST_F(EndToEndTest, CheckAnswersEachHardenedSetUpTruly)
 {
     ServerSession root;
-    bool had_ed25519 = !root.query("SELECT 1 FROM information_schema.PLUGINS WHERE "
-                                   "PLUGIN_NAME = 'ed25519'")
-                            .empty();
-    if (!had_ed25519)
-        root.exec("INSTALL SONAME 'auth_ed25519'");
+    bool had_ed25519 = install_ed25519(root);
     /* What ALL on a database holds, as the server lists it (11.8 adds SHOW CREATE ROUTINE). */
     root.exec("CREATE USER qv_all_probe");
     root.exec("GRANT ALL ON mysql.* TO qv_all_probe");

@@ -186,15 +186,23 @@ TEST_F(HardenedServerTest, OptionFileThatIsNoFileIsPassedOverWithinTheBounds)
 {
     TempDir home("qv-home");
     ScopedEnv h("HOME", home.path().c_str());
-    const std::string cnf = home.path() + "/.my.cnf";
-    /* A FIFO (which would block the library for ever), a link to /dev/zero (which it
-     * would read without end), a directory: each is passed over, within the bounds. */
-    const std::function<void()> makes[] = {
-        [&] { mkfifo(cnf.c_str(), 0600); },
-        [&] { ASSERT_EQ(0, symlink("/dev/zero", cnf.c_str())); },
-        [&] { mkdir(cnf.c_str(), 0700); },
+    const std::string cnf = home.path() + "/.my.cnf", fifo = home.path() + "/fifo";
+    mkfifo(fifo.c_str(), 0600);
+    /* A FIFO (which would block the client for ever), a link to /dev/zero (which it
+     * would read without end), a directory, and the first two included: each is passed
+     * over, within the bounds, with a WARNING that names it. */
+    auto include = [&](const std::string &what) {
+        write_file(cnf, "[client]\n!include " + what + "\n");
+        chmod(cnf.c_str(), 0600);
     };
-    for (const auto &make : makes) {
+    const std::pair<std::function<void()>, std::string> makes[] = {
+        {[&] { ASSERT_EQ(0, symlink(fifo.c_str(), cnf.c_str())); }, cnf},
+        {[&] { ASSERT_EQ(0, symlink("/dev/zero", cnf.c_str())); }, cnf},
+        {[&] { mkdir(cnf.c_str(), 0700); }, cnf},
+        {[&] { include(fifo); }, fifo},
+        {[&] { include("/dev/zero"); }, "/dev/zero"},
+    };
+    for (const auto &[make, named] : makes) {
         make();
         auto start = std::chrono::steady_clock::now();
         RunSeen r = provision();
@@ -202,8 +210,8 @@ TEST_F(HardenedServerTest, OptionFileThatIsNoFileIsPassedOverWithinTheBounds)
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         EXPECT_TRUE(r.ok) << r.hint;
         EXPECT_LT(seconds, 10.0);
-        EXPECT_TRUE(any_line_contains(r.lines, "WARNING: qv_DBEngine_report_option_file: " + cnf +
-                                                   " is a "));
+        EXPECT_TRUE(any_line_contains(r.lines, "WARNING: qv_DBEngine_report_option_file: " + named +
+                                                   ": not a regular file ("));
         if (rmdir(cnf.c_str()) != 0)
             unlink(cnf.c_str());
     }

@@ -6,6 +6,7 @@
  */
 #include <gtest/gtest.h>
 
+#include <mysql.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -737,124 +738,72 @@ TEST_F(EngineTest, EveryConnectionBoundsItsWaits)
     EXPECT_EQ(std::string(getpwuid(getuid())->pw_dir) + "/.my.cnf", path);
 }
 
-TEST_F(EngineTest, OptionFileIsOpenedSafelyAndReportedWithoutItsContents)
+TEST_F(EngineTest, OptionFilesAreExaminedBeforeAByteOfThemIsRead)
 {
     TempDir home("qv-home");
     ScopedEnv h("HOME", home.path().c_str());
-    const std::string cnf = home.path() + "/.my.cnf";
-    const std::string head = "qv_DBEngine_report_option_file: " + cnf;
-    const std::string read = "INFO   : qv_DBEngine_report_option_file: client options are read "
-                             "from " +
-                             cnf;
-    const std::string not_read = ", not a regular file; it is not read, the run goes on without it";
-    const std::string pw = "[client]\n  Password = RootSecret9\n", socket = "[client]\nsocket=/s\n";
+    const std::string dir = home.path(), cnf = dir + "/.my.cnf";
+    const std::string warn = "WARNING: qv_DBEngine_report_option_file: ";
+    const std::string read =
+        "INFO   : qv_DBEngine_report_option_file: client options are read from ";
+    const std::string pw = "[client]\npassword=pw\n", mend = "; chmod 600 '" + cnf + "'";
+    std::vector<std::string> deep = {read + cnf};
+    for (int i = 1; i <= 11; i++) { /* a chain of includes one deeper than the client follows */
+        std::string name = dir + "/deep" + std::to_string(i);
+        write_file(name, "[client]\n!include " + dir + "/deep" + std::to_string(i + 1) + "\n");
+        if (i <= 10)
+            deep.push_back(read + name);
+    }
+    deep.push_back(warn + dir + "/deep10 line 2: includes more than 10 deep: skipped");
+    const bool root = geteuid() == 0;
     const struct {
-        std::function<void()> make;
+        std::string content;
+        mode_t mode;
         std::vector<std::string> lines;
+        bool used;
     } cases[] = {
-        {[] {}, {}},
-        {[&] {
-             home.file(".my.cnf", pw);
-             chmod(cnf.c_str(), 0600);
-         },
-         {read}},
-        {[&] { chmod(cnf.c_str(), 0640); },
-         {read, "WARNING: " + head +
-                    " can be read by other users (mode 640); it holds root's "
-                    "password: chmod 600 it"}},
-        {[&] {
-             home.file(".my.cnf", socket);
-             chmod(cnf.c_str(), 0644);
-         },
-         {read, "WARNING: " + head + " can be read by other users (mode 644); chmod 600 it"}},
-        {[&] { chmod(cnf.c_str(), 0602); },
-         {read, "WARNING: " + head +
-                    " can be written by other users (mode 602): they could aim "
-                    "the tool at another server or socket; chmod 600 it"}},
-        {[&] {
-             unlink(cnf.c_str());
-             mkfifo(cnf.c_str(), 0600);
-         },
-         {"WARNING: " + head + " is a FIFO (named pipe)" + not_read}},
-        {[&] {
-             unlink(cnf.c_str());
-             symlink("/dev/zero", cnf.c_str());
-         },
-         {"WARNING: " + head + " is a character device" + not_read}},
-        {[&] {
-             unlink(cnf.c_str());
-             mkdir(cnf.c_str(), 0700);
-         },
-         {"WARNING: " + head + " is a directory" + not_read}},
+        {pw, 0600, {read + cnf}, true},
+        {pw,
+         0640,
+         {read + cnf,
+          warn + cnf + ": others can read it, and it gives a password (mode 640): used" + mend},
+         true},
+        {pw, 0660, {warn + cnf + ": others can write it (mode 660): not used" + mend}, false},
+        {pw + "!include " + cnf + "\n",
+         0600,
+         {read + cnf, warn + cnf + ": an include loop: the repeated file skipped"},
+         true},
+        {pw + "!include " + dir + "/deep1\n", 0600, deep, true},
+        /* given to another user (as root), or unreadable (as another user) */
+        {pw,
+         root ? 0600u : 0u,
+         {root ? warn + cnf +
+                     ": another user owns it (uid 65534 (nobody), not uid 0 (root)): not used; "
+                     "chown root '" +
+                     cnf + "'"
+               : warn + cnf + ": it cannot be read (Permission denied): skipped"},
+         false},
     };
     for (const auto &c : cases) {
-        c.make();
+        write_file(cnf, c.content);
+        chmod(cnf.c_str(), c.mode);
+        if (!c.used && c.mode == 0600) {
+            ASSERT_EQ(0, chown(cnf.c_str(), 65534, 65534));
+        }
         fake_mysql_reset();
+        fake_mysql().refused_users["root"] = 1045;
         StderrCapture capture;
         qv_DBEngine_report_option_file();
-        EXPECT_EQ(c.lines, capture.finish());
-        /* The run goes on, with the file or without. The library is handed the descriptor
-         * of the file that was examined, and the group only with it (a group alone reads
-         * /etc/mysql). */
-        ASSERT_EQ(0u, add(QV_PRIV_USAGE));
-        const FakeConnection &connection = fake_mysql().connections.at(0);
-        const bool is_read = !c.lines.empty() && c.lines[0] == read;
-        EXPECT_EQ(is_read ? 0u : std::string::npos,
-                  connection.read_default_file.value_or("").find("/proc/self/fd/"));
-        EXPECT_EQ(is_read ? read_file(cnf) : "", connection.read_default_file_content);
-        EXPECT_EQ(is_read ? "VADedeVeZovid" : "", connection.read_default_group.value_or(""));
+        EXPECT_EQ(c.lines, capture.finish()) << c.content << " mode " << c.mode;
+        /* A connection reads the files again, quietly; a refused password's hint names
+         * the file that was not used. */
+        EXPECT_EQ(27u, add(QV_PRIV_USAGE));
+        const auto &options = fake_mysql().connections.at(0).options;
+        EXPECT_EQ(c.used ? 1u : 0u, options.count(MARIADB_OPT_PASSWORD));
+        EXPECT_EQ(c.used ? std::string::npos : 0u,
+                  std::string(qv_DBEngine_last_hint())
+                      .find("the server refused root's password, and " + cnf + " was not used: "));
     }
-    /* Another owner, and a file that cannot be read: as root, the first only (root reads
-     * anything); as another user, the second only (it cannot give a file away). */
-    rmdir(cnf.c_str());
-    home.file(".my.cnf", socket);
-    chmod(cnf.c_str(), 0600);
-    bool root = geteuid() == 0;
-    if (root)
-        ASSERT_EQ(0, chown(cnf.c_str(), 65534, 65534));
-    else
-        chmod(cnf.c_str(), 0);
-    StderrCapture capture;
-    qv_DBEngine_report_option_file();
-    auto lines = capture.finish();
-    ASSERT_EQ(root ? 2u : 1u, lines.size());
-    EXPECT_EQ(0u, lines.back().find(root ? "WARNING: " + head + " belongs to uid 65534"
-                                         : "WARNING: " + head +
-                                               " cannot be read (Permission "
-                                               "denied); it is not read"))
-        << lines.back();
-}
-
-TEST_F(EngineTest, OptionFileReadPathOpensTheFileThatWasExamined)
-{
-    TempDir dir("qv-home");
-    std::string path = dir.file(".my.cnf", "examined");
-    QVUserFile file;
-    qv_user_file_open(path.c_str(), &file);
-    ASSERT_EQ(QV_USER_FILE_REGULAR, file.kind);
-    ASSERT_EQ(0, rename(dir.file("other", "swapped in").c_str(), path.c_str()));
-    EXPECT_EQ("examined", read_file(file.read_path));
-    qv_user_file_close(&file);
-    EXPECT_EQ(-1, file.handle);
-}
-
-TEST_F(EngineTest, PasswordLinesAreFoundWhateverTheirBlanks)
-{
-    const std::pair<const char *, bool> cases[] = {
-        {"password=x", true},
-        {"  password = x", true},
-        {"\tPASSWORD\t=x", true},
-        {"[client]\npassword", true},
-        {"password\r\n", true},
-        {"password_file=x", false},
-        {"#password=x", false},
-        {"passwords=x", false},
-        {"socket=password", false},
-        {"pass=x", false},
-        {"", false},
-    };
-    for (auto [text, found] : cases)
-        EXPECT_EQ(found, qv_option_text_has_password(text, strlen(text))) << text;
 }
 
 TEST_F(EngineTest, EachCommonFailureEndsWithItsHintByPhase)
@@ -913,6 +862,9 @@ TEST_F(EngineTest, EachCommonFailureEndsWithItsHintByPhase)
          "servers in VADedeVeZovid(8)"},
         {false, 4, 1064, nullptr}, /* a REVOKE: not the GRANT form */
         {true, 0, 1130, nullptr},
+        {true, 0, 5010,
+         "the server asked root to log in with 'qvprobe', a method the tool does not allow",
+         "Authentication plugin 'qvprobe' couldn't be found in restricted_auth plugin list."},
     };
     for (const auto &c : cases) {
         fake_mysql_reset();
@@ -921,6 +873,7 @@ TEST_F(EngineTest, EachCommonFailureEndsWithItsHintByPhase)
         fake_mysql().fail_statement = c.statement;
         fake_mysql().statement_errno = c.number;
         fake_mysql().statement_error = c.message;
+        fake_mysql().connect_error = c.message;
         if (c.reuse) {
             fake_mysql().detected["reuse_check"] = "1";
             answer_forms({{"%", "mysql_native_password", "*0"},

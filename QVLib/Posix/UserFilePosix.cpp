@@ -4,11 +4,13 @@
  * The home folder is HOME, or the password database's entry for the real user id when
  * HOME is not set (a service manager's environment). A file is opened with O_NONBLOCK
  * (a FIFO without a writer does not hold the open) and O_NOCTTY, examined with fstat on
- * the descriptor itself, and kept open only when it is a regular file: its read_path,
- * /proc/self/fd/N, then opens the same file again, whatever has become of the path.
+ * the descriptor itself, and kept open only when it is a regular file, which is then read
+ * through that descriptor, whatever has become of the path. Files of root count as the
+ * user's own: root can change any file anyway.
  */
 #include "QVLib/QVuserfile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -23,8 +25,7 @@
 /* Room for a password database entry's texts. */
 #define QV_PASSWD_BUFFER 4096
 
-const char qv_user_file_keep_private[] = "chmod 600 it";
-const char qv_user_file_make_own[] = "chown it";
+const char qv_user_path_separator = '/';
 
 bool qv_user_home_path(const char *name, char *path, size_t capacity)
 {
@@ -49,6 +50,33 @@ static void describe_user(uid_t uid, char *out, size_t capacity)
         qv_snprintf(out, capacity, "uid %u (%s)", static_cast<unsigned>(uid), found->pw_name);
     else
         qv_snprintf(out, capacity, "uid %u", static_cast<unsigned>(uid));
+}
+
+void qv_user_file_mend(int what, const char *path, const QVUserFile *, char *out, size_t capacity)
+{
+    struct passwd entry, *found = nullptr;
+    char buffer[QV_PASSWD_BUFFER];
+    if (what == QV_MEND_PRIVATE)
+        qv_snprintf(out, capacity, "chmod 600 '%s'", path);
+    else if (getpwuid_r(geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr)
+        qv_snprintf(out, capacity, "chown %s '%s'", found->pw_name, path);
+    else
+        qv_snprintf(out, capacity, "chown %u '%s'", static_cast<unsigned>(geteuid()), path);
+}
+
+bool qv_user_dir_list(const char *path, void (*entry)(void *context, const char *name),
+                      void *context, char *error, size_t capacity)
+{
+    DIR *dir = opendir(path);
+    if (dir == nullptr) {
+        qv_snprintf(error, capacity, "%s", strerror(errno));
+        return false;
+    }
+    while (const struct dirent *e = readdir(dir))
+        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+            entry(context, e->d_name);
+    closedir(dir);
+    return true;
 }
 
 static int kind_of(mode_t mode)
@@ -95,7 +123,10 @@ void qv_user_file_open(const char *path, QVUserFile *file)
                 static_cast<unsigned>(st.st_mode & 0777));
     file->readable_by_others = (st.st_mode & (S_IRGRP | S_IROTH)) != 0;
     file->writable_by_others = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
-    file->owned_by_user = st.st_uid == geteuid();
+    file->owned_by_user = st.st_uid == geteuid() || st.st_uid == 0;
+    file->size = static_cast<unsigned long long>(st.st_size);
+    file->identity[0] = static_cast<unsigned long long>(st.st_dev);
+    file->identity[1] = static_cast<unsigned long long>(st.st_ino);
     describe_user(st.st_uid, file->owner, sizeof file->owner);
     describe_user(geteuid(), file->user, sizeof file->user);
     if (fd < 0)
@@ -107,10 +138,6 @@ void qv_user_file_open(const char *path, QVUserFile *file)
     /* The reads that follow must not fail for want of data: a regular file never does. */
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     file->handle = fd;
-    qv_snprintf(file->read_path, sizeof file->read_path, "/proc/self/fd/%d", fd);
-    /* Without /proc (a bare chroot) the path itself is all there is. */
-    if (access(file->read_path, R_OK) != 0)
-        qv_snprintf(file->read_path, sizeof file->read_path, "%s", path);
 }
 
 long qv_user_file_read(QVUserFile *file, unsigned long offset, char *buffer, size_t capacity)

@@ -7,7 +7,9 @@
  * very file that was examined. What others may do with it comes from its access control
  * list: an entry that allows reading or writing to anyone but the user, the system and
  * the Administrators (who may read any file anyway) counts, as does having no list at
- * all. Deny entries are not weighed: a file they protect may still be reported.
+ * all. Deny entries are not weighed: a file they protect may still be reported. The
+ * owner may be the user, the Administrators group, or the token's default owner (which
+ * new files of an elevated administrator get on Windows Server and with UAC's defaults).
  */
 #include <windows.h>
 
@@ -17,15 +19,44 @@
 #include <shlobj.h>
 
 #include <cstdlib>
+#include <cstring>
 
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
 #include "QVLib/QVlogfile.h"
 #include "QVLib/QVuserfile.h"
 #include "QVLib/Win32/ReparseWin32.h"
+#include "QVLib/Win32/UserFileWin32.h"
 
-const char qv_user_file_keep_private[] =
-    "let only your own account read and write it (its Security properties)";
-const char qv_user_file_make_own[] = "take ownership of it";
+const char qv_user_path_separator = '\\';
+
+void qv_user_file_mend(int what, const char *path, const QVUserFile *, char *out, size_t capacity)
+{
+    if (what == QV_MEND_PRIVATE)
+        qv_snprintf(out, capacity, "icacls \"%s\" /inheritance:r /grant:r \"%%USERNAME%%:F\"",
+                    path);
+    else
+        qv_snprintf(out, capacity, "icacls \"%s\" /setowner \"%%USERNAME%%\"", path);
+}
+
+bool qv_user_dir_list(const char *path, void (*entry)(void *context, const char *name),
+                      void *context, char *error, size_t capacity)
+{
+    char pattern[MAX_PATH + 3];
+    WIN32_FIND_DATAA found;
+    HANDLE search = INVALID_HANDLE_VALUE;
+    if (qv_snprintf(pattern, sizeof pattern, "%s\\*", path) >= 0)
+        search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        qv_log_file_reason(static_cast<int>(GetLastError()), error, capacity);
+        return false;
+    }
+    do
+        if (strcmp(found.cFileName, ".") != 0 && strcmp(found.cFileName, "..") != 0)
+            entry(context, found.cFileName);
+    while (FindNextFileA(search, &found));
+    FindClose(search);
+    return true;
+}
 
 bool qv_user_home_path(const char *name, char *path, size_t capacity)
 {
@@ -51,16 +82,27 @@ static void account_name(PSID sid, char *out, size_t capacity)
         qv_snprintf(out, capacity, "%s", "an unknown account");
 }
 
-/* The SID of the user the tool runs as, in buffer; null when it cannot be read. */
-static PSID user_sid(char *buffer, DWORD capacity)
+/* The SID of the user the tool runs as (TokenUser) or of the owner its new objects get
+ * (TokenOwner), in buffer; null when it cannot be read. */
+static PSID token_sid(TOKEN_INFORMATION_CLASS which, char *buffer, DWORD capacity)
 {
     HANDLE token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
         return nullptr;
     DWORD size = 0;
-    BOOL ok = GetTokenInformation(token, TokenUser, buffer, capacity, &size);
+    BOOL ok = GetTokenInformation(token, which, buffer, capacity, &size);
     CloseHandle(token);
-    return ok ? reinterpret_cast<TOKEN_USER *>(buffer)->User.Sid : nullptr;
+    if (!ok)
+        return nullptr;
+    return which == TokenUser ? reinterpret_cast<TOKEN_USER *>(buffer)->User.Sid
+                              : reinterpret_cast<TOKEN_OWNER *>(buffer)->Owner;
+}
+
+bool qv_user_file_owner_trusted(PSID owner, PSID user, PSID default_owner)
+{
+    return owner != nullptr &&
+           (EqualSid(owner, user) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+            (default_owner != nullptr && EqualSid(owner, default_owner)));
 }
 
 /* The user, the system and the Administrators: not "other users". */
@@ -107,8 +149,9 @@ static void weigh_access(PACL list, PSID user, QVUserFile *file)
  * what cannot be read is not reported. */
 static void examine_security(HANDLE handle, QVUserFile *file)
 {
-    char buffer[256];
-    PSID user = user_sid(buffer, sizeof buffer);
+    char buffer[256], owner_buffer[256];
+    PSID user = token_sid(TokenUser, buffer, sizeof buffer);
+    PSID default_owner = token_sid(TokenOwner, owner_buffer, sizeof owner_buffer);
     PSID owner = nullptr;
     PACL list = nullptr;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -118,32 +161,37 @@ static void examine_security(HANDLE handle, QVUserFile *file)
                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
                         &list, nullptr, &descriptor) != ERROR_SUCCESS)
         return;
-    file->owned_by_user = owner != nullptr && EqualSid(owner, user);
+    file->owned_by_user = qv_user_file_owner_trusted(owner, user, default_owner);
     account_name(owner, file->owner, sizeof file->owner);
     account_name(user, file->user, sizeof file->user);
     weigh_access(list, user, file);
     LocalFree(descriptor);
 }
 
-/* What the open file is. A reparse point is judged by its tag, as the log file's: a
- * OneDrive placeholder or a deduplicated file is a regular file, a link (met only where
- * it was opened without being followed) is not. */
-static int kind_of(HANDLE handle)
+/* What the open handle is; for a file on disk also its size and identity. A reparse
+ * point is judged by its tag, as the log file's: a OneDrive placeholder or a
+ * deduplicated file is a regular file, a link (met only where it was opened without being
+ * followed) is not. */
+static int kind_of(HANDLE handle, QVUserFile *file)
 {
     switch (GetFileType(handle)) {
     case FILE_TYPE_CHAR:
         return QV_USER_FILE_CHARACTER_DEVICE;
     case FILE_TYPE_PIPE:
         return QV_USER_FILE_FIFO;
-    case FILE_TYPE_DISK:
-        switch (qv_disk_file_kind(handle)) {
-        case QV_DISK_FILE:
-            return QV_USER_FILE_REGULAR;
-        case QV_DISK_DIRECTORY:
-            return QV_USER_FILE_DIRECTORY;
-        default:
+    case FILE_TYPE_DISK: {
+        int kind = qv_disk_file_kind(handle);
+        BY_HANDLE_FILE_INFORMATION info;
+        if ((kind != QV_DISK_FILE && kind != QV_DISK_DIRECTORY) ||
+            !GetFileInformationByHandle(handle, &info))
             return QV_USER_FILE_OTHER;
-        }
+        file->size =
+            (static_cast<unsigned long long>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+        file->identity[0] = info.dwVolumeSerialNumber;
+        file->identity[1] =
+            (static_cast<unsigned long long>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+        return kind == QV_DISK_DIRECTORY ? QV_USER_FILE_DIRECTORY : QV_USER_FILE_REGULAR;
+    }
     default:
         return QV_USER_FILE_OTHER;
     }
@@ -166,7 +214,7 @@ void qv_user_file_open(const char *path, QVUserFile *file)
         qv_log_file_reason(static_cast<int>(error), file->error, sizeof file->error);
         return;
     }
-    file->kind = kind_of(handle);
+    file->kind = kind_of(handle, file);
     examine_security(handle, file);
     int fd = file->kind == QV_USER_FILE_REGULAR
                  ? _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY)
@@ -176,7 +224,6 @@ void qv_user_file_open(const char *path, QVUserFile *file)
         return;
     }
     file->handle = fd;
-    qv_snprintf(file->read_path, sizeof file->read_path, "%s", path);
 }
 
 long qv_user_file_read(QVUserFile *file, unsigned long offset, char *buffer, size_t capacity)

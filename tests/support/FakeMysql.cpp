@@ -6,9 +6,8 @@
 
 #include <mysql.h>
 
+#include <cstdarg>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 static FakeMysql g_fake;
 
@@ -103,30 +102,31 @@ MYSQL *STDCALL mysql_init(MYSQL *mysql)
     return handle;
 }
 
-int STDCALL mysql_options(MYSQL *mysql, enum mysql_option option, const void *arg)
+int STDCALL mysql_optionsv(MYSQL *mysql, enum mysql_option option, ...)
 {
     FakeConnection &c = connection_of(mysql);
+    va_list arguments;
+    va_start(arguments, option);
+    const void *arg = va_arg(arguments, const void *);
+    va_end(arguments);
+    std::optional<unsigned> *timeouts[] = {&c.connect_timeout, &c.read_timeout, &c.write_timeout};
     switch (option) {
-    case MYSQL_READ_DEFAULT_FILE: {
-        c.read_default_file = static_cast<const char *>(arg);
-        std::ifstream in(*c.read_default_file);
-        c.read_default_file_content.assign(std::istreambuf_iterator<char>(in), {});
-        break;
-    }
-    case MYSQL_READ_DEFAULT_GROUP:
-        c.read_default_group = static_cast<const char *>(arg);
-        break;
     case MYSQL_OPT_CONNECT_TIMEOUT:
-        c.connect_timeout = *static_cast<const unsigned *>(arg);
-        break;
     case MYSQL_OPT_READ_TIMEOUT:
-        c.read_timeout = *static_cast<const unsigned *>(arg);
-        break;
     case MYSQL_OPT_WRITE_TIMEOUT:
-        c.write_timeout = *static_cast<const unsigned *>(arg);
+        *timeouts[option == MYSQL_OPT_CONNECT_TIMEOUT ? 0
+                  : option == MYSQL_OPT_READ_TIMEOUT  ? 1
+                                                      : 2] = *static_cast<const unsigned *>(arg);
+        /* fall through */
+    case MYSQL_OPT_PROTOCOL:
+        c.options[option] = std::to_string(*static_cast<const unsigned *>(arg));
+        break;
+    case MYSQL_OPT_SSL_ENFORCE:
+    case MYSQL_OPT_SSL_VERIFY_SERVER_CERT:
+        c.options[option] = std::to_string(*static_cast<const my_bool *>(arg));
         break;
     default:
-        return 1; /* the engine sets no other option */
+        c.options[option] = static_cast<const char *>(arg);
     }
     return 0;
 }

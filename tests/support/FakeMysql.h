@@ -1,6 +1,6 @@
 /*
  * FakeMysql: a stand-in for the MySQL client calls the engine makes (mysql_init,
- * mysql_options, mysql_real_connect, mysql_get_server_info, mysql_query, the result
+ * mysql_optionsv, mysql_real_connect, mysql_get_server_info, mysql_query, the result
  * calls, mysql_errno, mysql_error, mysql_close), linked in place of the client library.
  * It records every call in order and can be told to fail any of them, so that tests see
  * exact statement sequences and injected failures.
@@ -27,10 +27,10 @@ struct FakeConnection {
     bool connected = false; /* mysql_real_connect succeeded */
     bool closed = false;
     std::vector<std::string> statements;
-    /* options set before connecting */
-    std::optional<std::string> read_default_file, read_default_group;
-    std::string read_default_file_content; /* what that path held when it was set */
+    /* options set before connecting: the time-outs, and every option by its number
+     * (texts as given, numbers and switches in decimal) */
     std::optional<unsigned> connect_timeout, read_timeout, write_timeout;
+    std::map<int, std::string> options;
 };
 
 struct FakeMysql {

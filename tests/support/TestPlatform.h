@@ -26,6 +26,10 @@ FILE *open_temp_stream();
 /* Sets the environment variable name to value, or removes it when value is null. */
 void set_env(const char *name, const char *value);
 
+/* Lets users other than the file's owner write the file at path (mode 0606; on Windows
+ * an entry for Everyone in its access list). Returns false when it cannot. */
+bool let_others_write(const std::string &path);
+
 /* The calling thread's id as the system knows it (the kernel's, GetCurrentThreadId). */
 uint32_t system_thread_id();
 

@@ -1,5 +1,6 @@
 #include "tests/support/TestPlatform.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -36,6 +37,11 @@ void set_env(const char *name, const char *value)
         setenv(name, value, 1);
     else
         unsetenv(name);
+}
+
+bool let_others_write(const std::string &path)
+{
+    return chmod(path.c_str(), 0606) == 0;
 }
 
 uint32_t system_thread_id()

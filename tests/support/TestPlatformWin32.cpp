@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
 #include <fcntl.h>
 #include <io.h>
 
@@ -59,4 +60,22 @@ void set_env(const char *name, const char *value)
 uint32_t system_thread_id()
 {
     return static_cast<uint32_t>(GetCurrentThreadId());
+}
+
+bool let_others_write(const std::string &path)
+{
+    EXPLICIT_ACCESS_A everyone = {};
+    BuildExplicitAccessWithNameA(&everyone, const_cast<char *>("Everyone"), GENERIC_WRITE,
+                                 GRANT_ACCESS, NO_INHERITANCE);
+    PSECURITY_DESCRIPTOR descriptor;
+    PACL list, extended = nullptr;
+    bool done = GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                      nullptr, nullptr, &list, nullptr, &descriptor) == 0;
+    done = done && SetEntriesInAclA(1, &everyone, list, &extended) == 0 &&
+           SetNamedSecurityInfoA(const_cast<char *>(path.c_str()), SE_FILE_OBJECT,
+                                 DACL_SECURITY_INFORMATION, nullptr, nullptr, extended,
+                                 nullptr) == 0;
+    LocalFree(extended);
+    LocalFree(descriptor);
+    return done;
 }

@@ -6,6 +6,10 @@
 #     end-to-end.sh server    PROGRAM_DIR WINEPREFIX   a run against a private MariaDB
 #     end-to-end.sh no-server PROGRAM_DIR WINEPREFIX   a run without one, and a second
 #                                                      instance while the first holds the log
+#     end-to-end.sh planted-dll PROGRAM_DIR WINEPREFIX FAKE_SERVER PROBE_DLL
+#                                                      a stand-in server that asks for a login
+#                                                      method named as a DLL planted in the
+#                                                      current folder
 #
 # PROGRAM_DIR holds VADedeVeZovid.exe and libmariadb.dll. The script runs itself again
 # inside a new network namespace (unshare -n, which needs root) with only its loopback
@@ -207,10 +211,37 @@ wait_for() {
     done
 }
 
+# The stand-in server asks for the login method qvprobe, and qvprobe.dll (a library that
+# leaves qvprobe-loaded in the current folder as it is loaded) lies in the tool's current
+# folder: it is never loaded, and the run ends with the ERROR and the hint that name the
+# method.
+run_planted_dll_scenario() {
+    cp "$probe" "$dir/run/qvprobe.dll"
+    (cd "$dir" && timeout 120 wine "$fake_server" > "$dir/server.out" 2>&1) &
+    server_pid=$!
+    i=0
+    until grep -q listening "$dir/server.out" 2> /dev/null; do
+        i=$((i + 1))
+        [ $i -lt 300 ] || { cat "$dir/server.out" >&2; fail "the stand-in server does not listen"; return; }
+        sleep 0.2
+    done
+    status=0
+    (cd "$dir/run" && timeout 120 wine "$program") > "$dir/out" 2>&1 || status=$?
+    kill "$server_pid" 2> /dev/null || true
+    wait "$server_pid" || true
+    server_pid=""
+    [ "$status" -eq 1 ] || { cat "$dir/out" >&2; fail "exit status $status, expected 1"; }
+    [ ! -e "$dir/run/qvprobe-loaded" ] || fail "the planted qvprobe.dll was loaded"
+    log=$dir/run/VADedeVeZovid.log
+    grep -q 'ERROR  : do_connect: errno: 5010 ' "$log" || fail "the log does not name the refused login"
+    grep -q "hint: the server asked root to log in with 'qvprobe'" "$log" || fail "no hint names the method"
+}
+
 case $scenario in
 server) run_server_scenario ;;
 no-server) run_no_server_scenario ;;
-*) echo "usage: $0 server|no-server PROGRAM_DIR WINEPREFIX" >&2; exit 2 ;;
+planted-dll) fake_server=$4 probe=$5 run_planted_dll_scenario ;;
+*) echo "usage: $0 server|no-server|planted-dll PROGRAM_DIR WINEPREFIX [FAKE_SERVER PROBE_DLL]" >&2; exit 2 ;;
 esac
 [ "$failures" -eq 0 ] || exit 1
 echo "windows end-to-end ($scenario): all checks passed"

@@ -27,10 +27,31 @@ static const QVHintRow g_hints[] = {
      "2002, 2003",
      qv_hint_no_server},
     {{1045},
+     QV_PHASE_FILE_REFUSED,
+     -1,
+     "1045 at login, with an option file not used",
+     "the server refused root's password, and %s; mend that file as the WARNING above says, "
+     "then run again"},
+    {{1045},
+     QV_PHASE_FILE_PASSWORD,
+     -1,
+     "1045 at login, with the option file's password",
+     "the server refused the password that %s gives, as the mariadb client reads it (a # "
+     "outside quotes begins a comment); try the file with that client, mend it, then run "
+     "again"},
+    {{1045},
      QV_PHASE_LOGIN,
      -1,
      "1045 at login",
      qv_hint_password_refused},
+    {{5010},
+     QV_PHASE_LOGIN,
+     -1,
+     "5010 at login",
+     "the server asked root to log in with %s, a method the tool does not allow (it could "
+     "send the password in clear text or load a library of the server's choosing); give root "
+     "a password with mysql_native_password or ed25519, or make sure the server answering is "
+     "the real one"},
     {{1698},
      QV_PHASE_LOGIN,
      -1,
@@ -96,6 +117,7 @@ struct LastFailure {
 };
 static thread_local LastFailure t_failure;
 static thread_local char t_hint[QV_HINT_SIZE];
+static thread_local char t_subject[QV_HINT_SIZE]; /* named in place of the account, if set */
 
 const QVHintRow *qv_hint_table(size_t *count)
 {
@@ -139,12 +161,15 @@ void qv_DBEngine_clear_failure(void)
 {
     t_failure = {0, 0, false};
     t_hint[0] = '\0';
+    t_subject[0] = '\0';
 }
 
 void qv_DBEngine_log_hint(const char *account)
 {
     char hint[QV_HINT_SIZE];
     t_hint[0] = '\0';
+    if (t_subject[0] != '\0')
+        account = t_subject;
     if (t_failure.phase == 0 || qv_DBEngine_hint(t_failure.number, t_failure.phase, t_failure.reuse,
                                                  account, hint, sizeof hint) == nullptr)
         return;
@@ -152,7 +177,8 @@ void qv_DBEngine_log_hint(const char *account)
     memcpy(t_hint, hint, sizeof hint);
 }
 
-void qv_DBEngine_note_failure(int number, int phase, bool reuse)
+void qv_DBEngine_note_failure(int number, int phase, bool reuse, const char *subject)
 {
     t_failure = {number, phase, reuse};
+    qv_snprintf(t_subject, sizeof t_subject, "%s", subject ? subject : "");
 }

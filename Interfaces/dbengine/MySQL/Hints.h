@@ -19,7 +19,11 @@ enum {
     QV_PHASE_WRITE = 2,     /* a statement that changes accounts, other than a GRANT */
     QV_PHASE_GRANT = 4,     /* a GRANT */
     QV_PHASE_READ = 8,      /* a statement that only reads (qv_mysql_s_select) */
-    QV_PHASE_READ_ONLY = 16 /* the server is read-only: the run wrote nothing */
+    QV_PHASE_READ_ONLY = 16, /* the server is read-only: the run wrote nothing */
+    /* beside QV_PHASE_LOGIN: the login went without an option file that was not used */
+    QV_PHASE_FILE_REFUSED = 32,
+    /* beside QV_PHASE_LOGIN: the login gave the password of the option file */
+    QV_PHASE_FILE_PASSWORD = 64
 };
 
 /* One row of the hint table: the failures it answers and its remedy. */
@@ -43,15 +47,17 @@ extern const char qv_hint_root_only[];
 const QVHintRow *qv_hint_table(size_t *count);
 
 /* Forms into out (capacity bytes) the remedy for a failure with error number in phase
- * (one QV_PHASE_* value), refused by a password reuse policy when reuse is true, while
- * making account (null when no account was being made). Returns out, or null when no
- * remedy is known for that failure. */
+ * (a QV_PHASE_* value, a login perhaps with QV_PHASE_FILE_*), refused by a
+ * password reuse policy when reuse is true; "%s" in the remedy stands for account (what
+ * the failure is about: the account being made, the option file used or not used, the
+ * login method refused; null: none). Returns out, or null when no remedy is known. */
 const char *qv_DBEngine_hint(int number, int phase, bool reuse, const char *account, char *out,
                              size_t capacity);
 
 /* Notes the failure of a client call on this thread: its error number, its phase and
- * whether a password reuse policy refused it. */
-void qv_DBEngine_note_failure(int number, int phase, bool reuse);
+ * whether a password reuse policy refused it; subject, when given, is what its hint
+ * names in place of the account (the option file not used, the login method refused). */
+void qv_DBEngine_note_failure(int number, int phase, bool reuse, const char *subject = nullptr);
 
 /* Forgets the last failure of a client call on this thread and its hint. */
 void qv_DBEngine_clear_failure(void);

@@ -4,15 +4,15 @@
  *
  * Invariants: an engine's lock exists exactly when the engine is fully created; every
  * statement is sent and its outcome read under that lock; every connection that was
- * opened is closed by qv_DBEngine_finish. Passwords are replaced by "***" in every line
- * this module logs, whatever the server's message holds (Masking). Each failure of a
- * client call is noted for the hint that ends a failed account creation (Hints).
+ * opened is closed by qv_DBEngine_finish (the connection itself is Connection's).
+ * Passwords are replaced by "***" in every line this module logs, whatever the server's
+ * message holds (Masking). Each failure of a client call is noted for the hint that ends
+ * a failed account creation (Hints).
  */
 #include "Interfaces/dbengine/MySQL/MyDBEngine.h"
 
 #include <mysql.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -21,9 +21,6 @@
 #include "QVLib/QVmalloc.h"
 
 static const char QV_FILE[] = "Interfaces/dbengine/MySQL/MyDBEngine";
-
-/* Test seams; 0 selects the default. */
-static std::atomic<unsigned> g_connect_timeout{0}, g_read_timeout{0}, g_write_timeout{0};
 
 /* ---- settings ---------------------------------------------------------------------- */
 
@@ -87,94 +84,12 @@ unsigned qv_mysql_errno_to_status(int number)
     return 30;
 }
 
-/* A failure whose error number reads 0 is still a failure. */
-static unsigned failure_status(int number)
+unsigned qv_DBEngine_failure_status(int number)
 {
     return number == 0 ? 30 : qv_mysql_errno_to_status(number);
 }
 
-/* ---- the connection's options --------------------------------------------- */
-
-static unsigned timeout_or_default(const std::atomic<unsigned> &seam, unsigned default_seconds)
-{
-    unsigned seconds = seam.load(std::memory_order_relaxed);
-    return seconds != 0 ? seconds : default_seconds;
-}
-
-/* Has handle read the option file (when option_file is open) and bound every wait.
- * Returns false when the client library refuses an option (out of memory). */
-static bool set_connection_options(MYSQL *handle, const QVUserFile *option_file)
-{
-    unsigned timeouts[] = {timeout_or_default(g_connect_timeout, QV_DB_CONNECT_TIMEOUT),
-                           timeout_or_default(g_read_timeout, QV_DB_READ_TIMEOUT),
-                           timeout_or_default(g_write_timeout, QV_DB_WRITE_TIMEOUT)};
-    if (mysql_options(handle, MYSQL_OPT_CONNECT_TIMEOUT, &timeouts[0]) != 0 ||
-        mysql_options(handle, MYSQL_OPT_READ_TIMEOUT, &timeouts[1]) != 0 ||
-        mysql_options(handle, MYSQL_OPT_WRITE_TIMEOUT, &timeouts[2]) != 0)
-        return false;
-    /* The group is set only with the file: a group alone makes the library read the
-     * system-wide files, whose socket would override MYSQL_UNIX_PORT. The library reads
-     * the file while connecting, through the path of the descriptor opened here. */
-    if (option_file->handle < 0)
-        return true;
-    return mysql_options(handle, MYSQL_READ_DEFAULT_FILE, option_file->read_path) == 0 &&
-           mysql_options(handle, MYSQL_READ_DEFAULT_GROUP, QV_DB_OPTION_GROUP) == 0;
-}
-
-void qv_DBEngine_set_timeouts(unsigned connect_seconds, unsigned read_seconds,
-                              unsigned write_seconds)
-{
-    g_connect_timeout = connect_seconds;
-    g_read_timeout = read_seconds;
-    g_write_timeout = write_seconds;
-}
-
 /* ---- the engine -------------------------------------------------------------------- */
-
-/* A new handle with the connection options set, or null after logging why. */
-static MYSQL *new_handle(const QVUserFile *option_file)
-{
-    MYSQL *handle = mysql_init(nullptr);
-    if (handle == nullptr) {
-        qv_log(QV_LOG_ERROR, "%s", "do_connect: mysql_init() failed (probably out of memory)");
-        return nullptr;
-    }
-    if (!set_connection_options(handle, option_file)) {
-        qv_log(QV_LOG_ERROR, "%s", "do_connect: mysql_options() failed (probably out of memory)");
-        mysql_close(handle);
-        return nullptr;
-    }
-    return handle;
-}
-
-/* Logs in. The option file stays open while the library connects (it reads the file
- * then), and is closed once the login is done. */
-static unsigned do_connect(QVDBEngine *engine, const char *host, const char *user,
-                           const char *password, unsigned port, const char *unix_socket,
-                           unsigned long client_flags)
-{
-    QVUserFile option_file;
-    qv_DBEngine_open_option_file(&option_file); /* open only when it may be read */
-    MYSQL *handle = new_handle(&option_file);
-    engine->connection = nullptr;
-    unsigned status = 26;
-    if (handle != nullptr && mysql_real_connect(handle, host, user, password, "mysql", port,
-                                                unix_socket, client_flags) != nullptr) {
-        engine->connection = handle;
-        status = 0;
-    } else if (handle != nullptr) {
-        int number = static_cast<int>(mysql_errno(handle));
-        qv_DBEngine_note_failure(number, QV_PHASE_LOGIN, false);
-        char message[QV_MASKED_SIZE];
-        const char *secrets[] = {password};
-        qv_mask_passwords(mysql_error(handle), secrets, 1, message, sizeof message);
-        qv_log(QV_LOG_ERROR, "do_connect: errno: %d  msg: %s", number, message);
-        mysql_close(handle);
-        status = failure_status(number);
-    }
-    qv_user_file_close(&option_file);
-    return status;
-}
 
 unsigned qv_DBEngine_init(QVDBEngine **ppDBEngine, const QVDBSettings *settings)
 {
@@ -190,11 +105,8 @@ unsigned qv_DBEngine_init(QVDBEngine **ppDBEngine, const QVDBSettings *settings)
 
     unsigned status = qv_DBEngine_settings_copy(settings, &engine->settings);
     if (status == 0) {
-        const QVDBSettings *s = &engine->settings;
         engine->connection = nullptr;
-        status = do_connect(engine, qv_string_or_null(&s->host), qv_string_or_null(&s->user),
-                            qv_string_or_null(&s->password), s->port,
-                            qv_string_or_null(&s->unix_socket), s->client_flags);
+        status = qv_DBEngine_connect(engine);
         if (status == 0) {
             status = qv_mutex_create(&engine->query_lock);
             if (status == 0)
@@ -285,7 +197,7 @@ unsigned qv_DBEngine_send(QVDBEngine *engine, const char *statement, const char 
         qv_mask_passwords(statement, secrets, 2, query, sizeof query);
         qv_log(QV_LOG_ERROR, "qv_mysql_s_query: errno: %d msg: %s query: %s", number, message,
                query);
-        status = failure_status(number);
+        status = qv_DBEngine_failure_status(number);
     }
     qv_mutex_release(&engine->query_lock);
     if (status != 0) {

@@ -12,9 +12,10 @@
  * server gets the GRANT ... IDENTIFIED BY form, unchanged. A read-only server (a
  * replica) is refused before anything is written.
  *
- * Every connection reads one option file, the administrator's own ~/.my.cnf (groups
- * [client] and [VADedeVeZovid]), which may give root's password and the socket, and
- * every wait on the server is bounded: connect 30 s, each read and write 120 s.
+ * Every connection takes what the administrator's own ~/.my.cnf gives (root's password,
+ * the socket, TLS; OptionFile reads it, the client library is handed values only),
+ * allows only the login methods that keep the password safe (ClientPlatform), and
+ * bounds every wait on the server: connect 30 s, each read and write 120 s.
  *
  * Status codes: 0 success, 1 bad argument (or a finished lock), 2 out of memory,
  * 26 no connection handle, 27 login refused (error 1045), 28 other server error
@@ -115,6 +116,15 @@ unsigned qv_mysql_s_select(QVDBEngine *engine, const char *statement, const QVDB
  * server's answer says so. Returns as qv_mysql_s_query. */
 unsigned qv_DBEngine_send(QVDBEngine *engine, const char *statement, const char *secret,
                           const QVDBRowReader *reader = nullptr, bool reuse_policy = false);
+
+/* For the engine's own modules: opens engine's connection (Connection) with the texts,
+ * port and flags of its settings (absent or empty texts as null) and the options of
+ * the option files. Returns 0 with engine->connection set, 26 when no handle could be
+ * made, or the mapped status of the failed login (logged, and noted for its hint). */
+unsigned qv_DBEngine_connect(QVDBEngine *engine);
+
+/* The status of a failed client call with error number (a number of 0 gives 30). */
+unsigned qv_DBEngine_failure_status(int number);
 
 /* Maps a client library error number: 0 -> 0, 1045 -> 27, 1000..1999 -> 28,
  * 2000..2999 -> 29, anything else -> 30. */

@@ -1,0 +1,39 @@
+/*
+ * ClientPlatformWin32: the client on Windows. The connection is TCP to localhost, port
+ * 3306, or a named pipe, where any local user can listen while the database service is
+ * stopped: no login method that sends the password in clear text is allowed, and the
+ * library's plugins come from the executable's own folder alone (a plugin named by a
+ * server is never looked for in the current folder). The option file may choose the
+ * named pipe (protocol, pipe); editors save it with a UTF-8 byte-order mark, which is
+ * skipped.
+ */
+#include <windows.h>
+
+#include "Interfaces/ErrorLogger/ErrorLogger.h"
+#include "Interfaces/dbengine/MySQL/ClientPlatform.h"
+
+const char qv_login_methods[] =
+    "mysql_native_password,caching_sha2_password,sha256_password,client_ed25519,parsec";
+
+bool qv_client_plugin_dir(char *dir, size_t capacity)
+{
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (length == 0 || length >= sizeof path)
+        return false;
+    char *slash = strrchr(path, '\\');
+    if (slash == nullptr)
+        return false;
+    *slash = '\0';
+    return qv_snprintf(dir, capacity, "%s", path) >= 0;
+}
+
+const char qv_option_names_used[] = "password, socket, pipe, protocol, ssl, ssl-ca, ssl-capath, "
+                                    "ssl-cert, ssl-cipher, ssl-crl, ssl-crlpath, ssl-key, "
+                                    "ssl-verify-server-cert, tls-version";
+
+const char *const qv_option_dir_endings[] = {".cnf", ".ini", nullptr};
+
+const bool qv_option_mark_skipped = true;
+
+const char qv_option_mark_rule[] = "skipped, and the file read";
