@@ -35,10 +35,16 @@ namespace
 {
 
 const char FAILURE_TEXT[] = "Error creating database users. See VADedeVeZovid.log.";
-/* The accounts' built-in passwords, which no output may show. */
-const char *const BUILT_IN_PASSWORDS[] = {"Rm5#Tq8w!Zp2&Lx9^Vc4*Nb7?Hs3%Gd6",
-                                          "m4hqzwtyop71v652kdnx;r-ploiuwbe3",
-                                          "3kvb720w8r65xkc1m7tbqgzwy519vn2d"};
+/* The accounts and their built-in passwords, which no output may show, written out here
+ * apart from the tool's own table. */
+struct ServiceAccount_ {
+    const char *name, *password;
+};
+const ServiceAccount_ SERVICE_ACCOUNTS[] = {{"QuorvaneInternal", "Rm5#Tq8w!Zp2&Lx9^Vc4*Nb7?Hs3%Gd6"},
+                                            {"QuOrvAneIndeX", "m4hqzwtyop71v652kdnx;r-ploiuwbe3"},
+                                            {"DUVidIdeRiv", "3kvb720w8r65xkc1m7tbqgzwy519vn2d"}};
+const char *const BUILT_IN_PASSWORDS[] = {SERVICE_ACCOUNTS[0].password, SERVICE_ACCOUNTS[1].password,
+                                          SERVICE_ACCOUNTS[2].password};
 
 class EndToEndTest : public ::testing::Test
 {
@@ -309,18 +315,24 @@ TEST_F(EndToEndTest, RefusedStatementFailsAndNamesItWithoutThePassword)
     root.exec("UNINSTALL SONAME 'simple_password_check'");
     EXPECT_EQ(1, r.exit_code);
     EXPECT_EQ(1u, said_lines(r.err, false).size());
-    const std::string hint = "hint: the server's password policy refused the built-in password "
-                             "of QuOrvAneIndeX; relax the policy while the suite is installed "
-                             "(accounts made before stay), then run again";
+    /* The server's warnings name the plugin; the hint says how to relax it. */
+    const std::string hint = "hint: the server's simple_password_check refused the built-in "
+                             "password of QuOrvAneIndeX; relax it while the suite is installed "
+                             "(SET GLOBAL simple_password_check_letters_same_case = 0, and "
+                             "likewise simple_password_check_digits and "
+                             "simple_password_check_other_characters; accounts made before "
+                             "stay), then run again";
     EXPECT_EQ(std::vector<std::string>{"VADedeVeZovid: " + hint}, said_lines(r.err, true));
     auto lines = log_lines();
     expect_stamped(lines);
     size_t failure = find_line(lines, "ERROR  : qv_mysql_s_query: errno: 1819");
-    ASSERT_LT(failure + 3, lines.size());
+    ASSERT_LT(failure + 4, lines.size());
     EXPECT_NE(std::string::npos, lines[failure].find("TO 'QuOrvAneIndeX' IDENTIFIED BY '***'"));
-    EXPECT_NE(std::string::npos, lines[failure + 1].find("STACK_TRACE at MyDBEngine:"));
-    EXPECT_NE(std::string::npos, lines[failure + 2].find("STACK_TRACE at AccountMaking:"));
-    EXPECT_NE(std::string::npos, lines[failure + 3].find("ERROR  : " + hint));
+    EXPECT_NE(std::string::npos, lines[failure + 1].find("ERROR  : qv_mysql_s_query: the server's "
+                                                         "warnings: simple_password_check: "));
+    EXPECT_NE(std::string::npos, lines[failure + 2].find("STACK_TRACE at MyDBEngine:"));
+    EXPECT_NE(std::string::npos, lines[failure + 3].find("STACK_TRACE at AccountMaking:"));
+    EXPECT_NE(std::string::npos, lines[failure + 4].find("ERROR  : " + hint));
     std::string log = read_file(dir + "/VADedeVeZovid.log");
     EXPECT_EQ(std::string::npos, log.find("m4hqzwtyop71v652kdnx"));
     EXPECT_EQ(
@@ -410,9 +422,15 @@ TEST_F(EndToEndTest, CheckNamesEachDifferenceAndChangesNothing)
     EXPECT_EQ(0, after.exit_code) << after.err;
     EXPECT_EQ("", after.err);
     EXPECT_EQ("6 of 6 account forms as they should be; 0 missing, 0 with other privileges, 0 "
-              "with another password, 0 locked, 0 with the password expired; 0 passwords unknown",
+              "with another password, 0 locked, 0 with the password expired, 0 requiring TLS the "
+              "server lacks; 0 passwords unknown",
               check_summary(after.out));
-    /* One login, root's, and three reading statements on it. */
+    /* One login, root's, and three reading statements on it, four where the server has
+     * PUBLIC (MariaDB 10.11 and later), whose grants every account holds. */
+    const bool has_public =
+        root.query("SELECT SUBSTRING_INDEX(VERSION(), '.', 1) * 100 + "
+                   "SUBSTRING_INDEX(SUBSTRING_INDEX(VERSION(), '.', 2), '.', -1) >= 1011")[0][0] ==
+        "1";
     std::vector<std::string> sent, logins;
     for (const auto &row : server_log)
         if (row[1] == "Query")
@@ -421,15 +439,29 @@ TEST_F(EndToEndTest, CheckNamesEachDifferenceAndChangesNothing)
             logins.push_back(row[2]);
     ASSERT_EQ(1u, logins.size());
     EXPECT_EQ(0u, logins[0].find("root@localhost")) << logins[0];
-    ASSERT_EQ(3u, sent.size());
+    ASSERT_EQ(has_public ? 4u : 3u, sent.size());
     EXPECT_EQ(0u, sent[0].find("SELECT g.User, g.Host, g.Priv, ")) << sent[0];
     EXPECT_EQ(0u, sent[1].find("SELECT GRANTEE, PRIVILEGE_TYPE, ")) << sent[1];
     EXPECT_EQ("SHOW PRIVILEGES", sent[2]);
+    if (has_public) {
+        EXPECT_EQ("SHOW GRANTS FOR PUBLIC", sent[3]);
+    }
     printf("[ figures  ] check statements after root's login: %zu, logins: %zu\n", sent.size(),
            logins.size());
     nlohmann::json document = nlohmann::json::parse(run(false, "", {"--json", "--check"}).out);
+    EXPECT_EQ(1, document["format"]);
     EXPECT_EQ(0, document["exit_status"]);
     EXPECT_EQ(6, document["summary"]["as_they_should_be"]);
+    /* the server's own time, in UTC */
+    std::string time = document["time"];
+    ASSERT_EQ(20u, time.size()) << time;
+    EXPECT_EQ('Z', time.back());
+    time[10] = ' ';
+    time.pop_back();
+    EXPECT_LE(std::stoi(root.query("SELECT ABS(TIMESTAMPDIFF(SECOND, '" + time +
+                                   "', UTC_TIMESTAMP()))")[0][0]),
+              5)
+        << time;
 
     root.exec("REVOKE SELECT ON *.* FROM 'QuOrvAneIndeX'@'%'");
     root.exec("GRANT FILE ON *.* TO 'DUVidIdeRiv'@'localhost'");
@@ -442,13 +474,26 @@ TEST_F(EndToEndTest, CheckNamesEachDifferenceAndChangesNothing)
         "QuorvaneInternal  localhost  missing  -               -",
         "QuOrvAneIndeX     %          present  missing SELECT  ok",
         "QuOrvAneIndeX     localhost  present  ok              ok",
-        "DUVidIdeRiv       %          present  ok              differs",
+        "DUVidIdeRiv       %          present  ok              differs (mysql_native_password: "
+        "another password)",
         "DUVidIdeRiv       localhost  present  extra FILE      ok",
     };
     EXPECT_EQ(expected, check_rows(changed.out)) << changed.out;
     EXPECT_EQ("2 of 6 account forms as they should be; 1 missing, 2 with other privileges, 1 "
-              "with another password, 0 locked, 0 with the password expired; 0 passwords unknown",
+              "with another password, 0 locked, 0 with the password expired, 0 requiring TLS "
+              "the server lacks; 0 passwords unknown",
               check_summary(changed.out));
+    /* Each difference, the missing form's too, has its remedy: here, every one a run's. */
+    ASSERT_EQ(9u, split_lines(changed.out).size());
+    EXPECT_EQ(0u, split_lines(changed.out)[8].find("hint: run VADedeVeZovid ("));
+    nlohmann::json changed_document =
+        nlohmann::json::parse(run(false, "", {"--check", "--json"}).out);
+    for (const nlohmann::json &form : changed_document["forms"]) {
+        ASSERT_EQ(form["as_it_should_be"] ? 0u : 1u, form["mend"].size()) << form;
+        if (!form["mend"].empty()) {
+            EXPECT_EQ("run VADedeVeZovid", form["mend"][0]["remedy"]) << form;
+        }
+    }
     EXPECT_EQ(log, read_file(dir + "/VADedeVeZovid.log")); /* the run's log is untouched */
 
     ASSERT_EQ(0, run(false).exit_code);
@@ -461,13 +506,17 @@ TEST_F(EndToEndTest, CheckWithoutAServerGivesTheHint)
     for (const auto &args : std::vector<std::vector<std::string>>{
              {"--check"}, {"--check", "--json"}, {"--json", "--check"}}) {
         ProgramResult r = run(false, "/tmp/qv-no-such-server.sock", args);
-        EXPECT_EQ(1, r.exit_code);
+        EXPECT_EQ(3, r.exit_code); /* a monitoring plugin's "unknown" */
         EXPECT_EQ(1u, said_lines(r.err, true).size()) << r.err;
         EXPECT_NE(std::string::npos, r.err.find("ERROR  : Cannot connect to localhost"));
-        if (args.size() == 1)
+        if (args.size() == 1) {
             EXPECT_EQ("", r.out);
-        else
-            EXPECT_EQ("the server could not be asked", nlohmann::json::parse(r.out)["error"]);
+            continue;
+        }
+        nlohmann::json document = nlohmann::json::parse(r.out);
+        EXPECT_EQ("the server could not be asked", document["error"]);
+        EXPECT_EQ(1, document["format"]);
+        EXPECT_EQ(3, document["exit_status"]);
     }
     struct stat st;
     EXPECT_NE(0, stat((dir + "/VADedeVeZovid.log").c_str(), &st));
@@ -492,47 +541,98 @@ TEST_F(EndToEndTest, CheckAnswersEachHardenedSetUpTruly)
         "extra SELECT, INSERT, UPDATE, DELETE, CREATE, DROP, REFERENCES, INDEX, ALTER, CREATE "
         "TEMPORARY TABLES, LOCK TABLES, EXECUTE, CREATE VIEW, SHOW VIEW, CREATE ROUTINE, ALTER "
         "ROUTINE, EVENT, TRIGGER, DELETE HISTORY ON mysql.*";
-    /* The form's row (its cells after account and host), and the statements, one after
-     * another, that set the server up. */
+    /* Whether the server has TLS, as it says itself: REQUIRE SSL differs only without. */
+    const bool tls = root.query("SELECT @@have_ssl")[0][0] == "YES";
+    const std::string two_days_ago =
+        "UPDATE mysql.global_priv SET Priv = JSON_SET(Priv, '$.password_last_changed', "
+        "UNIX_TIMESTAMP() - 2 * 86400) WHERE Host = 'localhost' AND User = ";
+    /* The form's row (its cells after account and host), the statements, one after
+     * another, that set the server up, and those that put it back. Where oracle is set,
+     * a session of the localhost form with its built-in password must work exactly when
+     * the check finds the form present with its password ok. */
     const struct {
         size_t form; /* 0 to 5, in the table's order */
         int exit_code;
-        bool a_run_mends;
-        std::string row, setup;
+        bool a_run_mends, oracle;
+        std::string row, setup, undo = "";
     } cases[] = {
-        {2, 1, false, "present  extra CONNECTION ADMIN, SET USER  ok",
+        {2, 1, false, false, "present  extra CONNECTION ADMIN, SET USER  ok",
          "GRANT SET USER, CONNECTION ADMIN ON *.* TO 'QuOrvAneIndeX'@'%'"},
-        {5, 1, false, "present  extra role qv_check_role (default)  ok",
+        {5, 1, false, false, "present  extra role qv_check_role (default)  ok",
          "CREATE ROLE qv_check_role; GRANT SUPER ON *.* TO qv_check_role; GRANT qv_check_role "
          "TO 'DUVidIdeRiv'@'localhost'; SET DEFAULT ROLE qv_check_role FOR "
          "'DUVidIdeRiv'@'localhost'"},
-        {4, 1, false, "present  " + level3_on_mysql + "  ok",
+        {4, 1, false, false, "present  " + level3_on_mysql + "  ok",
          "GRANT ALL ON mysql.* TO 'DUVidIdeRiv'@'%'"},
-        {3, 1, false, "locked  ok  ok", "ALTER USER 'QuOrvAneIndeX'@'localhost' ACCOUNT LOCK"},
-        {1, 1, true, "password expired  ok  ok",
+        /* the grant option, one form too many, the other one too few */
+        {4, 1, true, false, "present  extra GRANT OPTION  ok",
+         "GRANT SELECT ON *.* TO 'DUVidIdeRiv'@'%' WITH GRANT OPTION"},
+        {0, 1, true, false, "present  missing GRANT OPTION  ok",
+         "REVOKE GRANT OPTION ON *.* FROM 'QuorvaneInternal'@'%'"},
+        /* what PUBLIC holds, every account holds; and proxying root */
+        {2, 1, false, false, "present  extra PROCESS (to PUBLIC), SELECT ON mysql.* (to PUBLIC)  ok",
+         "GRANT PROCESS ON *.* TO PUBLIC; GRANT SELECT ON mysql.* TO PUBLIC",
+         "REVOKE PROCESS ON *.* FROM PUBLIC; REVOKE SELECT ON mysql.* FROM PUBLIC"},
+        {2, 1, false, false, "present  extra PROXY ON 'root'@'localhost'  ok",
+         "GRANT PROXY ON 'root'@'localhost' TO 'QuOrvAneIndeX'@'%'"},
+        {3, 1, false, true, "locked  ok  ok",
+         "ALTER USER 'QuOrvAneIndeX'@'localhost' ACCOUNT LOCK"},
+        {1, 1, true, true, "password expired  ok  ok",
          "ALTER USER 'QuorvaneInternal'@'localhost' PASSWORD EXPIRE"},
-        {0, 0, true, "present  ok  ok",
+        /* a lifetime that passed on the server's clock, its own or the default; 0: never */
+        {1, 1, true, true, "password expired  ok  ok",
+         "ALTER USER 'QuorvaneInternal'@'localhost' PASSWORD EXPIRE INTERVAL 1 DAY; " +
+             two_days_ago + "'QuorvaneInternal'; FLUSH PRIVILEGES"},
+        {3, 1, true, true, "password expired  ok  ok",
+         "SET GLOBAL default_password_lifetime = 1; " + two_days_ago +
+             "'QuOrvAneIndeX'; FLUSH PRIVILEGES",
+         "SET GLOBAL default_password_lifetime = 0"},
+        {1, 0, true, true, "present  ok  ok",
+         "SET GLOBAL default_password_lifetime = 1; ALTER USER 'QuorvaneInternal'@'localhost' "
+         "PASSWORD EXPIRE NEVER; " +
+             two_days_ago + "'QuorvaneInternal'; FLUSH PRIVILEGES",
+         "SET GLOBAL default_password_lifetime = 0"},
+        {0, tls ? 0 : 1, tls, false,
+         tls ? "present  ok  ok" : "requires TLS; the server has none  ok  ok",
          "ALTER USER 'QuorvaneInternal'@'%' REQUIRE SSL WITH MAX_USER_CONNECTIONS 3"},
-        {3, 0, true, "present  ok  ok",
+        {1, tls ? 0 : 1, tls, !tls,
+         tls ? "present  ok  ok" : "requires TLS; the server has none  ok  ok",
+         "ALTER USER 'QuorvaneInternal'@'localhost' REQUIRE SSL"},
+        {3, 0, true, true, "present  ok  ok",
          "ALTER USER 'QuOrvAneIndeX'@'localhost' IDENTIFIED VIA ed25519 USING "
          "PASSWORD('m4hqzwtyop71v652kdnx;r-ploiuwbe3')"},
-        {4, 1, true, "present  ok  differs (unix_socket takes no password)",
+        {4, 1, true, false, "present  ok  differs (unix_socket: takes no password)",
          "ALTER USER 'DUVidIdeRiv'@'%' IDENTIFIED VIA unix_socket"},
+    };
+    auto exec_all = [&](const std::string &statements) {
+        for (size_t at = 0, end; at < statements.size(); at = end + 2) {
+            end = std::min(statements.find("; ", at), statements.size());
+            root.exec(statements.substr(at, end - at));
+        }
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.setup);
         drop_accounts_and_role(root);
         ASSERT_EQ(0, run(false).exit_code);
-        for (size_t at = 0, end; at < c.setup.size(); at = end + 2) {
-            end = std::min(c.setup.find("; ", at), c.setup.size());
-            root.exec(c.setup.substr(at, end - at));
-        }
+        exec_all(c.setup);
         ProgramResult text = run(false, "", {"--check"});
         EXPECT_EQ(c.exit_code, text.exit_code) << text.out << text.err;
         std::vector<std::string> row = split_cells(check_rows(text.out).at(c.form));
         ASSERT_EQ(5u, row.size()) << text.out;
         EXPECT_EQ(split_cells(c.row), std::vector<std::string>(row.begin() + 2, row.end()))
             << text.out;
+        if (c.oracle) {
+            const ServiceAccount_ &account = SERVICE_ACCOUNTS[c.form / 2];
+            ServerSession login(account.name, account.password);
+            /* An expired password logs in to a session that can only set it. */
+            bool works = login.connected();
+            try {
+                works = works && login.query("SELECT 1").size() == 1;
+            } catch (const std::runtime_error &) {
+                works = false;
+            }
+            EXPECT_EQ(works, row[2] == "present" && row[4] == "ok") << login.error();
+        }
 
         /* What a run mends, and what it leaves (a lock, other privileges, roles). */
         ASSERT_EQ(0, run(false).exit_code);
@@ -541,6 +641,7 @@ TEST_F(EndToEndTest, CheckAnswersEachHardenedSetUpTruly)
         EXPECT_EQ(c.a_run_mends,
                   (after == std::vector<std::string>{row[0], row[1], "present", "ok", "ok"}))
             << after[2] << " / " << after[3] << " / " << after[4];
+        exec_all(c.undo);
     }
     drop_accounts_and_role(root);
     if (!had_ed25519)

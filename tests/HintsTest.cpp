@@ -73,7 +73,7 @@ HintRows manual_rows()
 TEST(Hints, ReadmeAndManualShowTheCodesTable)
 {
     HintRows code = code_rows();
-    ASSERT_EQ(11u, code.size());
+    ASSERT_EQ(15u, code.size());
     EXPECT_EQ(code, readme_rows());
     EXPECT_EQ(code, manual_rows());
 }
