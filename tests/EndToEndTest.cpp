@@ -4,7 +4,8 @@
  * error, in the dialog (a stand-in zenity on the PATH records how it was called) and in
  * its exit status; its command line; and the servers administrators run: root with a
  * password given in ~/.my.cnf, root admitted by socket authentication only, a password
- * policy; the client library's connection lost at each login and each statement of a
+ * policy, a replica whose replication runs; the check of each difference a server may
+ * hold; the client library's connection lost at each login and each statement of a
  * run, and closed between statements, through a relay that breaks it there; a log that
  * cannot be written; and the run stopped by a signal.
  */
@@ -29,6 +30,7 @@
 #include "tests/support/Relay.h"
 #include "tests/support/RunProgram.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TestPlatform.h"
 #include "tests/support/TestServer.h"
 
 namespace
@@ -96,7 +98,7 @@ class EndToEndTest : public ::testing::Test
         std::vector<std::string> argv = prefix;
         argv.push_back(prefix.empty() ? QV_TOOL_PATH : tool_copy());
         argv.insert(argv.end(), args.begin(), args.end());
-        return start_program(argv, dir, env);
+        return start_program(argv, dir, env, err_fd);
     }
     /* A copy of the tool that any user may run, wherever the build is. */
     std::string tool_copy()
@@ -151,6 +153,7 @@ class EndToEndTest : public ::testing::Test
     TempDir scratch{"qv-e2e"};
     std::string socket, dir, bin;
     ProgramEnv extra_env; /* set over the environment that run() gives */
+    int err_fd = -1;      /* where start() sends standard error, when not to a file */
 };
 
 TEST_F(EndToEndTest, SuccessLeavesACompleteLogAndShowsNoDialog)
@@ -648,6 +651,44 @@ TEST_F(EndToEndTest, CheckAnswersEachHardenedSetUpTruly)
         root.exec("UNINSTALL SONAME 'auth_ed25519'");
 }
 
+TEST_F(EndToEndTest, RunningReplicaIsRefusedAndGetsTheAccountsFromItsPrimary)
+{
+    /* A source and a replica of it, whose replication runs (read_only stays off). */
+    TempDir state("qv-replica");
+    const std::string script = QV_SOURCE_DIR "/tests/support/private-replica.sh";
+    ASSERT_EQ(0, system((script + " start " + state.path() + " > /dev/null").c_str()));
+    struct Stop {
+        std::string command;
+        ~Stop()
+        {
+            EXPECT_EQ(0, system(command.c_str()));
+        }
+    } stop{script + " stop " + state.path()};
+    auto socket_of = [&](const char *file) {
+        return split_lines(read_file(state.path() + "/" + file)).at(0);
+    };
+    const std::string source = socket_of("source-socket"), replica = socket_of("replica-socket");
+    ServerSession on_source("root", "", source), on_replica("root", "", replica);
+    const std::string accounts = "SELECT User, Host FROM mysql.user WHERE User IN "
+                                 "('QuorvaneInternal', 'QuOrvAneIndeX', 'DUVidIdeRiv')";
+
+    ProgramResult refused = run(false, replica);
+    EXPECT_EQ(1, refused.exit_code);
+    EXPECT_EQ(std::vector<std::string>{"VADedeVeZovid: hint: the server is a replica whose "
+                                       "replication runs; run the tool on the primary: "
+                                       "replication brings the accounts here"},
+              said_lines(refused.err, true));
+    EXPECT_EQ(0u, on_replica.query(accounts).size()); /* nothing was written there */
+
+    /* Run on the primary, the replica gets the accounts, as the check there says. */
+    ASSERT_EQ(0, run(false, source).exit_code);
+    const std::string position = on_source.query("SELECT @@gtid_binlog_pos")[0][0];
+    ASSERT_EQ("0", on_replica.query("SELECT MASTER_GTID_WAIT('" + position + "', 30)")[0][0]);
+    EXPECT_EQ(6u, on_replica.query(accounts).size());
+    ProgramResult check = run(false, replica, {"--check"});
+    EXPECT_EQ(0, check.exit_code) << check.out << check.err;
+}
+
 /* text as the log may show it: each built-in password replaced by "***". */
 std::string masked(std::string text)
 {
@@ -773,6 +814,7 @@ TEST_F(EndToEndTest, StopSignalDuringAGrantHeldBehindALockIsLoggedAndARerunCompl
         EXPECT_EQ(128 + number, r.exit_code);
         auto lines = log_lines();
         ASSERT_FALSE(lines.empty());
+        EXPECT_TRUE(has_stamp_and_thread_id(lines.back())) << lines.back();
         EXPECT_EQ("ERROR  : Stopped by SIG" + name +
                       " while creating the account QuorvaneInternal; the accounts before it "
                       "stay; run the tool again to complete them",
@@ -785,6 +827,57 @@ TEST_F(EndToEndTest, StopSignalDuringAGrantHeldBehindALockIsLoggedAndARerunCompl
     printf("[ figures  ] stop signals during a GRANT held behind a lock:%s each logged, each "
            "re-run converged\n",
            figures.c_str());
+}
+
+TEST_F(EndToEndTest, StopLineSaysWhereTheRunStood)
+{
+    /* Before the accounts: another instance holds the log file, so the log goes to
+     * standard error, a pipe kept full: the tool waits at its first line. */
+    const std::string path = dir + "/VADedeVeZovid.log";
+    std::ofstream(path) << "the other instance's log\n";
+    int held = open(path.c_str(), O_WRONLY);
+    ASSERT_EQ(0, flock(held, LOCK_EX));
+    int pipe_fds[2];
+    ASSERT_EQ(0, pipe(pipe_fds));
+    fcntl(pipe_fds[1], F_SETPIPE_SZ, 4096);
+    fcntl(pipe_fds[1], F_SETFL, O_NONBLOCK);
+    while (write(pipe_fds[1], std::string(512, 'x').data(), 512) > 0) {
+    }
+    fcntl(pipe_fds[1], F_SETFL, 0);
+    err_fd = pipe_fds[1];
+    RunningProgram before = start();
+    err_fd = -1;
+    close(pipe_fds[1]);
+    EXPECT_TRUE(wait_until_blocked(static_cast<uint32_t>(before.pid)));
+    kill(before.pid, SIGTERM);
+    std::string err;
+    char buffer[4096];
+    for (ssize_t n; (n = read(pipe_fds[0], buffer, sizeof buffer)) > 0;)
+        err.append(buffer, static_cast<size_t>(n));
+    close(pipe_fds[0]);
+    EXPECT_EQ(128 + SIGTERM, finish_program(before).exit_code);
+    EXPECT_EQ("ERROR  : Stopped by SIGTERM before the accounts were created",
+              without_thread_id(split_lines(err).back()));
+    close(held);
+
+    /* After the run: the failure message waits for its dialog to be dismissed. */
+    std::ofstream(bin + "/zenity") << "#!/bin/sh\necho $$ > \"" << dir << "/zenity-pid.new\"\nmv \""
+                                   << dir << "/zenity-pid.new\" \"" << dir
+                                   << "/zenity-pid\"\nexec sleep 60\n";
+    RunningProgram after = start(true, "/tmp/qv-no-such-server.sock");
+    std::string dialog;
+    for (int i = 0; i < 1000 && (dialog = read_file(dir + "/zenity-pid")).empty(); i++)
+        usleep(10000);
+    ASSERT_FALSE(dialog.empty()) << "the dialog was never shown";
+    EXPECT_TRUE(wait_until_blocked(static_cast<uint32_t>(after.pid)));
+    kill(after.pid, SIGTERM);
+    ProgramResult r = finish_program(after);
+    kill(std::stoi(dialog), SIGKILL);
+    EXPECT_EQ(128 + SIGTERM, r.exit_code);
+    auto lines = log_lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(has_stamp_and_thread_id(lines.back())) << lines.back();
+    EXPECT_EQ("ERROR  : Stopped by SIGTERM after the run", lines.back().substr(34));
 }
 
 } // namespace

@@ -60,3 +60,11 @@ uint32_t system_thread_id()
 {
     return static_cast<uint32_t>(GetCurrentThreadId());
 }
+
+bool wait_until_blocked(uint32_t id)
+{
+    (void)id;
+    for (int i = 0; i < 1000; i++)
+        SwitchToThread();
+    return true;
+}

@@ -31,12 +31,13 @@ bool aim_client_at_test_server()
     return true;
 }
 
-ServerSession::ServerSession(const std::string &user, const std::string &password)
+ServerSession::ServerSession(const std::string &user, const std::string &password,
+                             const std::string &socket)
 {
     mysql_ = mysql_init(nullptr);
-    std::string socket = test_server_socket();
+    std::string path = socket.empty() ? test_server_socket() : socket;
     if (mysql_real_connect(mysql_, "localhost", user.c_str(), password.c_str(), nullptr, 0,
-                           socket.empty() ? nullptr : socket.c_str(), 0) == nullptr) {
+                           path.empty() ? nullptr : path.c_str(), 0) == nullptr) {
         error_ = mysql_error(mysql_);
         mysql_close(mysql_);
         mysql_ = nullptr;

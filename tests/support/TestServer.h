@@ -23,11 +23,13 @@ bool aim_client_at_test_server();
 
 typedef std::vector<std::vector<std::string>> Rows;
 
-/* A connection to the private server as the given user (root by default). */
+/* A connection to the private server as the given user (root by default), or to the
+ * server of another socket. */
 class ServerSession
 {
   public:
-    explicit ServerSession(const std::string &user = "root", const std::string &password = "");
+    explicit ServerSession(const std::string &user = "root", const std::string &password = "",
+                           const std::string &socket = "");
     ~ServerSession();
     ServerSession(const ServerSession &) = delete;
     ServerSession &operator=(const ServerSession &) = delete;
