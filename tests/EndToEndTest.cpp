@@ -456,14 +456,9 @@ TEST_F(EndToEndTest, CheckNamesEachDifferenceAndChangesNothing)
     EXPECT_EQ(0, document["exit_status"]);
     EXPECT_EQ(6, document["summary"]["as_they_should_be"]);
     /* the server's own time, in UTC */
-    std::string time = document["time"];
-    ASSERT_EQ(20u, time.size()) << time;
-    EXPECT_EQ('Z', time.back());
-    time[10] = ' ';
-    time.pop_back();
-    EXPECT_LE(std::stoi(root.query("SELECT ABS(TIMESTAMPDIFF(SECOND, '" + time +
-                                   "', UTC_TIMESTAMP()))")[0][0]),
-              5)
+    const std::string time = document["time"];
+    EXPECT_EQ("1", root.query("SELECT ABS(TIMESTAMPDIFF(SECOND, STR_TO_DATE('" + time +
+                              "', '%Y-%m-%dT%H:%i:%sZ'), UTC_TIMESTAMP())) < 5")[0][0])
         << time;
 
     root.exec("REVOKE SELECT ON *.* FROM 'QuOrvAneIndeX'@'%'");
@@ -649,45 +644,6 @@ TEST_F(EndToEndTest, CheckAnswersEachHardenedSetUpTruly)
     drop_accounts_and_role(root);
     if (!had_ed25519)
         root.exec("UNINSTALL SONAME 'auth_ed25519'");
-}
-
-TEST_F(EndToEndTest, PaddedCharValuesAreReadAsTheServerMeansThem)
-{
-    ServerSession root;
-    const std::string mode = root.query("SELECT @@GLOBAL.sql_mode")[0][0];
-    root.exec("SET GLOBAL sql_mode = CONCAT(@@GLOBAL.sql_mode, ',PAD_CHAR_TO_FULL_LENGTH')");
-    struct Restore {
-        ServerSession &root;
-        std::string mode;
-        ~Restore()
-        {
-            root.exec("SET GLOBAL sql_mode = '" + mode + "'");
-            root.exec("UNINSTALL SONAME IF EXISTS 'password_reuse_check'");
-        }
-    } restore{root, mode};
-    /* New sessions get CHAR values blank-padded to their full length. */
-    EXPECT_EQ("255", ServerSession().query("SELECT CHAR_LENGTH(Host) FROM mysql.global_priv "
-                                           "WHERE User = 'root' LIMIT 1")[0][0]);
-    ASSERT_EQ(0, run(false).exit_code);
-    ProgramResult check = run(false, "", {"--check"});
-    EXPECT_EQ(0, check.exit_code) << check.out;
-
-    /* Under a reuse policy, the form whose password was changed by hand is found and set
-     * again, which the policy refuses: the run fails and says why. */
-    root.exec("INSTALL SONAME 'password_reuse_check'");
-    drop_accounts(root, SERVICE_ACCOUNT_NAMES);
-    root.exec("TRUNCATE TABLE mysql.password_reuse_check_history");
-    ASSERT_EQ(0, run(false).exit_code);
-    root.exec("ALTER USER 'DUVidIdeRiv'@'localhost' IDENTIFIED BY 'Changed-by-hand-2'");
-    ProgramResult refused;
-    Rows log = general_log_during(root, [&] { refused = run(false); });
-    EXPECT_EQ(1, refused.exit_code);
-    EXPECT_EQ(1u, said_lines(refused.err, true).size());
-    EXPECT_NE(std::string::npos, refused.err.find("hint: the server's password reuse policy"));
-    size_t alters = 0;
-    for (const auto &row : log)
-        alters += row[2].rfind("ALTER USER 'DUVidIdeRiv'@'localhost' IDENTIFIED BY", 0) == 0;
-    EXPECT_EQ(1u, alters);
 }
 
 TEST_F(EndToEndTest, RunningReplicaIsRefusedAndGetsTheAccountsFromItsPrimary)

@@ -2,7 +2,8 @@
  * The provisioning run against the private MariaDB server set up as hardening guides and
  * replicas set servers up: with password_reuse_check (each password set at most once per
  * form, none on a re-run, the same grants as on a default server; a form that logs in by
- * either of two methods left as it is), with password policies that refuse (the hint
+ * either of two methods left as it is), with PAD_CHAR_TO_FULL_LENGTH (forms found, read
+ * as the server means them), with password policies that refuse (the hint
  * names the plugin the server's warnings name), read-only (nothing written), an
  * administrator without SHUTDOWN (the privileges hint), and an option file that is no
  * file (passed over, within the bounds). Each test puts the server back as it found it.
@@ -17,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "Interfaces/dbengine/MySQL/MyDBEngine.h"
+#include "Interfaces/dbengine/MySQL/AccountCheck.h"
 #include "WinGUI/VADedeVeZovidApp.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TestFiles.h"
@@ -221,6 +222,38 @@ TEST_F(HardenedServerTest, PasswordPolicyRefusalNamesThePluginThatRefused)
             EXPECT_EQ("SHOW WARNINGS", r.queries.back()); /* after the refused statement */
         }
     }
+}
+
+TEST_F(HardenedServerTest, PaddedCharValuesAreReadAsTheServerMeansThem)
+{
+    const std::string mode = root.query("SELECT @@GLOBAL.sql_mode")[0][0];
+    root.exec("SET GLOBAL sql_mode = CONCAT(@@GLOBAL.sql_mode, ',PAD_CHAR_TO_FULL_LENGTH')");
+    Restore modes{root, "SET GLOBAL sql_mode = '" + mode + "'"};
+    /* New sessions get CHAR values blank-padded to their full length. */
+    EXPECT_EQ("255", ServerSession().query("SELECT CHAR_LENGTH(Host) FROM mysql.global_priv "
+                                           "LIMIT 1")[0][0]);
+    ASSERT_TRUE(provision().ok);
+    QVDBSettings settings{};
+    ASSERT_EQ(0u, AdministratorSettings(&settings));
+    QVAccountCheck check;
+    EXPECT_EQ(0u, qv_check_read(&settings, g_service_accounts, &check));
+    qv_DBEngine_settings_free(&settings);
+    qv_check_conclude(&check);
+    for (const QVFormCheck &form : check.forms)
+        EXPECT_TRUE(qv_check_form_ok(&form)) << form.account->name << "@" << form.host;
+
+    /* Under a reuse policy, the form whose password was changed by hand is found and set
+     * again, which the policy refuses: the run fails and says why. */
+    drop_accounts(root, SERVICE_ACCOUNT_NAMES);
+    root.exec("INSTALL SONAME 'password_reuse_check'");
+    Restore uninstall{root, "UNINSTALL SONAME 'password_reuse_check'"};
+    root.exec("TRUNCATE TABLE mysql.password_reuse_check_history");
+    ASSERT_TRUE(provision().ok);
+    root.exec("ALTER USER 'DUVidIdeRiv'@'localhost' IDENTIFIED BY 'Changed-by-hand-2'");
+    RunSeen refused = provision();
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(1u, count_starting(refused.queries, "ALTER USER 'DUVidIdeRiv'@'localhost' "));
+    EXPECT_EQ(0u, refused.hint.find("the server's password reuse policy")) << refused.hint;
 }
 
 TEST_F(HardenedServerTest, ReadOnlyServerGetsNothingWritten)
