@@ -111,9 +111,11 @@ unsigned qv_mysql_s_select(QVDBEngine *engine, const char *statement, const QVDB
 /* For the engine's own modules (the account making, the check): sends statement on a
  * ready engine under its lock and, with a reader, hands it every row of the result. A
  * failure is logged with the engine's password and secret (a new account's password, or
- * null) masked, and noted for its hint by phase (a reading statement, a GRANT, another
- * writing statement), as refused by a password reuse policy when reuse_policy and the
- * server's answer says so. Returns as qv_mysql_s_query. */
+ * null) masked, and noted for its hint by phase (a reading statement, a GRANT, a CREATE
+ * USER, another writing statement) and by the password policy plugins that refused it:
+ * after a 1396 or 1819 one SHOW WARNINGS on the same connection reads (and logs) the
+ * server's warnings, which name them; without such warnings, a 1396 under an active
+ * reuse policy (reuse_policy) is that policy's. Returns as qv_mysql_s_query. */
 unsigned qv_DBEngine_send(QVDBEngine *engine, const char *statement, const char *secret,
                           const QVDBRowReader *reader = nullptr, bool reuse_policy = false);
 
