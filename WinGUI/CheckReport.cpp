@@ -246,7 +246,7 @@ int CheckServiceAccounts(QVDBSettings *settings, FILE *out, bool json)
     qv_DBEngine_clear_failure();
     qv_DBEngine_report_option_file();
     try {
-        QVAccountCheck check;
+        QVAccountCheck check{};
         if (qv_check_read(settings, g_service_accounts, &check) == 0) {
             qv_check_conclude(&check);
             return qv_check_report(&check, out, json);

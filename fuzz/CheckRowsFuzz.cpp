@@ -233,7 +233,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string server = "10.11.6-MariaDB-0+deb12u1";
     if (!model && !lines.empty() && !lines[0].empty() && lines[0][0] == 'v')
         server = lines[0].substr(1);
-    QVAccountCheck check;
+    QVAccountCheck check{};
     qv_check_init(&check, g_service_accounts, server.c_str());
     for (const std::string &line : model ? model_lines(data + 1, data[7]) : lines)
         read_line(&check, line);

@@ -64,7 +64,7 @@ FakeTable table(const std::vector<std::string> &names,
 /* The statements the check sends to a server that gives info at its login. */
 std::vector<std::string> check_statements(const char *info)
 {
-    QVAccountCheck check;
+    QVAccountCheck check{};
     qv_check_init(&check, g_service_accounts, info);
     std::vector<std::string> texts;
     for (const QVCheckStatement &statement : qv_check_statements(&check))
@@ -364,7 +364,7 @@ TEST(AccountCheck, MariaDbRecordsOfAccounts)
          false, false, false},
     };
     for (const auto &c : cases) {
-        QVAccountCheck check;
+        QVAccountCheck check{};
         qv_check_init(&check, g_service_accounts, "10.11.6-MariaDB");
         /* CHAR values as PAD_CHAR_TO_FULL_LENGTH pads them */
         const char *names[] = {"User", "Host", "Priv", "qv_now", "qv_default_lifetime", "qv_tls"};

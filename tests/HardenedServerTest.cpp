@@ -235,7 +235,7 @@ TEST_F(HardenedServerTest, PaddedCharValuesAreReadAsTheServerMeansThem)
     ASSERT_TRUE(provision().ok);
     QVDBSettings settings{};
     ASSERT_EQ(0u, AdministratorSettings(&settings));
-    QVAccountCheck check;
+    QVAccountCheck check{};
     EXPECT_EQ(0u, qv_check_read(&settings, g_service_accounts, &check));
     qv_DBEngine_settings_free(&settings);
     qv_check_conclude(&check);
