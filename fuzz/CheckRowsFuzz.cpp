@@ -3,28 +3,23 @@
  * their privileges, the server's privileges, PUBLIC's grants), its verdicts, and its two
  * reports.
  *
- * Input, in one of two modes chosen by the first byte:
- * - 'M': a model. Each of the next six bytes says what was changed by hand on one form
- *   that a run left (bit 0 missing, 1 a privilege taken, 2 one added, 3 the grant option
- *   turned, 4 a grant on the mysql schema, 5 locked, 6 another password, 7 a role), the
- *   seventh picks the privilege taken. The harness writes the rows a MariaDB server
- *   answers for that state, from its own lists of what each level leaves (apart from the
- *   tool's level table).
- * - otherwise: rows, one a line. The first byte chooses the statement ('f' the forms',
- *   'p' the privileges', 'g' SHOW GRANTS FOR PUBLIC, anything else SHOW PRIVILEGES); the
- *   rest is tab-separated pairs of column name and value, "\N" standing for SQL NULL;
- *   in a value, "\n" and "\t" stand for a line feed and a tab. A first line "v<text>"
- *   gives the server's version text (else MariaDB 10.11).
- * Inputs that name more than 16000 rounds of SHA-256-crypt are skipped: their time is
- * bounded by the credential module (4 s at most per form) and is not a finding.
+ * Input: rows, one a line. The first byte chooses the statement ('f' the forms', 'p' the
+ * privileges', 'g' SHOW GRANTS FOR PUBLIC, else SHOW PRIVILEGES); the rest is
+ * tab-separated pairs of column name and value ("\N" SQL NULL; "\n", "\t" a line feed
+ * and a tab). A first line "v<text>" gives the server's version text. Or a model, first
+ * byte 'M': six bytes of what was changed by hand on each form a run left (bit 0
+ * missing, 1 a privilege taken, 2 one added, 3 the grant option turned, 4 a grant on the
+ * mysql schema, 5 locked, 6 another password, 7 a role) and one that picks the privilege
+ * taken; the harness writes the rows for that state from its own lists of what each
+ * level leaves. Inputs naming more than 16000 SHA-256-crypt rounds are skipped (bounded,
+ * no finding).
  *
- * Properties: in the model, each form's presence, lock, privileges and password verdicts
- * are the model's, and a form is as it should be exactly when nothing was changed; in
- * both modes, the JSON report parses, and its summary counts what its forms say; the
- * text report has the header, one row per form, the summary with the same counts and one
- * hint per distinct remedy; both give the same exit status, 0 exactly when every form is
- * as it should be; every form that is not has a remedy; no built-in password shows in
- * either report unless the input held it; logged lines are whole.
+ * Properties: the model's verdicts, a form as it should be exactly when nothing changed;
+ * the JSON report parses and its summary counts what its forms say; the text report has
+ * the header, a row per form, the same summary and one hint per distinct remedy; both
+ * give the same exit status, 0 exactly when every form is as it should be; every form
+ * that is not has a remedy; no built-in password shows unless the input held it; logged
+ * lines are whole.
  */
 #include <cstdio>
 #include <cstdlib>

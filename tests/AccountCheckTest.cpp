@@ -72,9 +72,8 @@ std::vector<std::string> check_statements(const char *info)
     return texts;
 }
 
-/* caching_sha2_password's stored credentials, 5000 rounds with the salt below, made by
+/* caching_sha2_password's stored credentials, 5000 rounds with the salt in them, made by
  * tests/scripts/sha256_crypt.py (a second implementation of SHA-256-crypt). */
-const char SALT[] = "Zq3#kL0p;Rt8&vW2x!Y5";
 const char INTERNAL_SHA2[] = "$A$005$Zq3#kL0p;Rt8&vW2x!Y5zE1zABiZ2yui4mKpsFroAXbFhIio6HHVjFD5H4NGeh0";
 const char INDEX_SHA2[] = "$A$005$Zq3#kL0p;Rt8&vW2x!Y58wQUXkwYJFk5U6awXtg1bPUp1Klt6jpDc0kHUb1o.E3";
 const char CHANGED_SHA2[] = "$A$005$Zq3#kL0p;Rt8&vW2x!Y5a68yhpWEe4O8X/91PM7yju23W9M0i8Ej10ZkDrlNOJ4";

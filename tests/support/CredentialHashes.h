@@ -22,10 +22,9 @@ struct CryptCase {
 
 inline std::string hex_of(const std::string &bytes)
 {
-    static const char digits[] = "0123456789abcdef";
     std::string out;
     for (unsigned char c : bytes)
-        out += std::string{digits[c >> 4], digits[c & 15]};
+        out += std::string{"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
     return out;
 }
 
