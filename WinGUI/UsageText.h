@@ -31,13 +31,17 @@
     "\n"                                                                                           \
     "Options:\n"                                                                                   \
     "  --check    say whether the server holds the accounts as a run leaves them:\n"               \
-    "             one line per account and host (present, locked or password\n"                    \
-    "             expired; privileges missing and extra; the password verified\n"                  \
-    "             here against its stored hash), then a summary. Logs in as root\n"                \
-    "             only, never as the accounts; sends three reading statements,\n"                  \
-    "             changes nothing and writes no log. Exit status 0 when all are as\n"              \
-    "             they should be, 1 when any is missing or differs\n"                              \
-    "  --json     with --check: the same findings as one JSON document\n"                          \
+    "             one line per account and host (present, locked, password\n"                      \
+    "             expired, or requiring TLS the server lacks; privileges missing\n"                \
+    "             and extra, those of PUBLIC and proxy grants included; the password\n"           \
+    "             verified here against its stored hash), a summary and the remedy\n"             \
+    "             of each difference. Logs in as root only, never as the accounts;\n"             \
+    "             sends at most four reading statements, changes nothing and writes\n"             \
+    "             no log. Exit status, as a monitoring plugin's: 0 when all are as\n"              \
+    "             they should be, 1 when any is missing or differs, 3 when the\n"                  \
+    "             server could not be asked\n"                                                     \
+    "  --json     with --check: the same findings as one JSON document (its format\n"              \
+    "             version, the server's time, every difference with its remedy)\n"                 \
     "  --help     show this text and exit\n"                                                       \
     "  --version  show the version and exit\n"
 

@@ -11,7 +11,7 @@
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
 #include "QVLib/GuiMessages.h"
 #include "QVLib/QVsignals.h"
-#include "WinGUI/AccountCheck.h"
+#include "WinGUI/CheckReport.h"
 
 static const char QV_FILE[] = "WinGUI/VADedeVeZovidApp";
 
@@ -158,9 +158,10 @@ static bool answer_command_line(CHalvernApp *app)
     case QV_APP_CHECK:
     case QV_APP_CHECK_JSON: {
         /* Nothing is logged to a file: the lines go to standard error. */
-        int code = 1;
-        if (AdministratorSettings(&app->m_dbSettings) == 0)
-            code = CheckServiceAccounts(&app->m_dbSettings, stdout, action == QV_APP_CHECK_JSON);
+        bool json = action == QV_APP_CHECK_JSON;
+        int code = AdministratorSettings(&app->m_dbSettings) == 0
+                       ? CheckServiceAccounts(&app->m_dbSettings, stdout, json)
+                       : qv_check_report_unknown("the check could not be prepared", stdout, json);
         print_hint(app);
         app->SetExitCode(code);
         return true;

@@ -15,12 +15,6 @@
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
 #include "Interfaces/dbengine/MySQL/MyDBEngine.h"
 
-struct ServiceAccount {
-    const char *name; /* account name on the server, case significant; null ends */
-    const char *password;
-    int level; /* QV_PRIV_* */
-};
-
 /* The accounts to create, in order, ended by a record whose name is null. */
 extern const ServiceAccount g_service_accounts[];
 
@@ -70,7 +64,8 @@ class CHalvernApp : public CWinApp
 
     /* Answers --help and --version, or refuses a bad command line (exit code 2),
      * touching neither the server nor the log; with --check (and --json), checks the accounts
-     * without changing anything or writing the log (exit code 0 or 1). Otherwise selects language
+     * without changing anything or writing the log (exit code 0 as they should be, 1 when
+     * one differs, 3 when the server could not be asked). Otherwise selects language
      * 0, opens the log file, provisions the service accounts, then closes the log, or shows the
      * "KTRGU0079" message followed on standard error by the failure's hint, and leaves
      * the log open until the process ends. Returns FALSE. */

@@ -11,8 +11,9 @@
  * Properties: any text parses within its bounds, to a version of at most 9999.99.99 and
  * MariaDB exactly when it names MariaDB; "M.m.p" followed by anything but a digit reads
  * as M.m.p, also after MariaDB's replication prefix "5.5.5-"; the detection statement
- * fits its buffer, and the answer that gives each of its columns the flags' value is
- * read back as those flags (read-only when either read-only flag is on), while an answer
+ * fits its buffer and asks every server once whether its replication runs, and the
+ * answer that gives each of its columns the flags' value is read back as those flags
+ * (read-only when either read-only flag is on), while an answer
  * that misses a column or holds no number is refused and leaves the facts undetected;
  * the set-once form is chosen exactly for MySQL 8.0 and later and for a reuse policy.
  */
@@ -57,15 +58,17 @@ static void check_made_version(const uint8_t *data, const std::string &suffix, b
     std::vector<std::string> names = named_columns(statement);
     unsigned flags = data[4];
     std::vector<std::string> values;
-    bool read_only = false, reuse = false, native = true;
+    bool read_only = false, reuse = false, native = true, replica = false;
     for (size_t i = 0; i < names.size(); i++) {
         bool on = (flags >> i & 1) != 0;
         values.push_back(on ? "1" : "0");
         read_only |= on && (names[i] == "read_only" || names[i] == "super_read_only");
         reuse |= on && names[i] == "reuse_check";
+        replica |= on && names[i] == "replica";
         native = names[i] == "native_password" ? on : native;
     }
     QV_FUZZ_CHECK(!names.empty() && names[0] == "read_only");
+    QV_FUZZ_CHECK(std::count(names.begin(), names.end(), "replica") == 1);
     QV_FUZZ_CHECK(mariadb == (std::find(names.begin(), names.end(), "reuse_check") != names.end()));
     std::vector<const char *> n, v;
     for (size_t i = 0; i < names.size(); i++) {
@@ -76,7 +79,7 @@ static void check_made_version(const uint8_t *data, const std::string &suffix, b
     QV_FUZZ_CHECK(
         qv_server_facts_read_row(&read, static_cast<unsigned>(n.size()), n.data(), v.data()));
     QV_FUZZ_CHECK(read.detected && read.read_only == read_only && read.reuse_check == reuse &&
-                  read.native_password == native);
+                  read.native_password == native && read.replica == replica);
     QV_FUZZ_CHECK(qv_server_facts_set_once(&read) ==
                   ((!mariadb && read.version >= 80000) || reuse));
 

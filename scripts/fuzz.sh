@@ -55,8 +55,14 @@ for seeds in fuzz/corpus/*/; do
         done
     fi
     status=0
-    # Inputs up to 8 KiB: masking keeps texts over 4 KiB on the heap.
-    "$harness" -max_total_time="$seconds" -timeout=30 -max_len=8192 -print_final_stats=1 \
+    # Inputs up to 8 KiB (masking keeps texts over 4 KiB on the heap), or up to the
+    # largest seed, so that every seed is tried whole.
+    max_len=8192
+    for seed in "$seeds"*; do
+        size=$(wc -c < "$seed")
+        [ "$size" -gt "$max_len" ] && max_len=$size
+    done
+    "$harness" -max_total_time="$seconds" -timeout=30 -max_len="$max_len" -print_final_stats=1 \
         -artifact_prefix="$findings/" "$scratch" > "$log" 2>&1 || status=$?
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
     # libFuzzer names each reproducer it keeps (crash, leak, time-out, out of memory).

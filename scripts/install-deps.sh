@@ -6,13 +6,14 @@ set -eu
 # valgrind runs the memory check of the built tool; clang and its runtime libraries
 # (libFuzzer among them) build the fuzzing harnesses. libssl-dev (libcrypto) and
 # libsodium-dev compute the servers' password hashes for the check, nlohmann-json3-dev
-# writes its JSON form. debootstrap makes the Debian 13 system whose MariaDB 11.8 the
-# tests run against; galera-4 with rsync (the nodes' state transfer, which looks for its
-# port with ss and its processes with ps) and iproute2 (the cluster's own network
-# namespace) run the three-node cluster of the tests.
+# writes its JSON form; Python (python3-minimal) runs the tests' second implementation of
+# SHA-256-crypt. debootstrap makes the Debian 13 system whose MariaDB 11.8 the tests run
+# against; galera-4 with rsync (the nodes' state transfer, which looks for its port with
+# ss and its processes with ps) and iproute2 (the cluster's own network namespace) run
+# the three-node cluster of the tests.
 packages="g++ cmake make pkg-config libmariadb-dev mariadb-server mariadb-client
           libgtest-dev googletest libbenchmark-dev libspdlog-dev file dpkg-dev tzdata valgrind
-          clang libclang-rt-dev libssl-dev libsodium-dev nlohmann-json3-dev
+          clang libclang-rt-dev libssl-dev libsodium-dev nlohmann-json3-dev python3-minimal
           debootstrap galera-4 rsync iproute2 procps"
 # "install-deps.sh windows" adds what the Windows build and its tests under Wine need
 # (scripts/build-windows.sh): the cross compiler, Wine, and an X server with the tools

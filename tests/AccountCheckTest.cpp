@@ -3,8 +3,9 @@
  * are written here from MySQL 8's documented layouts (mysql.user, the role and dynamic
  * privilege tables, information_schema's privilege tables, SHOW PRIVILEGES), since no
  * MySQL 8 server installs from Debian: the three statements it sends on its one login,
- * and its verdicts in both forms of the report. Then the statement for each kind of
- * server, and MariaDB's JSON records of accounts.
+ * and its verdicts and remedies in both forms of the report. Then the statements for
+ * each kind of server, and MariaDB's JSON records of accounts: chains of methods,
+ * expiry by a lifetime against the server's clock, TLS, and padded CHAR values.
  */
 #include <gtest/gtest.h>
 
@@ -17,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "WinGUI/AccountCheck.h"
-#include "tests/support/CredentialHashes.h"
+#include "WinGUI/CheckReport.h"
+#include "WinGUI/VADedeVeZovidApp.h"
 #include "tests/support/FakeMysql.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/PrivilegeColumns.h"
@@ -33,8 +34,9 @@ const char USER_COLUMNS[] =
     "ssl_type,ssl_cipher,x509_issuer,x509_subject,max_questions,max_updates,max_connections,"
     "max_user_connections,plugin,authentication_string,password_expired,password_last_changed,"
     "password_lifetime,account_locked,Create_role_priv,Drop_role_priv,Password_reuse_history,"
-    "Password_reuse_time,Password_require_current,User_attributes,qv_default_lifetime,qv_now,"
-    "qv_last_changed,qv_roles,qv_default_roles,qv_dynamic,qv_dynamic_grantable";
+    "Password_reuse_time,Password_require_current,User_attributes,qv_now,qv_default_lifetime,"
+    "qv_last_changed,qv_tls,qv_proxies,qv_roles,qv_default_roles,qv_dynamic,"
+    "qv_dynamic_grantable";
 /* SHOW PRIVILEGES of MySQL 8.0: the static privileges, then some dynamic ones. */
 const char SERVER_PRIVILEGES[] =
     "Alter,Alter routine,Create,Create routine,Create role,Create temporary tables,Create view,"
@@ -59,12 +61,22 @@ FakeTable table(const std::vector<std::string> &names,
     return t;
 }
 
-std::string forms_statement(const char *info)
+/* The statements the check sends to a server that gives info at its login. */
+std::vector<std::string> check_statements(const char *info)
 {
-    QVDBServerFacts facts{};
-    qv_server_facts_from_info(info, &facts);
-    return qv_check_forms_statement(&facts);
+    QVAccountCheck check{};
+    qv_check_init(&check, g_service_accounts, info);
+    std::vector<std::string> texts;
+    for (const QVCheckStatement &statement : qv_check_statements(&check))
+        texts.push_back(statement.text);
+    return texts;
 }
+
+/* caching_sha2_password's stored credentials, 5000 rounds with the salt in them, made by
+ * tests/scripts/sha256_crypt.py (a second implementation of SHA-256-crypt). */
+const char INTERNAL_SHA2[] = "$A$005$Zq3#kL0p;Rt8&vW2x!Y5zE1zABiZ2yui4mKpsFroAXbFhIio6HHVjFD5H4NGeh0";
+const char INDEX_SHA2[] = "$A$005$Zq3#kL0p;Rt8&vW2x!Y58wQUXkwYJFk5U6awXtg1bPUp1Klt6jpDc0kHUb1o.E3";
+const char CHANGED_SHA2[] = "$A$005$Zq3#kL0p;Rt8&vW2x!Y5a68yhpWEe4O8X/91PM7yju23W9M0i8Ej10ZkDrlNOJ4";
 
 /* Runs the check against the fake; returns the exit code and the report. */
 std::pair<int, std::string> run_check(bool json)
@@ -116,9 +128,7 @@ class MySql8Check : public ::testing::Test
             values.insert(base.begin(), base.end());
             return values;
         };
-        const std::string salt = "Zq3#kL0p;Rt8&vW2x!Y5";
-        const std::string internal = caching_sha2("Rm5#Tq8w!Zp2&Lx9^Vc4*Nb7?Hs3%Gd6", salt);
-        const std::string index = caching_sha2("m4hqzwtyop71v652kdnx;r-ploiuwbe3", salt);
+        const std::string internal = INTERNAL_SHA2, index = INDEX_SHA2;
         users = table(user_names,
                       {with({{"Host", "%"},
                              {"User", "QuorvaneInternal"},
@@ -144,7 +154,7 @@ class MySql8Check : public ::testing::Test
                              {"qv_last_changed", std::to_string(time(nullptr) - 100 * 86400)}}),
                        with({{"Host", "%"},
                              {"User", "DUVidIdeRiv"},
-                             {"authentication_string", caching_sha2("changed", salt)}})});
+                             {"authentication_string", CHANGED_SHA2}})});
         std::vector<std::map<std::string, std::string>> granted, server;
         for (const std::string &p : split_at(SERVER_PRIVILEGES, ',')) {
             server.push_back({{"Privilege", p}});
@@ -169,12 +179,13 @@ class MySql8Check : public ::testing::Test
                                    {"IS_GRANTABLE", "NO"}});
         privileges = table({"GRANTEE", "PRIVILEGE_TYPE", "OBJECT", "IS_GRANTABLE"}, granted);
         show = table({"Privilege", "Context", "Comment"}, server);
-        fake_mysql().results = [this](const std::string &statement) {
-            if (statement == forms_statement("8.0.36"))
+        const std::vector<std::string> sent = check_statements("8.0.36");
+        fake_mysql().results = [this, sent](const std::string &statement) {
+            if (statement == sent[0])
                 return users;
-            if (statement == qv_check_privileges_statement())
+            if (statement == sent[1])
                 return privileges;
-            return statement == QV_CHECK_SERVER_PRIVILEGES_STATEMENT ? show : FakeTable{};
+            return statement == sent[2] ? show : FakeTable{};
         };
     }
     FakeTable users, privileges, show;
@@ -196,23 +207,29 @@ TEST_F(MySql8Check, ThreeReadingStatementsOnOneLoginAndEveryVerdictInBothReports
         "QuOrvAneIndeX     localhost  password expired  ok                                      "
         "      ok",
         "DUVidIdeRiv       %          present           ok                                      "
-        "      differs",
+        "      differs (caching_sha2_password: another password)",
         "DUVidIdeRiv       localhost  missing           -                                       "
         "      -",
         "1 of 6 account forms as they should be; 1 missing, 1 with other privileges, 1 with "
-        "another password, 1 locked, 1 with the password expired; 0 passwords unknown",
+        "another password, 1 locked, 1 with the password expired, 0 requiring TLS the server "
+        "lacks; 0 passwords unknown",
+        /* each remedy once, in the order of the forms */
         "hint: ALTER USER 'QuorvaneInternal'@'localhost' ACCOUNT UNLOCK (a run does not unlock "
         "accounts)",
+        "hint: REVOKE BACKUP_ADMIN ON *.* FROM 'QuOrvAneIndeX'@'%' (a run does not take them "
+        "away)",
+        "hint: REVOKE 'qv_role'@'%' FROM 'QuOrvAneIndeX'@'%' (a run does not take it away)",
+        "hint: SET DEFAULT ROLE NONE FOR 'QuOrvAneIndeX'@'%' (a run does not change it)",
         "hint: ALTER USER 'QuOrvAneIndeX'@'localhost' IDENTIFIED BY '<its built-in password>' (a "
         "run sets it again on MariaDB without a password reuse policy)",
+        "hint: run VADedeVeZovid (a run makes a missing form, gives what its level lacks, takes "
+        "away what its level revokes and sets the built-in password)",
     };
     EXPECT_EQ(expected, split_lines(report)) << report;
     const FakeMysql &fake = fake_mysql();
     ASSERT_EQ(1u, fake.connections.size()); /* root's, and no service account's */
     EXPECT_EQ("root", fake.connections[0].user.value());
-    EXPECT_EQ((std::vector<std::string>{forms_statement("8.0.36"), qv_check_privileges_statement(),
-                                        "SHOW PRIVILEGES"}),
-              fake.connections[0].statements);
+    EXPECT_EQ(check_statements("8.0.36"), fake.connections[0].statements);
     EXPECT_EQ(0, fake.open_handles);
     EXPECT_EQ(0, fake.results_open);
 
@@ -241,86 +258,126 @@ TEST_F(MySql8Check, ThreeReadingStatementsOnOneLoginAndEveryVerdictInBothReports
             << i;
         if (present) {
             EXPECT_EQ(row[3] == "ok", form["privileges"]["ok"]) << i;
-            EXPECT_EQ(row[4], form["password"]["verdict"]) << i;
+            EXPECT_EQ(split_at(row[4], ' ')[0], form["password"]["verdict"]) << i;
         } else {
             EXPECT_TRUE(form["privileges"].is_null() && form["password"].is_null()) << i;
         }
     }
 }
 
-TEST_F(MySql8Check, AServerThatCannotBeAskedSaysSoInJson)
+TEST_F(MySql8Check, AServerThatCannotBeAskedIsUnknown)
 {
     fake_mysql().fail_statement = 2;
     fake_mysql().statement_errno = 1142;
+    EXPECT_EQ((std::pair<int, std::string>{3, ""}), run_check(false));
+    fake_mysql().fail_statement = fake_mysql().statements_sent + 2;
     auto [code, report] = run_check(true);
-    EXPECT_EQ(1, code);
+    EXPECT_EQ(3, code); /* a monitoring plugin's "unknown" */
     nlohmann::json document = nlohmann::json::parse(report);
+    EXPECT_EQ(1, document["format"]);
     EXPECT_EQ("the server could not be asked", document["error"]);
+    EXPECT_EQ(3, document["exit_status"]);
     /* The hint speaks of reading, not of granting. */
     EXPECT_EQ("root lacks the privileges to read the grant tables; it needs SELECT on the mysql "
               "database (a run needs ALL PRIVILEGES WITH GRANT OPTION)",
               document["hint"]);
-    EXPECT_EQ(2u, fake_mysql().connections[0].statements.size()); /* none after the failure */
+    EXPECT_EQ(2u, fake_mysql().connections[1].statements.size()); /* none after the failure */
 }
 
-TEST(AccountCheck, TheFormsStatementFitsTheServer)
+TEST(AccountCheck, TheStatementsFitTheServer)
 {
     const struct {
         const char *info, *present, *absent;
+        size_t statements;
     } cases[] = {
         {"10.11.6-MariaDB-0+deb12u1",
-         "g.Priv,FROM mysql.global_priv g,roles_mapping,@@default_password_lifetime",
-         "g.*,role_edges,qv_last_changed"},
-        {"10.3.39-MariaDB", "g.*,FROM mysql.user g,roles_mapping", "@@default"},
-        {"5.5.68-MariaDB", "g.*", "roles_mapping,@@default"},
-        {"5.7.44", "g.*,@@default_password_lifetime,qv_last_changed", "role_edges,roles_mapping"},
-        {"8.0.36", "role_edges,default_roles,global_grants,qv_last_changed", "roles_mapping"},
-        {"5.6.51", "g.*", "@@default,role"},
+         "g.Priv,FROM mysql.global_priv g,roles_mapping,@@default_password_lifetime,proxies_priv,"
+         "@@have_ssl",
+         "g.*,role_edges,qv_last_changed", 4},
+        {"10.6.18-MariaDB", "g.Priv,roles_mapping", "g.*", 3},
+        {"10.3.39-MariaDB", "g.*,FROM mysql.user g,roles_mapping", "@@default", 3},
+        {"5.5.68-MariaDB", "g.*,proxies_priv", "roles_mapping,@@default", 3},
+        {"5.7.44", "g.*,@@default_password_lifetime,qv_last_changed,@@have_ssl",
+         "role_edges,roles_mapping", 3},
+        {"8.0.36", "role_edges,default_roles,global_grants,qv_last_changed,tls_channel_status",
+         "roles_mapping,@@have_ssl", 3},
+        {"5.1.73", "g.*,UNIX_TIMESTAMP() AS qv_now", "@@default,role,proxies_priv", 3},
     };
     for (const auto &c : cases) {
-        std::string statement = forms_statement(c.info);
+        std::vector<std::string> statements = check_statements(c.info);
+        ASSERT_EQ(c.statements, statements.size()) << c.info;
+        const std::string &forms = statements[0];
         EXPECT_NE(std::string::npos,
-                  statement.find(" WHERE g.User IN ('QuorvaneInternal', 'QuOrvAneIndeX', "
-                                 "'DUVidIdeRiv') AND g.Host IN ('%', 'localhost')"));
+                  forms.find(" WHERE g.User IN ('QuorvaneInternal', 'QuOrvAneIndeX', "
+                             "'DUVidIdeRiv') AND g.Host IN ('%', 'localhost')"));
         for (const std::string &text : split_at(c.present, ','))
-            EXPECT_NE(std::string::npos, statement.find(text)) << c.info << ": " << text;
+            EXPECT_NE(std::string::npos, forms.find(text)) << c.info << ": " << text;
         for (const std::string &text : split_at(c.absent, ','))
-            EXPECT_EQ(std::string::npos, statement.find(text)) << c.info << ": " << text;
+            EXPECT_EQ(std::string::npos, forms.find(text)) << c.info << ": " << text;
+        /* PUBLIC's grants where the server has PUBLIC */
+        EXPECT_EQ(c.statements == 4, statements[1].find("'''PUBLIC''@'''''") != std::string::npos);
+        EXPECT_EQ(c.statements == 4 ? "SHOW GRANTS FOR PUBLIC" : "SHOW PRIVILEGES",
+                  statements.back());
     }
 }
 
 TEST(AccountCheck, MariaDbRecordsOfAccounts)
 {
     const std::string native = "*EBCBA44619D242D9D3FAD0511DD096E5F96CC53B"; /* QuOrvAneIndeX's */
+    const std::string now = "1800000000", two_days_ago = "1799827200";
+    const std::string holds = R"({"plugin":"mysql_native_password","authentication_string":")" +
+                              native + R"(","password_last_changed":)" + two_days_ago;
     const struct {
         std::string priv;
+        const char *default_lifetime, *tls;
         int password;
         const char *reason;
-        bool locked, expired;
+        bool locked, expired, tls_unavailable;
     } cases[] = {
         /* IDENTIFIED VIA unix_socket OR mysql_native_password USING ... */
         {R"({"plugin":"mysql_native_password","authentication_string":")" + native +
              R"(","auth_or":[{"plugin":"unix_socket"},{}],"account_locked":true})",
-         QV_CREDENTIAL_MATCHES, "", true, false},
-        {R"({"plugin":"unix_socket","password_last_changed":0})", QV_CREDENTIAL_DIFFERS,
-         "unix_socket takes no password", false, true},
-        {R"({"access":0,"password_last_changed":1,"password_lifetime":0})", QV_CREDENTIAL_DIFFERS,
-         "no password is set", false, false},
-        {"not json", QV_CREDENTIAL_UNKNOWN, "its stored credential could not be read", false,
+         "0", "YES", QV_CREDENTIAL_MATCHES, "", true, false, false},
+        /* every method of a chain is named with why it refused */
+        {R"({"plugin":"ed25519","authentication_string":"x","auth_or":[{},{"plugin":"unix_socket"}]})",
+         "0", "YES", QV_CREDENTIAL_DIFFERS,
+         "ed25519: another password; unix_socket: takes no password", false, false, false},
+        {R"({"plugin":"unix_socket","password_last_changed":0})", "0", "YES",
+         QV_CREDENTIAL_DIFFERS, "unix_socket: takes no password", false, true, false},
+        {R"({"access":0,"password_last_changed":1,"password_lifetime":0})", "0", "YES",
+         QV_CREDENTIAL_DIFFERS, "mysql_native_password: no password is set", false, false, false},
+        /* a lifetime passed on the server's clock; 0 is never, -1 the server's default */
+        {holds + R"(,"password_lifetime":1})", "0", "YES", QV_CREDENTIAL_MATCHES, "", false, true,
          false},
+        {holds + R"(,"password_lifetime":3})", "0", "YES", QV_CREDENTIAL_MATCHES, "", false, false,
+         false},
+        {holds + R"(,"password_lifetime":0})", "1", "YES", QV_CREDENTIAL_MATCHES, "", false, false,
+         false},
+        {holds + R"(,"password_lifetime":-1})", "1", "YES", QV_CREDENTIAL_MATCHES, "", false, true,
+         false},
+        /* REQUIRE SSL: a difference only on a server without TLS */
+        {holds + R"(,"ssl_type":1})", "0", "DISABLED", QV_CREDENTIAL_MATCHES, "", false, false,
+         true},
+        {holds + R"(,"ssl_type":1})", "0", "YES", QV_CREDENTIAL_MATCHES, "", false, false, false},
+        {"not json", "0", "YES", QV_CREDENTIAL_UNKNOWN, "its stored credential could not be read",
+         false, false, false},
     };
     for (const auto &c : cases) {
-        QVAccountCheck check;
-        qv_check_init(&check);
-        const char *names[] = {"User", "Host", "Priv"};
-        const char *values[] = {"QuOrvAneIndeX", "%", c.priv.c_str()};
-        qv_check_read_form_row(&check, 3, names, values);
+        QVAccountCheck check{};
+        qv_check_init(&check, g_service_accounts, "10.11.6-MariaDB");
+        /* CHAR values as PAD_CHAR_TO_FULL_LENGTH pads them */
+        const char *names[] = {"User", "Host", "Priv", "qv_now", "qv_default_lifetime", "qv_tls"};
+        const char *values[] = {"QuOrvAneIndeX   ", "%        ", c.priv.c_str(), now.c_str(),
+                                c.default_lifetime, c.tls};
+        qv_check_read_form_row(&check, 6, names, values);
         qv_check_conclude(&check);
         const QVFormCheck &form = check.forms[2];
+        ASSERT_TRUE(form.stored.exists) << c.priv;
         EXPECT_EQ(c.password, form.password) << c.priv;
         EXPECT_EQ(c.reason, form.reason) << c.priv;
-        EXPECT_EQ(c.locked, form.locked) << c.priv;
+        EXPECT_EQ(c.locked, form.stored.locked) << c.priv;
         EXPECT_EQ(c.expired, form.expired) << c.priv;
+        EXPECT_EQ(c.tls_unavailable, form.tls_unavailable) << c.priv;
     }
 }
 

@@ -1,10 +1,11 @@
 /*
  * Tests of what a run leaves: each level's privileges and grant option on a server with
  * privileges of its own; and of the credential verification: SHA-256-crypt against
- * glibc's crypt() (salts of 16 bytes or fewer, several round counts, passwords around
- * the 32-byte block), the native hash against its published value, and the verdict for
- * every method and layout a server may store. The hashes against a real server are in
- * the server tests.
+ * glibc's crypt() (salts of 16 bytes or fewer) and against a second implementation in
+ * Python (MySQL's salts of 20 bytes of any value), at several round counts and with
+ * passwords around the 32-byte block, the native hash against its published value, and
+ * the verdict for every method and layout a server may store. The hashes against a real
+ * server are in the server tests.
  */
 #include <gtest/gtest.h>
 
@@ -60,6 +61,25 @@ TEST(AccountRules, WhatEachLevelLeavesANewAccount)
     }
     EXPECT_TRUE(qv_level_holds(QV_PRIV_DATA, "select"));
     EXPECT_FALSE(qv_level_holds(QV_PRIV_DATA, "SELECTS"));
+    /* What a run takes away from an account that held it: what a REVOKE step names. */
+    const struct {
+        int level;
+        const char *privilege;
+        bool taken;
+    } revoked[] = {{QV_PRIV_DATA_RELOAD, "FILE", true},  {QV_PRIV_DATA_RELOAD, "super", false},
+                   {QV_PRIV_DATA, "GRANT OPTION", true}, {QV_PRIV_ALL_GRANT, "GRANT OPTION", false},
+                   {QV_PRIV_USAGE, "SELECT", true},      {QV_PRIV_ALL, "FILE", false}};
+    for (const auto &r : revoked)
+        EXPECT_EQ(r.taken, qv_level_takes_away(r.level, r.privilege)) << r.privilege;
+}
+
+/* The tool's own digest of a case. */
+std::string tool_digest(const CryptCase &c)
+{
+    char out[QV_CREDENTIAL_HASH_SIZE] = "";
+    EXPECT_EQ(0u, qv_credential_sha256_crypt(c.password.c_str(), c.salt.data(), c.salt.size(),
+                                             c.rounds, out, sizeof out));
+    return out;
 }
 
 TEST(Credentials, Sha256CryptEqualsGlibcCrypt)
@@ -80,9 +100,26 @@ TEST(Credentials, Sha256CryptEqualsGlibcCrypt)
                 ASSERT_NE(nullptr, reference);
                 std::string expected(reference);
                 ASSERT_EQ(setting.size() + 43, expected.size()) << expected;
-                EXPECT_EQ(expected.substr(setting.size()), sha256_crypt(password, salt, rounds))
+                EXPECT_EQ(expected.substr(setting.size()), tool_digest({password, salt, rounds}))
                     << rounds << " " << salt << " " << password.size();
             }
+}
+
+TEST(Credentials, Sha256CryptOfTwentyByteSaltsEqualsASecondImplementation)
+{
+    /* The oracle's own check: the specification's published example. */
+    std::vector<CryptCase> cases = {{"Hello world!", "saltstring", 5000}};
+    const std::string salts[] = {"A\x01z/;\x7f$-0123456789ab", std::string("\xff\x80\x00q", 4) +
+                                                                  "0123456789abcdef"};
+    for (unsigned long rounds : {1000ul, 5000ul})
+        for (const std::string &salt : salts)
+            for (size_t length : {0, 1, 31, 32, 33, 70})
+                cases.push_back({std::string(length, 'p') + "#", salt, rounds});
+    const std::vector<std::string> oracle = sha256_crypt_oracle(cases);
+    EXPECT_EQ("5B8vYYiY.CVt1RlTTf8KbXBH3hsxY/GNooZaBBGWEc5", oracle[0]);
+    for (size_t i = 0; i < cases.size(); i++)
+        EXPECT_EQ(oracle[i], tool_digest(cases[i]))
+            << cases[i].rounds << " " << cases[i].password.size() << " " << hex_of(cases[i].salt);
 }
 
 TEST(Credentials, NativeHashOfAPublishedPassword)
@@ -101,9 +138,11 @@ TEST(Credentials, VerdictForEachMethodAndLayout)
     ASSERT_EQ(0u, qv_credential_native_hash(pw.c_str(), native, sizeof native));
     ASSERT_EQ(0u, qv_credential_ed25519_hash(pw.c_str(), ed, sizeof ed));
     const std::string salt20 = "A\x01z/;\x7f$-0123456789ab"; /* MySQL's salts: any byte but NUL */
-    const std::string sha2 = caching_sha2(pw, salt20);
-    const std::string sha2_other = "$A$00A$" + salt20 + sha256_crypt("other", salt20, 10000);
-    const std::string five = "$5$" + salt20 + "$" + sha256_crypt(pw, salt20, 5000);
+    const std::vector<std::string> digests =
+        sha256_crypt_oracle({{pw, salt20, 5000}, {"other", salt20, 10000}});
+    const std::string sha2 = "$A$005$" + salt20 + digests[0];
+    const std::string sha2_other = "$A$00A$" + salt20 + digests[1];
+    const std::string five = "$5$" + salt20 + "$" + digests[0];
     std::string lower_native = native;
     for (char &c : lower_native)
         c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
@@ -116,15 +155,16 @@ TEST(Credentials, VerdictForEachMethodAndLayout)
         {"mysql_native_password", native, "", QV_CREDENTIAL_MATCHES, ""},
         {"mysql_native_password", lower_native, "", QV_CREDENTIAL_MATCHES, ""},
         {"mysql_native_password", "*2470C0C06DEE42FD1618BB99005ADCA2EC9D1E19", "",
-         QV_CREDENTIAL_DIFFERS, ""},
-        {"mysql_native_password", "invalid", "", QV_CREDENTIAL_DIFFERS, ""},
+         QV_CREDENTIAL_DIFFERS, "another password"},
+        {"mysql_native_password", "invalid", "", QV_CREDENTIAL_DIFFERS, "another password"},
         /* old servers: no method named, the hash in the Password column */
         {"", "", native, QV_CREDENTIAL_MATCHES, ""},
-        {nullptr, "", "*2470C0C06DEE42FD1618BB99005ADCA2EC9D1E19", QV_CREDENTIAL_DIFFERS, ""},
+        {nullptr, "", "*2470C0C06DEE42FD1618BB99005ADCA2EC9D1E19", QV_CREDENTIAL_DIFFERS,
+         "another password"},
         {"", "", "", QV_CREDENTIAL_DIFFERS, "no password is set"},
         {"", "", "6f8c114b58f2ce9e", QV_CREDENTIAL_UNKNOWN, "a pre-4.1 hash (mysql_old_password)"},
         {"caching_sha2_password", sha2, "", QV_CREDENTIAL_MATCHES, ""},
-        {"caching_sha2_password", sha2_other, "", QV_CREDENTIAL_DIFFERS, ""},
+        {"caching_sha2_password", sha2_other, "", QV_CREDENTIAL_DIFFERS, "another password"},
         {"caching_sha2_password", "", "", QV_CREDENTIAL_DIFFERS, "no password is set"},
         {"caching_sha2_password", "$A$000$" + sha2.substr(7), "", QV_CREDENTIAL_UNKNOWN,
          "a stored layout this tool does not read"},
@@ -135,10 +175,10 @@ TEST(Credentials, VerdictForEachMethodAndLayout)
          "a stored layout this tool does not read"},
         {"sha256_password", sha2, "", QV_CREDENTIAL_MATCHES, ""},
         {"ed25519", ed, "", QV_CREDENTIAL_MATCHES, ""},
-        {"ed25519", std::string(ed).substr(1) + "A", "", QV_CREDENTIAL_DIFFERS, ""},
-        {"unix_socket", "", "", QV_CREDENTIAL_DIFFERS, "unix_socket takes no password"},
-        {"gssapi", "HTTP/x@REALM", "", QV_CREDENTIAL_DIFFERS, "gssapi takes no password"},
-        {"parsec", "P0:x", "", QV_CREDENTIAL_UNKNOWN, "parsec cannot be verified by this tool"},
+        {"ed25519", std::string(ed).substr(1) + "A", "", QV_CREDENTIAL_DIFFERS, "another password"},
+        {"unix_socket", "", "", QV_CREDENTIAL_DIFFERS, "takes no password"},
+        {"gssapi", "HTTP/x@REALM", "", QV_CREDENTIAL_DIFFERS, "takes no password"},
+        {"parsec", "P0:x", "", QV_CREDENTIAL_UNKNOWN, "cannot be verified by this tool"},
     };
     for (const auto &c : cases) {
         char reason[128] = "x";

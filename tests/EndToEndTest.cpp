@@ -4,7 +4,8 @@
  * error, in the dialog (a stand-in zenity on the PATH records how it was called) and in
  * its exit status; its command line; and the servers administrators run: root with a
  * password given in ~/.my.cnf, root admitted by socket authentication only, a password
- * policy; the client library's connection lost at each login and each statement of a
+ * policy, a replica whose replication runs; the check of each difference a server may
+ * hold; the client library's connection lost at each login and each statement of a
  * run, and closed between statements, through a relay that breaks it there; a log that
  * cannot be written; and the run stopped by a signal.
  */
@@ -19,6 +20,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,6 +31,7 @@
 #include "tests/support/Relay.h"
 #include "tests/support/RunProgram.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/TestPlatform.h"
 #include "tests/support/TestServer.h"
 
 namespace
@@ -84,7 +87,7 @@ class EndToEndTest : public ::testing::Test
         std::vector<std::string> argv = prefix;
         argv.push_back(prefix.empty() ? QV_TOOL_PATH : tool_copy());
         argv.insert(argv.end(), args.begin(), args.end());
-        return start_program(argv, dir, env);
+        return start_program(argv, dir, env, err_fd);
     }
     /* A copy of the tool that any user may run, wherever the build is. */
     std::string tool_copy()
@@ -139,6 +142,7 @@ class EndToEndTest : public ::testing::Test
     TempDir scratch{"qv-e2e"};
     std::string socket, dir, bin;
     ProgramEnv extra_env; /* set over the environment that run() gives */
+    int err_fd = -1;      /* where start() sends standard error, when not to a file */
 };
 
 TEST_F(EndToEndTest, SuccessLeavesACompleteLogAndShowsNoDialog)
@@ -359,18 +363,21 @@ TEST_F(EndToEndTest, RefusedStatementFailsAndNamesItWithoutThePassword)
     root.exec("UNINSTALL SONAME 'simple_password_check'");
     EXPECT_EQ(1, r.exit_code);
     EXPECT_EQ(1u, said_lines(r.err, false).size());
-    const std::string hint = "hint: the server's password policy refused the built-in password "
-                             "of QuOrvAneIndeX; relax the policy while the suite is installed "
-                             "(accounts made before stay), then run again";
-    EXPECT_EQ(std::vector<std::string>{"VADedeVeZovid: " + hint}, said_lines(r.err, true));
+    /* The server's warnings name the plugin; the hint says how to relax it. */
+    const std::string hint = "hint: the server's simple_password_check refused the built-in "
+                             "password of QuOrvAneIndeX; relax it while the suite is installed";
+    ASSERT_EQ(1u, said_lines(r.err, true).size());
+    EXPECT_EQ(0u, said_lines(r.err, true)[0].find("VADedeVeZovid: " + hint));
     auto lines = log_lines();
     expect_stamped(lines);
     size_t failure = find_line(lines, "ERROR  : qv_mysql_s_query: errno: 1819");
-    ASSERT_LT(failure + 3, lines.size());
+    ASSERT_LT(failure + 4, lines.size());
     EXPECT_NE(std::string::npos, lines[failure].find("TO 'QuOrvAneIndeX' IDENTIFIED BY '***'"));
-    EXPECT_NE(std::string::npos, lines[failure + 1].find("STACK_TRACE at MyDBEngine:"));
-    EXPECT_NE(std::string::npos, lines[failure + 2].find("STACK_TRACE at AccountMaking:"));
-    EXPECT_NE(std::string::npos, lines[failure + 3].find("ERROR  : " + hint));
+    EXPECT_NE(std::string::npos, lines[failure + 1].find("ERROR  : qv_mysql_s_query: the server's "
+                                                         "warnings: simple_password_check: "));
+    EXPECT_NE(std::string::npos, lines[failure + 2].find("STACK_TRACE at MyDBEngine:"));
+    EXPECT_NE(std::string::npos, lines[failure + 3].find("STACK_TRACE at AccountMaking:"));
+    EXPECT_NE(std::string::npos, lines[failure + 4].find("ERROR  : " + hint));
     std::string log = read_file(dir + "/VADedeVeZovid.log");
     EXPECT_EQ(std::string::npos, log.find("m4hqzwtyop71v652kdnx"));
     EXPECT_EQ(
@@ -467,9 +474,14 @@ TEST_F(EndToEndTest, CheckNamesEachDifferenceAndChangesNothing)
     for (const std::string &line : split_lines(after.err))
         EXPECT_NE(std::string::npos, line.find(": qv_DBEngine_report_option_file: ")) << line;
     EXPECT_EQ("6 of 6 account forms as they should be; 0 missing, 0 with other privileges, 0 "
-              "with another password, 0 locked, 0 with the password expired; 0 passwords unknown",
+              "with another password, 0 locked, 0 with the password expired, 0 requiring TLS the "
+              "server lacks; 0 passwords unknown",
               check_summary(after.out));
-    /* One login, root's, and three reading statements on it. */
+    /* One login, root's, and three reading statements on it, four where the server has
+     * PUBLIC (MariaDB 10.11 and later), whose grants every account holds. */
+    const bool has_public = root.query("SELECT SUBSTRING_INDEX(VERSION(), '.', 1) * 100 + "
+                                       "SUBSTRING_INDEX(SUBSTRING_INDEX(VERSION(), '.', 2), '.', "
+                                       "-1) >= 1011")[0][0] == "1";
     std::vector<std::string> sent, logins;
     for (const auto &row : server_log)
         if (row[1] == "Query")
@@ -478,15 +490,22 @@ TEST_F(EndToEndTest, CheckNamesEachDifferenceAndChangesNothing)
             logins.push_back(row[2]);
     ASSERT_EQ(1u, logins.size());
     EXPECT_EQ(0u, logins[0].find("root@localhost")) << logins[0];
-    ASSERT_EQ(3u, sent.size());
+    ASSERT_EQ(has_public ? 4u : 3u, sent.size());
     EXPECT_EQ(0u, sent[0].find("SELECT g.User, g.Host, g.Priv, ")) << sent[0];
     EXPECT_EQ(0u, sent[1].find("SELECT GRANTEE, PRIVILEGE_TYPE, ")) << sent[1];
     EXPECT_EQ("SHOW PRIVILEGES", sent[2]);
+    EXPECT_EQ(has_public ? "SHOW GRANTS FOR PUBLIC" : "SHOW PRIVILEGES", sent.back());
     printf("[ figures  ] check statements after root's login: %zu, logins: %zu\n", sent.size(),
            logins.size());
     nlohmann::json document = nlohmann::json::parse(run(false, "", {"--json", "--check"}).out);
+    EXPECT_EQ(1, document["format"]);
     EXPECT_EQ(0, document["exit_status"]);
     EXPECT_EQ(6, document["summary"]["as_they_should_be"]);
+    /* the server's own time, in UTC */
+    const std::string time = document["time"];
+    EXPECT_EQ("1", root.query("SELECT ABS(TIMESTAMPDIFF(SECOND, STR_TO_DATE('" + time +
+                              "', '%Y-%m-%dT%H:%i:%sZ'), UTC_TIMESTAMP())) < 5")[0][0])
+        << time;
 
     root.exec("REVOKE SELECT ON *.* FROM 'QuOrvAneIndeX'@'%'");
     root.exec("GRANT FILE ON *.* TO 'DUVidIdeRiv'@'localhost'");
@@ -499,13 +518,26 @@ TEST_F(EndToEndTest, CheckNamesEachDifferenceAndChangesNothing)
         "QuorvaneInternal  localhost  missing  -               -",
         "QuOrvAneIndeX     %          present  missing SELECT  ok",
         "QuOrvAneIndeX     localhost  present  ok              ok",
-        "DUVidIdeRiv       %          present  ok              differs",
+        "DUVidIdeRiv       %          present  ok              differs (mysql_native_password: "
+        "another password)",
         "DUVidIdeRiv       localhost  present  extra FILE      ok",
     };
     EXPECT_EQ(expected, check_rows(changed.out)) << changed.out;
     EXPECT_EQ("2 of 6 account forms as they should be; 1 missing, 2 with other privileges, 1 "
-              "with another password, 0 locked, 0 with the password expired; 0 passwords unknown",
+              "with another password, 0 locked, 0 with the password expired, 0 requiring TLS "
+              "the server lacks; 0 passwords unknown",
               check_summary(changed.out));
+    /* Each difference, the missing form's too, has its remedy: here, every one a run's. */
+    ASSERT_EQ(9u, split_lines(changed.out).size());
+    EXPECT_EQ(0u, split_lines(changed.out)[8].find("hint: run VADedeVeZovid ("));
+    nlohmann::json changed_document =
+        nlohmann::json::parse(run(false, "", {"--check", "--json"}).out);
+    for (const nlohmann::json &form : changed_document["forms"]) {
+        ASSERT_EQ(form["as_it_should_be"] ? 0u : 1u, form["mend"].size()) << form;
+        if (!form["mend"].empty()) {
+            EXPECT_EQ("run VADedeVeZovid", form["mend"][0]["remedy"]) << form;
+        }
+    }
     EXPECT_EQ(log, read_file(dir + "/VADedeVeZovid.log")); /* the run's log is untouched */
 
     ASSERT_EQ(0, run(false).exit_code);
@@ -518,13 +550,17 @@ TEST_F(EndToEndTest, CheckWithoutAServerGivesTheHint)
     for (const auto &args : std::vector<std::vector<std::string>>{
              {"--check"}, {"--check", "--json"}, {"--json", "--check"}}) {
         ProgramResult r = run(false, "/tmp/qv-no-such-server.sock", args);
-        EXPECT_EQ(1, r.exit_code);
+        EXPECT_EQ(3, r.exit_code); /* a monitoring plugin's "unknown" */
         EXPECT_EQ(1u, said_lines(r.err, true).size()) << r.err;
         EXPECT_NE(std::string::npos, r.err.find("ERROR  : Cannot connect to localhost"));
-        if (args.size() == 1)
+        if (args.size() == 1) {
             EXPECT_EQ("", r.out);
-        else
-            EXPECT_EQ("the server could not be asked", nlohmann::json::parse(r.out)["error"]);
+            continue;
+        }
+        nlohmann::json document = nlohmann::json::parse(r.out);
+        EXPECT_EQ("the server could not be asked", document["error"]);
+        EXPECT_EQ(1, document["format"]);
+        EXPECT_EQ(3, document["exit_status"]);
     }
     struct stat st;
     EXPECT_NE(0, stat((dir + "/VADedeVeZovid.log").c_str(), &st));
@@ -552,47 +588,109 @@ TEST_F(EndToEndTest, CheckAnswersEachHardenedSetUpTruly)
             .at(0) +
         " ON mysql.*";
     root.exec("DROP USER qv_all_probe");
-    /* The form's row (its cells after account and host), and the statements, one after
-     * another, that set the server up. */
+    /* Whether the server has TLS, as it says itself: REQUIRE SSL differs only without. */
+    const bool tls = root.query("SELECT @@have_ssl")[0][0] == "YES";
+    /* A default lifetime applies to root too, whose record may not say when its password
+     * was set: root's never expires meanwhile. */
+    const std::string keep_root = "ALTER USER 'root'@'localhost' PASSWORD EXPIRE NEVER; ",
+                      restore_root = "SET GLOBAL default_password_lifetime = 0; ALTER USER "
+                                     "'root'@'localhost' PASSWORD EXPIRE DEFAULT";
+    const std::string two_days_ago =
+        "UPDATE mysql.global_priv SET Priv = JSON_SET(Priv, '$.password_last_changed', "
+        "UNIX_TIMESTAMP() - 2 * 86400) WHERE Host = 'localhost' AND User = ";
+    /* The form's row (its cells after account and host), the statements, one after
+     * another, that set the server up, and those that put it back. Where oracle is set,
+     * a session of the localhost form with its built-in password must work exactly when
+     * the check finds the form present with its password ok. */
     const struct {
         size_t form; /* 0 to 5, in the table's order */
         int exit_code;
-        bool a_run_mends;
-        std::string row, setup;
+        bool a_run_mends, oracle;
+        std::string row, setup, undo = "";
     } cases[] = {
-        {2, 1, false, "present  extra CONNECTION ADMIN, SET USER  ok",
+        {2, 1, false, false, "present  extra CONNECTION ADMIN, SET USER  ok",
          "GRANT SET USER, CONNECTION ADMIN ON *.* TO 'QuOrvAneIndeX'@'%'"},
-        {5, 1, false, "present  extra role qv_check_role (default)  ok",
+        {5, 1, false, false, "present  extra role qv_check_role (default)  ok",
          "CREATE ROLE qv_check_role; GRANT SUPER ON *.* TO qv_check_role; GRANT qv_check_role "
          "TO 'DUVidIdeRiv'@'localhost'; SET DEFAULT ROLE qv_check_role FOR "
          "'DUVidIdeRiv'@'localhost'"},
-        {4, 1, false, "present  " + level3_on_mysql + "  ok",
+        {4, 1, false, false, "present  " + level3_on_mysql + "  ok",
          "GRANT ALL ON mysql.* TO 'DUVidIdeRiv'@'%'"},
-        {3, 1, false, "locked  ok  ok", "ALTER USER 'QuOrvAneIndeX'@'localhost' ACCOUNT LOCK"},
-        {1, 1, true, "password expired  ok  ok",
+        /* the grant option, one form too many, the other one too few */
+        {4, 1, true, false, "present  extra GRANT OPTION  ok",
+         "GRANT SELECT ON *.* TO 'DUVidIdeRiv'@'%' WITH GRANT OPTION"},
+        {0, 1, true, false, "present  missing GRANT OPTION  ok",
+         "REVOKE GRANT OPTION ON *.* FROM 'QuorvaneInternal'@'%'"},
+        /* what PUBLIC holds, every account holds; and proxying root */
+        {2, 1, false, false, "present  extra PROCESS (to PUBLIC), SELECT ON mysql.* (to PUBLIC)  ok",
+         "GRANT PROCESS ON *.* TO PUBLIC; GRANT SELECT ON mysql.* TO PUBLIC",
+         "REVOKE PROCESS ON *.* FROM PUBLIC; REVOKE SELECT ON mysql.* FROM PUBLIC"},
+        {2, 1, false, false, "present  extra PROXY ON 'root'@'localhost'  ok",
+         "GRANT PROXY ON 'root'@'localhost' TO 'QuOrvAneIndeX'@'%'"},
+        {3, 1, false, true, "locked  ok  ok",
+         "ALTER USER 'QuOrvAneIndeX'@'localhost' ACCOUNT LOCK"},
+        {1, 1, true, true, "password expired  ok  ok",
          "ALTER USER 'QuorvaneInternal'@'localhost' PASSWORD EXPIRE"},
-        {0, 0, true, "present  ok  ok",
+        /* a lifetime that passed on the server's clock, its own or the default; 0: never */
+        {1, 1, true, true, "password expired  ok  ok",
+         "ALTER USER 'QuorvaneInternal'@'localhost' PASSWORD EXPIRE INTERVAL 1 DAY; " +
+             two_days_ago + "'QuorvaneInternal'; FLUSH PRIVILEGES"},
+        {3, 1, true, true, "password expired  ok  ok",
+         keep_root + "SET GLOBAL default_password_lifetime = 1; " + two_days_ago +
+             "'QuOrvAneIndeX'; FLUSH PRIVILEGES",
+         restore_root},
+        {1, 0, true, true, "present  ok  ok",
+         keep_root + "SET GLOBAL default_password_lifetime = 1; ALTER USER "
+                     "'QuorvaneInternal'@'localhost' PASSWORD EXPIRE NEVER; " +
+             two_days_ago + "'QuorvaneInternal'; FLUSH PRIVILEGES",
+         restore_root},
+        {0, tls ? 0 : 1, tls, false,
+         tls ? "present  ok  ok" : "requires TLS; the server has none  ok  ok",
          "ALTER USER 'QuorvaneInternal'@'%' REQUIRE SSL WITH MAX_USER_CONNECTIONS 3"},
-        {3, 0, true, "present  ok  ok",
+        {1, tls ? 0 : 1, tls, !tls,
+         tls ? "present  ok  ok" : "requires TLS; the server has none  ok  ok",
+         "ALTER USER 'QuorvaneInternal'@'localhost' REQUIRE SSL"},
+        {3, 0, true, true, "present  ok  ok",
          "ALTER USER 'QuOrvAneIndeX'@'localhost' IDENTIFIED VIA ed25519 USING "
          "PASSWORD('m4hqzwtyop71v652kdnx;r-ploiuwbe3')"},
-        {4, 1, true, "present  ok  differs (unix_socket takes no password)",
+        {4, 1, true, false, "present  ok  differs (unix_socket: takes no password)",
          "ALTER USER 'DUVidIdeRiv'@'%' IDENTIFIED VIA unix_socket"},
+    };
+    auto exec_all = [&](const std::string &statements) {
+        for (size_t at = 0, end; at < statements.size(); at = end + 2) {
+            end = std::min(statements.find("; ", at), statements.size());
+            root.exec(statements.substr(at, end - at));
+        }
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.setup);
         drop_accounts_and_role(root);
         ASSERT_EQ(0, run(false).exit_code);
-        for (size_t at = 0, end; at < c.setup.size(); at = end + 2) {
-            end = std::min(c.setup.find("; ", at), c.setup.size());
-            root.exec(c.setup.substr(at, end - at));
-        }
+        exec_all(c.setup);
+        struct Undo {
+            std::function<void()> undo;
+            ~Undo()
+            {
+                undo();
+            }
+        } undo{[&] { exec_all(c.undo); }};
         ProgramResult text = run(false, "", {"--check"});
         EXPECT_EQ(c.exit_code, text.exit_code) << text.out << text.err;
         std::vector<std::string> row = split_cells(check_rows(text.out).at(c.form));
         ASSERT_EQ(5u, row.size()) << text.out;
         EXPECT_EQ(split_cells(c.row), std::vector<std::string>(row.begin() + 2, row.end()))
             << text.out;
+        if (c.oracle) {
+            ServerSession login(SERVICE_ACCOUNT_NAMES[c.form / 2], BUILT_IN_PASSWORDS[c.form / 2]);
+            /* An expired password logs in to a session that can only set it. */
+            bool works = login.connected();
+            try {
+                works = works && login.query("SELECT 1").size() == 1;
+            } catch (const std::runtime_error &) {
+                works = false;
+            }
+            EXPECT_EQ(works, row[2] == "present" && row[4] == "ok") << login.error();
+        }
 
         /* What a run mends, and what it leaves (a lock, other privileges, roles). */
         ASSERT_EQ(0, run(false).exit_code);
@@ -605,6 +703,44 @@ TEST_F(EndToEndTest, CheckAnswersEachHardenedSetUpTruly)
     drop_accounts_and_role(root);
     if (!had_ed25519)
         root.exec("UNINSTALL SONAME 'auth_ed25519'");
+}
+
+TEST_F(EndToEndTest, RunningReplicaIsRefusedAndGetsTheAccountsFromItsPrimary)
+{
+    /* A source and a replica of it, whose replication runs (read_only stays off). */
+    TempDir state("qv-replica");
+    const std::string script = QV_SOURCE_DIR "/tests/support/private-replica.sh";
+    ASSERT_EQ(0, system((script + " start " + state.path() + " > /dev/null").c_str()));
+    struct Stop {
+        std::string command;
+        ~Stop()
+        {
+            EXPECT_EQ(0, system(command.c_str()));
+        }
+    } stop{script + " stop " + state.path()};
+    auto socket_of = [&](const char *file) {
+        return split_lines(read_file(state.path() + "/" + file)).at(0);
+    };
+    const std::string source = socket_of("source-socket"), replica = socket_of("replica-socket");
+    ServerSession on_source("root", "", source), on_replica("root", "", replica);
+    const std::string accounts = "SELECT User, Host FROM mysql.user WHERE User IN "
+                                 "('QuorvaneInternal', 'QuOrvAneIndeX', 'DUVidIdeRiv')";
+
+    ProgramResult refused = run(false, replica);
+    EXPECT_EQ(1, refused.exit_code);
+    EXPECT_EQ(std::vector<std::string>{"VADedeVeZovid: hint: the server is a replica whose "
+                                       "replication runs; run the tool on the primary: "
+                                       "replication brings the accounts here"},
+              said_lines(refused.err, true));
+    EXPECT_EQ(0u, on_replica.query(accounts).size()); /* nothing was written there */
+
+    /* Run on the primary, the replica gets the accounts, as the check there says. */
+    ASSERT_EQ(0, run(false, source).exit_code);
+    const std::string position = on_source.query("SELECT @@gtid_binlog_pos")[0][0];
+    ASSERT_EQ("0", on_replica.query("SELECT MASTER_GTID_WAIT('" + position + "', 30)")[0][0]);
+    EXPECT_EQ(6u, on_replica.query(accounts).size());
+    ProgramResult check = run(false, replica, {"--check"});
+    EXPECT_EQ(0, check.exit_code) << check.out << check.err;
 }
 
 /* text as the log may show it: each built-in password replaced by "***". */
@@ -732,6 +868,7 @@ TEST_F(EndToEndTest, StopSignalDuringAGrantHeldBehindALockIsLoggedAndARerunCompl
         EXPECT_EQ(128 + number, r.exit_code);
         auto lines = log_lines();
         ASSERT_FALSE(lines.empty());
+        EXPECT_TRUE(has_stamp_and_thread_id(lines.back())) << lines.back();
         EXPECT_EQ("ERROR  : Stopped by SIG" + name +
                       " while creating the account QuorvaneInternal; the accounts before it "
                       "stay; run the tool again to complete them",
@@ -744,6 +881,58 @@ TEST_F(EndToEndTest, StopSignalDuringAGrantHeldBehindALockIsLoggedAndARerunCompl
     printf("[ figures  ] stop signals during a GRANT held behind a lock:%s each logged, each "
            "re-run converged\n",
            figures.c_str());
+}
+
+TEST_F(EndToEndTest, StopLineSaysWhereTheRunStood)
+{
+    /* Before the accounts: another instance holds the log file, so the log goes to
+     * standard error, a pipe kept full: the tool waits at its first line. */
+    const std::string path = dir + "/VADedeVeZovid.log";
+    std::ofstream(path) << "the other instance's log\n";
+    int held = open(path.c_str(), O_WRONLY);
+    ASSERT_EQ(0, flock(held, LOCK_EX));
+    int pipe_fds[2];
+    ASSERT_EQ(0, pipe(pipe_fds));
+    fcntl(pipe_fds[1], F_SETPIPE_SZ, 4096);
+    fcntl(pipe_fds[1], F_SETFL, O_NONBLOCK);
+    while (write(pipe_fds[1], (std::string(511, 'x') + "\n").data(), 512) > 0) {
+    }
+    fcntl(pipe_fds[1], F_SETFL, 0);
+    err_fd = pipe_fds[1];
+    RunningProgram before = start();
+    err_fd = -1;
+    close(pipe_fds[1]);
+    /* Blocked in write(2) (x86-64's call 1) on standard error; a sanitizer may sleep before. */
+    const std::string call = "/proc/" + std::to_string(before.pid) + "/syscall";
+    for (int i = 0; i < 1000 && read_file(call).rfind("1 0x2 ", 0) != 0; i++)
+        usleep(10000);
+    EXPECT_EQ(0u, read_file(call).rfind("1 0x2 ", 0)) << read_file(call);
+    kill(before.pid, SIGTERM);
+    const std::string err = read_file("/proc/self/fd/" + std::to_string(pipe_fds[0]));
+    close(pipe_fds[0]);
+    EXPECT_EQ(128 + SIGTERM, finish_program(before).exit_code);
+    EXPECT_EQ("ERROR  : Stopped by SIGTERM before the accounts were created",
+              without_thread_id(split_lines(err).back()));
+    close(held);
+
+    /* After the run: the failure message waits for its dialog to be dismissed. */
+    std::ofstream(bin + "/zenity") << "#!/bin/sh\necho $$ > \"" << dir << "/zenity-pid.new\"\nmv \""
+                                   << dir << "/zenity-pid.new\" \"" << dir
+                                   << "/zenity-pid\"\nexec sleep 60\n";
+    RunningProgram after = start(true, "/tmp/qv-no-such-server.sock");
+    std::string dialog;
+    for (int i = 0; i < 1000 && (dialog = read_file(dir + "/zenity-pid")).empty(); i++)
+        usleep(10000);
+    ASSERT_FALSE(dialog.empty()) << "the dialog was never shown";
+    EXPECT_TRUE(wait_until_blocked(static_cast<uint32_t>(after.pid)));
+    kill(after.pid, SIGTERM);
+    ProgramResult r = finish_program(after);
+    kill(std::stoi(dialog), SIGKILL);
+    EXPECT_EQ(128 + SIGTERM, r.exit_code);
+    auto lines = log_lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(has_stamp_and_thread_id(lines.back())) << lines.back();
+    EXPECT_EQ("ERROR  : Stopped by SIGTERM after the run", lines.back().substr(34));
 }
 
 } // namespace

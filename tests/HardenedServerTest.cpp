@@ -1,10 +1,12 @@
 /*
  * The provisioning run against the private MariaDB server set up as hardening guides and
  * replicas set servers up: with password_reuse_check (each password set at most once per
- * form, none on a re-run, the same grants as on a default server), read-only (nothing
- * written), an administrator without SHUTDOWN (the privileges hint), and an option file
- * that is no file (passed over, within the bounds). Each test puts the server back as it
- * found it.
+ * form, none on a re-run, the same grants as on a default server; a form that logs in by
+ * either of two methods left as it is), with PAD_CHAR_TO_FULL_LENGTH (forms found, read
+ * as the server means them), with password policies that refuse (the hint
+ * names the plugin the server's warnings name), read-only (nothing written), an
+ * administrator without SHUTDOWN (the privileges hint), and an option file that is no
+ * file (passed over, within the bounds). Each test puts the server back as it found it.
  */
 #include <gtest/gtest.h>
 
@@ -16,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "Interfaces/dbengine/MySQL/MyDBEngine.h"
+#include "Interfaces/dbengine/MySQL/AccountCheck.h"
 #include "WinGUI/VADedeVeZovidApp.h"
 #include "tests/support/LogCapture.h"
 #include "tests/support/TestFiles.h"
@@ -83,6 +85,14 @@ class HardenedServerTest : public ::testing::Test
         });
     }
 
+    /* Empties password_reuse_check's history, which outlives the plugin (the plugin makes
+     * it when it first keeps a password). */
+    void clear_reuse_history()
+    {
+        if (!root.query("SHOW TABLES FROM mysql LIKE 'password_reuse_check_history'").empty())
+            root.exec("TRUNCATE TABLE mysql.password_reuse_check_history");
+    }
+
     static size_t count_starting(const std::vector<std::string> &queries, const std::string &head)
     {
         size_t n = 0;
@@ -115,7 +125,9 @@ TEST_F(HardenedServerTest, ReusePolicySetsEachPasswordAtMostOncePerFormAndNoneOn
     ASSERT_TRUE(first.ok) << first.hint;
     EXPECT_TRUE(any_line_contains(first.lines, "password_reuse_check active, accounts made with "
                                                "CREATE USER IF NOT EXISTS"));
-    EXPECT_EQ(6u, count_starting(first.queries, "CREATE USER IF NOT EXISTS "));
+    /* CREATE USER for the five forms that were not found, and none for the one that was */
+    EXPECT_EQ(5u, count_starting(first.queries, "CREATE USER IF NOT EXISTS "));
+    EXPECT_EQ(0u, count_starting(first.queries, "CREATE USER IF NOT EXISTS 'QuOrvAneIndeX' "));
     std::vector<std::string> alters;
     for (const std::string &q : first.queries)
         if (q.rfind("ALTER USER ", 0) == 0)
@@ -129,7 +141,9 @@ TEST_F(HardenedServerTest, ReusePolicySetsEachPasswordAtMostOncePerFormAndNoneOn
     const Rows changed_before = root.query(last_changed);
     RunSeen again = provision();
     ASSERT_TRUE(again.ok) << again.hint;
-    EXPECT_EQ(0u, count_starting(again.queries, "ALTER USER "));
+    /* A re-run sends no password at all: nothing to create, nothing to set. */
+    for (const std::string &q : again.queries)
+        EXPECT_EQ(std::string::npos, q.find("IDENTIFIED")) << q;
     EXPECT_EQ("6", root.query(history)[0][0]);
     EXPECT_EQ(changed_before, root.query(last_changed)); /* no password was set */
     EXPECT_EQ(default_grants, show_grants(root, SERVICE_ACCOUNT_NAMES));
@@ -148,6 +162,108 @@ TEST_F(HardenedServerTest, ReusePolicySetsEachPasswordAtMostOncePerFormAndNoneOn
               "password_history) refused to set the built-in password of DUVidIdeRiv again; "
               "relax it while the suite is installed (accounts made before stay), then run again",
               refused.hint);
+}
+
+TEST_F(HardenedServerTest, FormThatLogsInByEitherOfTwoMethodsIsLeftAsItIs)
+{
+    ASSERT_TRUE(provision().ok);
+    bool had_ed25519 = !root.query("SELECT 1 FROM information_schema.PLUGINS WHERE PLUGIN_NAME = "
+                                   "'ed25519'")
+                            .empty();
+    if (!had_ed25519)
+        root.exec("INSTALL SONAME 'auth_ed25519'");
+    Restore uninstall_ed25519{root, had_ed25519 ? "DO 0" : "UNINSTALL SONAME 'auth_ed25519'"};
+    /* The built-in password by the second method only: the mysql.user view shows the
+     * first. */
+    root.exec("ALTER USER 'QuOrvAneIndeX'@'%' IDENTIFIED VIA mysql_native_password USING "
+              "PASSWORD('Other-pw-1') OR ed25519 USING PASSWORD('" +
+              std::string(g_service_accounts[1].password) + "')");
+    root.exec("INSTALL SONAME 'password_reuse_check'");
+    Restore uninstall{root, "UNINSTALL SONAME 'password_reuse_check'"};
+    const std::string chain = "SELECT Priv FROM mysql.global_priv WHERE User = 'QuOrvAneIndeX' "
+                              "AND Host = '%'";
+    const Rows before = root.query(chain);
+
+    RunSeen r = provision();
+    EXPECT_TRUE(r.ok) << r.hint;
+    EXPECT_EQ(0u, count_starting(r.queries, "ALTER USER "));
+    EXPECT_EQ(0u, count_starting(r.queries, "CREATE USER "));
+    EXPECT_EQ(before, root.query(chain));
+}
+
+TEST_F(HardenedServerTest, PasswordPolicyRefusalNamesThePluginThatRefused)
+{
+    const struct {
+        std::vector<std::string> setup; /* before the run that fails */
+        std::string hint, warnings;     /* the beginnings of the hint and the warnings line */
+    } cases[] = {
+        /* MariaDB answers an ALTER USER that simple_password_check refuses with 1396 */
+        {{"CREATE USER 'QuOrvAneIndeX'@'%' IDENTIFIED BY 'Other-Pw-1x'",
+          "INSTALL SONAME 'simple_password_check'", "INSTALL SONAME 'password_reuse_check'",
+          "CALL qv_clear_history"},
+         "the server's simple_password_check refused the built-in password of QuOrvAneIndeX; ",
+         "simple_password_check: "},
+        /* the reuse history keeps the password of a form dropped by hand */
+        {{"INSTALL SONAME 'password_reuse_check'", "CALL qv_clear_history",
+          "SET GLOBAL password_reuse_check_interval = 30", "CALL qv_provision",
+          "DROP USER 'DUVidIdeRiv'@'localhost'"},
+         "the server's password reuse policy (password_reuse_check) still holds the built-in "
+         "password of DUVidIdeRiv from a form that was dropped; ",
+         "password_reuse_check: "},
+    };
+    for (const auto &c : cases) {
+        drop_accounts(root, SERVICE_ACCOUNT_NAMES);
+        {
+            Restore simple{root, "UNINSTALL SONAME IF EXISTS 'simple_password_check'"};
+            Restore reuse{root, "UNINSTALL SONAME IF EXISTS 'password_reuse_check'"};
+            for (const std::string &statement : c.setup)
+                if (statement == "CALL qv_provision")
+                    ASSERT_TRUE(provision().ok);
+                else if (statement == "CALL qv_clear_history")
+                    clear_reuse_history();
+                else
+                    root.exec(statement);
+            RunSeen r = provision();
+            EXPECT_FALSE(r.ok);
+            EXPECT_EQ(0u, r.hint.find(c.hint)) << r.hint;
+            EXPECT_TRUE(any_line_contains(r.lines, "ERROR  : qv_mysql_s_query: the server's "
+                                                   "warnings: " +
+                                                       c.warnings));
+            EXPECT_EQ("SHOW WARNINGS", r.queries.back()); /* after the refused statement */
+        }
+    }
+}
+
+TEST_F(HardenedServerTest, PaddedCharValuesAreReadAsTheServerMeansThem)
+{
+    const std::string mode = root.query("SELECT @@GLOBAL.sql_mode")[0][0];
+    root.exec("SET GLOBAL sql_mode = CONCAT(@@GLOBAL.sql_mode, ',PAD_CHAR_TO_FULL_LENGTH')");
+    Restore modes{root, "SET GLOBAL sql_mode = '" + mode + "'"};
+    /* New sessions get CHAR values blank-padded to their full length. */
+    EXPECT_EQ("255", ServerSession().query("SELECT CHAR_LENGTH(Host) FROM mysql.global_priv "
+                                           "LIMIT 1")[0][0]);
+    ASSERT_TRUE(provision().ok);
+    QVDBSettings settings{};
+    ASSERT_EQ(0u, AdministratorSettings(&settings));
+    QVAccountCheck check{};
+    EXPECT_EQ(0u, qv_check_read(&settings, g_service_accounts, &check));
+    qv_DBEngine_settings_free(&settings);
+    qv_check_conclude(&check);
+    for (const QVFormCheck &form : check.forms)
+        EXPECT_TRUE(qv_check_form_ok(&form)) << form.account->name << "@" << form.host;
+
+    /* Under a reuse policy, the form whose password was changed by hand is found and set
+     * again, which the policy refuses: the run fails and says why. */
+    drop_accounts(root, SERVICE_ACCOUNT_NAMES);
+    root.exec("INSTALL SONAME 'password_reuse_check'");
+    Restore uninstall{root, "UNINSTALL SONAME 'password_reuse_check'"};
+    clear_reuse_history();
+    ASSERT_TRUE(provision().ok);
+    root.exec("ALTER USER 'DUVidIdeRiv'@'localhost' IDENTIFIED BY 'Changed-by-hand-2'");
+    RunSeen refused = provision();
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(1u, count_starting(refused.queries, "ALTER USER 'DUVidIdeRiv'@'localhost' "));
+    EXPECT_EQ(0u, refused.hint.find("the server's password reuse policy")) << refused.hint;
 }
 
 TEST_F(HardenedServerTest, ReadOnlyServerGetsNothingWritten)

@@ -36,25 +36,38 @@ const char DATA[] = "ALTER,CREATE,DELETE,DROP,INDEX,INSERT,REFERENCES,SELECT,UPD
 const char ADMIN[] = "FILE,PROCESS,RELOAD,SHUTDOWN";
 
 /* The detection statement of each kind of server, the one statement a call sends before
- * those of its account. */
+ * those of its account. A running replica is read from performance_schema's replication
+ * tables on MySQL 5.7.6 and later, from a global status elsewhere. */
 const char *const DETECT_MARIADB = MARIADB_DETECTION;
+#define REPLICA_BY_TABLES                                                                          \
+    "(SELECT COUNT(*) FROM performance_schema.replication_applier_status WHERE SERVICE_STATE = " \
+    "'ON' AND CHANNEL_NAME NOT LIKE 'group_replication%') AS replica"
 const char DETECT_MYSQL57[] =
-    "SELECT @@read_only AS read_only, @@super_read_only AS super_read_only";
+    "SELECT @@read_only AS read_only, @@super_read_only AS super_read_only, " REPLICA_BY_TABLES;
+const char DETECT_MYSQL56[] =
+    "SELECT @@read_only AS read_only, (SELECT COUNT(*) FROM information_schema.GLOBAL_STATUS "
+    "WHERE VARIABLE_NAME IN ('SLAVES_RUNNING', 'SLAVE_RUNNING') AND VARIABLE_VALUE NOT IN ('0', "
+    "'OFF')) AS replica";
 const char DETECT_MYSQL8[] =
     "SELECT @@read_only AS read_only, @@super_read_only AS super_read_only, (SELECT COUNT(*) "
     "FROM information_schema.PLUGINS WHERE PLUGIN_NAME = 'mysql_native_password' AND "
-    "PLUGIN_STATUS = 'ACTIVE') AS native_password";
-/* What the set-once form reads of both forms of N (MySQL: no Password column). */
-const char READ_FORMS_MYSQL[] = "SELECT Host, plugin, authentication_string FROM mysql.user "
-                                "WHERE User = 'N' AND Host IN ('%', 'localhost')";
+    "PLUGIN_STATUS = 'ACTIVE') AS native_password, " REPLICA_BY_TABLES;
+/* What the set-once form reads of both forms of N: MySQL's mysql.user, MariaDB's records
+ * (every method of a form). */
+const char READ_FORMS_MYSQL[] =
+    "SELECT g.* FROM mysql.user g WHERE g.User IN ('N') AND g.Host IN ('%', 'localhost')";
+const char READ_FORMS_MARIADB[] = "SELECT g.User, g.Host, g.Priv FROM mysql.global_priv g WHERE "
+                                  "g.User IN ('N') AND g.Host IN ('%', 'localhost')";
 
 /* The statements each level must send for account N with password P, after the
  * detection: in the set-once form (set_once: MySQL 8.0 and later, or a reuse policy),
- * what both forms hold is read first, each form is made with CREATE USER IF NOT EXISTS,
- * altered only where alters says (any, localhost), and the GRANTs carry no password. */
+ * what both forms hold is read first, each form not found (found: "%", "localhost") is
+ * made with CREATE USER IF NOT EXISTS, the others altered only where alters says (any,
+ * localhost), and the GRANTs carry no password. */
 std::vector<std::string> expected_statements(int level, bool set_once = false,
                                              const std::vector<std::string> &alters = {},
-                                             const std::string &read_forms = READ_FORMS_MYSQL)
+                                             const std::string &read_forms = READ_FORMS_MYSQL,
+                                             std::vector<bool> found = {false, false})
 {
     const std::string identified = set_once ? "" : " IDENTIFIED BY 'P'";
     const std::string to_any = "TO 'N'" + identified;
@@ -63,8 +76,11 @@ std::vector<std::string> expected_statements(int level, bool set_once = false,
     const std::string from_local = "FROM 'N'@'localhost'";
     std::vector<std::string> s;
     if (set_once) {
-        s = {read_forms, "CREATE USER IF NOT EXISTS 'N' IDENTIFIED BY 'P'",
-             "CREATE USER IF NOT EXISTS 'N'@'localhost' IDENTIFIED BY 'P'"};
+        s = {read_forms};
+        if (!found[0])
+            s.push_back("CREATE USER IF NOT EXISTS 'N' IDENTIFIED BY 'P'");
+        if (!found[1])
+            s.push_back("CREATE USER IF NOT EXISTS 'N'@'localhost' IDENTIFIED BY 'P'");
         s.insert(s.end(), alters.begin(), alters.end());
     }
     auto pair = [&](const std::string &head, bool grant, const std::string &tail = "") {
@@ -114,21 +130,36 @@ class EngineTest : public ::testing::Test
         fake_mysql().detected["native_password"] = "1";
     }
 
-    /* Has the fake answer the set-once form's reading with these forms of N: each row
-     * Host, plugin, authentication_string. */
-    static void answer_forms(const std::vector<std::vector<std::string>> &forms)
+    /* Has the fake answer the set-once form's reading with these forms of N, each given
+     * by Host, plugin, authentication_string: as MySQL's mysql.user rows, or as MariaDB's
+     * records (a plugin that begins with "{" is a whole record); and SHOW WARNINGS with
+     * warnings, each Level, Code, Message. */
+    static void answer_forms(const std::vector<std::vector<std::string>> &forms,
+                             const std::vector<std::vector<std::string>> &warnings = {})
     {
-        fake_mysql().results = [forms](const std::string &statement) {
+        fake_mysql().results = [forms, warnings](const std::string &statement) {
             FakeTable table;
-            if (statement.rfind("SELECT Host, plugin", 0) != 0)
-                return table;
-            table.names = {"Host", "plugin", "authentication_string"};
-            for (const auto &form : forms)
-                table.rows.push_back({form[0], form[1], form[2]});
+            if (statement == "SHOW WARNINGS") {
+                table.names = {"Level", "Code", "Message"};
+                for (const auto &w : warnings)
+                    table.rows.push_back({w[0], w[1], w[2]});
+            } else if (statement == READ_FORMS_MYSQL) {
+                table.names = {"Host", "User", "plugin", "authentication_string"};
+                for (const auto &form : forms)
+                    table.rows.push_back({form[0], "N", form[1], form[2]});
+            } else if (statement == READ_FORMS_MARIADB) {
+                table.names = {"User", "Host", "Priv"};
+                for (const auto &form : forms)
+                    table.rows.push_back(
+                        {"N", form[0],
+                         form[1][0] == '{' ? form[1]
+                                           : "{\"plugin\":\"" + form[1] +
+                                                 "\",\"authentication_string\":\"" + form[2] +
+                                                 "\"}"});
+            }
             return table;
         };
     }
-
     unsigned add(int level, const char *name = "N", const char *password = "P")
     {
         return qv_DBEngine_add_user_with_host("localhost", nullptr, nullptr, 3306, nullptr, name,
@@ -159,7 +190,7 @@ TEST_F(EngineTest, EachLevelSendsItsSequenceOnOneConnectionInTheServersForm)
         {"11.4.2-MariaDB", DETECT_MARIADB, false},
         {"5.5.5-10.3.39-MariaDB", DETECT_MARIADB, false},
         {"5.7.44-log", DETECT_MYSQL57, false},
-        {"5.6.51", "SELECT @@read_only AS read_only", false},
+        {"5.6.51", DETECT_MYSQL56, false},
         {"8.0.36", DETECT_MYSQL8, true},
         {"8.4.0", DETECT_MYSQL8, true},
         {"9.1.0-commercial", DETECT_MYSQL8, true},
@@ -203,8 +234,6 @@ TEST_F(EngineTest, SetOnceFormSetsEachPasswordOnlyWhereItDiffers)
                       move_any = "ALTER USER 'N' IDENTIFIED WITH caching_sha2_password BY 'P'",
                       move_local =
                           "ALTER USER 'N'@'localhost' IDENTIFIED WITH caching_sha2_password BY 'P'";
-    const std::string read_mariadb = "SELECT Host, plugin, authentication_string, Password FROM "
-                                     "mysql.user WHERE User = 'N' AND Host IN ('%', 'localhost')";
     const std::map<std::string, std::string> mysql80 = {{"native_password", "1"}}, mysql84 = {},
                                              reuse = {{"reuse_check", "1"}};
     const struct {
@@ -223,9 +252,16 @@ TEST_F(EngineTest, SetOnceFormSetsEachPasswordOnlyWhereItDiffers)
          mysql84,
          {{"%", native, p_hash}, {"localhost", native, "*00"}},
          {move_any, move_local}},
-        /* MariaDB under password_reuse_check */
+        /* MariaDB under password_reuse_check; a form whose chain admits P in any of its
+         * methods is left alone, whatever the first says */
         {"10.11.6-MariaDB", reuse, {{"localhost", native, p_hash}}, {}},
         {"10.11.6-MariaDB", reuse, {{"%", native, "*00"}}, {alter_any}},
+        {"10.11.6-MariaDB",
+         reuse,
+         {{"%", R"({"plugin":"ed25519","auth_or":[{},{"authentication_string":")" +
+                    std::string(p_hash) + "\"}]}"},
+          {"localhost", R"({"plugin":"unix_socket","auth_or":[{},{"plugin":"ed25519"}]})"}},
+         {alter_local}},
     };
     for (const auto &c : cases) {
         fake_mysql_reset();
@@ -235,8 +271,12 @@ TEST_F(EngineTest, SetOnceFormSetsEachPasswordOnlyWhereItDiffers)
         StderrCapture capture;
         ASSERT_EQ(0u, add(QV_PRIV_DATA_RELOAD));
         bool mariadb = std::string(c.info).find("MariaDB") != std::string::npos;
-        std::vector<std::string> expected = expected_statements(
-            QV_PRIV_DATA_RELOAD, true, c.alters, mariadb ? read_mariadb : READ_FORMS_MYSQL);
+        std::vector<bool> found = {false, false};
+        for (const auto &form : c.forms)
+            found[form[0] == "localhost"] = true;
+        std::vector<std::string> expected =
+            expected_statements(QV_PRIV_DATA_RELOAD, true, c.alters,
+                                mariadb ? READ_FORMS_MARIADB : READ_FORMS_MYSQL, found);
         expected.insert(expected.begin(), mariadb ? DETECT_MARIADB : DETECT_MYSQL8);
         EXPECT_EQ(expected, fake_mysql_statements()) << c.info << " " << c.forms.size();
         auto lines = capture.finish();
@@ -248,42 +288,51 @@ TEST_F(EngineTest, SetOnceFormSetsEachPasswordOnlyWhereItDiffers)
     }
 }
 
-TEST_F(EngineTest, ReadOnlyServerIsRefusedBeforeAnythingIsWritten)
+TEST_F(EngineTest, ReadOnlyServerAndRunningReplicaAreRefusedBeforeAnythingIsWritten)
 {
+    const std::string why[] = {"the server is read-only (read_only is on)",
+                               "the server is a replica: its replication runs"};
+    const std::string hint[] = {
+        "the server is read-only (read_only is on), probably a replica; run the tool against "
+        "the primary, whose changes replicate, or turn read_only off on a server meant to take "
+        "writes",
+        "the server is a replica whose replication runs; run the tool on the primary: "
+        "replication brings the accounts here"};
     const struct {
-        const char *info, *flag;
-    } servers[] = {{"10.11.6-MariaDB", "read_only"},
-                   {"8.0.36", "read_only"},
-                   {"8.0.36", "super_read_only"},
-                   {"5.7.44", "super_read_only"}};
+        const char *info;
+        std::vector<const char *> flags;
+        unsigned status; /* 31 read-only, 32 a replica */
+    } servers[] = {{"10.11.6-MariaDB", {"read_only"}, 31},   {"8.0.36", {"read_only"}, 31},
+                   {"8.0.36", {"super_read_only"}, 31},      {"5.7.44", {"super_read_only"}, 31},
+                   {"10.11.6-MariaDB", {"replica"}, 32},     {"8.0.36", {"replica"}, 32},
+                   {"10.11.6-MariaDB", {"replica", "read_only"}, 32}, {"5.6.51", {"replica"}, 32}};
     for (const auto &server : servers) {
         fake_mysql_reset();
         fake_mysql().server_info = server.info;
-        fake_mysql().detected[server.flag] = "1";
+        for (const char *flag : server.flags)
+            fake_mysql().detected[flag] = "2";
         StderrCapture capture;
-        EXPECT_EQ(31u, add(QV_PRIV_ALL_GRANT)) << server.info << " " << server.flag;
+        EXPECT_EQ(server.status, add(QV_PRIV_ALL_GRANT)) << server.info << " " << server.flags[0];
         auto lines = capture.finish();
         EXPECT_EQ(1u, fake_mysql_statements().size()); /* the detection alone */
         EXPECT_EQ(0, fake_mysql().open_handles);
-        ASSERT_EQ(2u, lines.size());
-        EXPECT_EQ("ERROR  : qv_DBEngine_add_user_with_host: the server is read-only (read_only is "
-                  "on); N was not made, nothing was written",
-                  lines[0]);
-        EXPECT_EQ("ERROR  : hint: the server is read-only (read_only is on), probably a replica; "
-                  "run the tool against the primary, whose changes replicate, or turn read_only "
-                  "off on a server meant to take writes",
-                  lines[1]);
+        const size_t i = server.status - 31;
+        EXPECT_EQ((std::vector<std::string>{"ERROR  : qv_DBEngine_add_user_with_host: " + why[i] +
+                                                "; N was not made, nothing was written",
+                                            "ERROR  : hint: " + hint[i]}),
+                  lines);
     }
 }
 
 TEST_F(EngineTest, DetectionAnswerThatCannotBeReadFailsTheCall)
 {
     /* no row, two rows, a value that is not a number, a column missing */
+    const std::vector<std::string> names = {"read_only", "reuse_check", "replica"};
     const std::vector<FakeTable> answers = {
-        {{"read_only", "reuse_check"}, {}},
-        {{"read_only", "reuse_check"}, {{"0", "0"}, {"0", "0"}}},
-        {{"read_only", "reuse_check"}, {{"OFF", "0"}}},
-        {{"read_only"}, {{"0"}}},
+        {names, {}},
+        {names, {{"0", "0", "0"}, {"0", "0", "0"}}},
+        {names, {{"0", "0", "ON"}}},
+        {{"read_only", "reuse_check"}, {{"0", "0"}}},
     };
     for (const FakeTable &answer : answers) {
         fake_mysql_reset();
@@ -481,11 +530,11 @@ TEST_F(EngineTest, ArgumentChecksInTheirOrder)
 
 TEST_F(EngineTest, StatementsThatWouldBeCutAreRefused)
 {
-    /* The longest statement for a name is the set-once form's reading of both forms (115
-     * fixed characters with MariaDB's Password column); for a password, level 0's GRANT
+    /* The longest statement for a name is the set-once form's reading of both forms (108
+     * fixed characters from MariaDB's mysql.global_priv); for a password, level 0's GRANT
      * of the localhost form and the set-once form's ALTER USER ... IDENTIFIED WITH
      * caching_sha2_password BY (69 each, besides the name). */
-    const std::string name(1023 - 115, 'n'), password(1023 - 69 - 1, 'p');
+    const std::string name(1023 - 108, 'n'), password(1023 - 69 - 1, 'p');
     const struct {
         std::string name, password, one_more; /* one_more: the name or password, longer */
         bool name_grows;
@@ -544,7 +593,7 @@ TEST_F(EngineTest, PasswordsNeverReachTheLog)
     fake_mysql().detected["native_password"] = "0";
     answer_forms(
         {{"%", "mysql_native_password", "*0"}, {"localhost", "mysql_native_password", "*0"}});
-    fake_mysql().fail_statement = 6;
+    fake_mysql().fail_statement = 4; /* the detection, the reading, two ALTER USER */
     StderrCapture capture4;
     qv_DBEngine_add_user_with_host("localhost", nullptr, nullptr, 3306, nullptr, "N", password,
                                    QV_PRIV_ALL);
@@ -814,11 +863,23 @@ TEST_F(EngineTest, EachCommonFailureEndsWithItsHintByPhase)
                               "password_reuse_check, MySQL's password_history) refused to set "
                               "the built-in password of N again; relax it while the suite is "
                               "installed (accounts made before stay), then run again";
+    const char *const DROPPED = "the server's password reuse policy (password_reuse_check) still";
+    const char *const SIMPLE = "the server's simple_password_check refused the built-in password";
+    const char *const CRACKLIB = "the server's cracklib_password_check refused the built-in";
+    /* MariaDB's warnings after a refused password. */
+    const std::vector<std::string> simple_warning = {
+        "Warning", "1819", "simple_password_check: Not enough upper case letters (< 1)"};
+    const std::vector<std::string> reuse_warning = {
+        "Warning", "1819", "password_reuse_check: The password was already used"};
+    const std::vector<std::string> refusal = {
+        "Error", "1819", "Your password does not satisfy the current policy requirements "
+                         "(cracklib_password_check)"};
     /* The statements of level 2 on a default MariaDB: 1 the detection (reading), 2 and 3
-     * GRANTs, 4 to 7 REVOKEs. With reuse, password_reuse_check is active and both forms
-     * exist with another password: 1 the detection, 2 the reading of the forms, 3 and 4
-     * CREATE USER, 5 and 6 ALTER USER, then the level. 1045, 1698, 1819, 2013 and no
-     * number at all at the login, on the detection and on the accounts' statements are
+     * GRANTs, 4 to 7 REVOKEs. Under password_reuse_check, with both forms there with
+     * another password (forms 1): 1 the detection, 2 the reading of the forms, 3 and 4
+     * ALTER USER, then the level; with only the localhost form there (forms 2): 3 the
+     * CREATE USER of the other. 1045, 1698, 1819, 2013 and no number at all at the login,
+     * on the detection and on the accounts' statements are
      * WholeRun.EachClientCallFailingInTurn's. */
     const struct {
         bool at_connect;
@@ -826,7 +887,8 @@ TEST_F(EngineTest, EachCommonFailureEndsWithItsHintByPhase)
         int number;
         const char *hint; /* its beginning; null: none */
         const char *message = "refused";
-        bool reuse = false;
+        int forms = 0; /* 0: no reuse policy; 1 and 2: as above */
+        std::vector<std::vector<std::string>> warnings = {};
     } cases[] = {
         {true, 0, 2002,
          "no database server answers on this machine; start it, or name its "
@@ -842,10 +904,21 @@ TEST_F(EngineTest, EachCommonFailureEndsWithItsHintByPhase)
          "database (a run needs ALL PRIVILEGES WITH GRANT OPTION)"},
         {false, 2, 1819, REUSE,
          "Your password does not satisfy the current policy requirements (password_reuse_check)"},
-        {false, 5, 1396, REUSE, "Operation ALTER USER failed for 'N'@'%'", true},
-        {false, 3, 1819, REUSE,
+        /* MariaDB's ALTER USER refused: 1396, and the plugin that refused in the warnings
+         * (without warnings, under the reuse policy, that policy's) */
+        {false, 3, 1396, REUSE, "Operation ALTER USER failed for 'N'@'%'", 1},
+        {false, 3, 1396, REUSE, "Operation ALTER USER failed for 'N'@'%'", 1, {reuse_warning}},
+        {false, 3, 1396, SIMPLE, "Operation ALTER USER failed for 'N'@'%'", 1, {simple_warning}},
+        {false, 4, 1819, REUSE,
          "Your password does not satisfy the current policy requirements (password_reuse_check)",
-         true},
+         1},
+        /* the reuse history of a dropped form refuses its CREATE USER */
+        {false, 3, 1819, DROPPED,
+         "Your password does not satisfy the current policy requirements (password_reuse_check)",
+         2, {reuse_warning}},
+        {false, 2, 1819, CRACKLIB, "Your password does not satisfy ...", 0, {refusal}},
+        {false, 2, 1819, REUSE, "Your password does not satisfy ...", 0,
+         {simple_warning, reuse_warning}},
         {false, 2, 3638, REUSE,
          "Cannot use these credentials for 'N@%' because they contradict "
          "the password history policy"},
@@ -874,16 +947,24 @@ TEST_F(EngineTest, EachCommonFailureEndsWithItsHintByPhase)
         fake_mysql().statement_errno = c.number;
         fake_mysql().statement_error = c.message;
         fake_mysql().connect_error = c.message;
-        if (c.reuse) {
+        std::vector<std::vector<std::string>> forms;
+        if (c.forms > 0) {
             fake_mysql().detected["reuse_check"] = "1";
-            answer_forms({{"%", "mysql_native_password", "*0"},
-                          {"localhost", "mysql_native_password", "*0"}});
+            forms = {{"localhost", "mysql_native_password", "*0"}};
+            if (c.forms == 1)
+                forms.push_back({"%", "mysql_native_password", "*0"});
         }
+        answer_forms(forms, c.warnings);
         StderrCapture capture;
         EXPECT_NE(0u, add(QV_PRIV_DATA));
         auto lines = capture.finish();
         std::string last_hint = qv_DBEngine_last_hint();
         std::string where = std::to_string(c.number) + " at " + std::to_string(c.statement);
+        /* After a refused password, and then only, the server's warnings are read. */
+        bool refused = !c.at_connect && c.statement > 1 && (c.number == 1396 || c.number == 1819);
+        const std::vector<std::string> sent = fake_mysql_statements();
+        ASSERT_EQ(c.at_connect ? 0u : size_t(c.statement + refused), sent.size()) << where;
+        EXPECT_EQ(refused, !sent.empty() && sent.back() == "SHOW WARNINGS") << where;
         ASSERT_FALSE(lines.empty());
         if (c.hint == nullptr) {
             EXPECT_EQ("", last_hint) << where;
@@ -895,6 +976,11 @@ TEST_F(EngineTest, EachCommonFailureEndsWithItsHintByPhase)
         EXPECT_EQ(1, std::count_if(lines.begin(), lines.end(), [](const std::string &l) {
                       return l.find("hint: ") != std::string::npos;
                   }));
+        /* Several plugins that refused: each one's remedy. */
+        EXPECT_EQ(c.warnings.size() > 1,
+                  last_hint.find("; also, the server's simple_password_check refused") !=
+                      std::string::npos)
+            << last_hint;
     }
     /* a success clears the last hint */
     fake_mysql_reset();

@@ -6,13 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <thread>
 #include <vector>
 
 #include "QVLib/QVHashTable.h"
 #include "QVLib/QVmalloc.h"
 #include "tests/support/LogCapture.h"
+#include "tests/support/TestPlatform.h"
 
 namespace
 {
@@ -130,22 +130,24 @@ TEST_F(HashTable, ClearReleasesEveryValueAndTheTableCanBeReused)
 
 TEST_F(HashTable, ClearOfAnEmptyTableWaitsForTheLockAndReleasesNothing)
 {
-    /* Another thread holds the lock for a while: clear must not get past it before the
-     * lock is given back. */
-    std::atomic<bool> held{false}, cleared{false};
-    std::thread holder([&] {
-        qv_mutex_lock(&table_->guard);
-        held = true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        EXPECT_FALSE(cleared.load()) << "clear did not wait for the lock";
-        qv_mutex_release(&table_->guard);
-    });
-    while (!held.load())
-        std::this_thread::yield();
+    /* This thread holds the lock: clear, on another thread, must wait for it and not get
+     * past it before the lock is given back. */
+    std::atomic<bool> cleared{false};
+    std::atomic<uint32_t> clearer_id{0};
     StderrCapture capture;
-    qv_hash_table_clear(table_);
-    cleared = true;
-    holder.join();
+    qv_mutex_lock(&table_->guard);
+    std::thread clearer([&] {
+        clearer_id = system_thread_id();
+        qv_hash_table_clear(table_);
+        cleared = true;
+    });
+    while (clearer_id.load() == 0)
+        std::this_thread::yield();
+    EXPECT_TRUE(wait_until_blocked(clearer_id.load()));
+    EXPECT_FALSE(cleared.load()) << "clear did not wait for the lock";
+    qv_mutex_release(&table_->guard);
+    clearer.join();
+    EXPECT_TRUE(cleared.load());
     EXPECT_TRUE(capture.finish().empty());
     EXPECT_TRUE(g_releases.values.empty());
     EXPECT_EQ(0u, table_->entry_count);

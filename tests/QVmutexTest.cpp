@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -94,15 +93,20 @@ TEST(QVmutex, ExcludesOtherThreadsUntilTheLastRelease)
     QVmutex m{};
     ASSERT_EQ(0u, qv_mutex_create(&m));
     std::atomic<bool> other_inside{false};
+    std::atomic<uint32_t> other_id{0};
     qv_mutex_lock(&m);
     qv_mutex_lock(&m);
     std::thread other([&] {
+        other_id = system_thread_id();
         qv_mutex_lock(&m);
         other_inside = true;
         qv_mutex_release(&m);
     });
     qv_mutex_release(&m); /* still held once */
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    while (other_id.load() == 0)
+        std::this_thread::yield();
+    /* The other thread waits for the lock, however slowly it got there. */
+    EXPECT_TRUE(wait_until_blocked(other_id.load()));
     EXPECT_FALSE(other_inside.load());
     qv_mutex_release(&m);
     other.join();

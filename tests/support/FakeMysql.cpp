@@ -174,6 +174,7 @@ int STDCALL mysql_query(MYSQL *mysql, const char *q)
         return 1;
     }
     g_pending.at(reinterpret_cast<size_t>(mysql) - 1).reset();
+    g_errors.at(reinterpret_cast<size_t>(mysql) - 1) = {}; /* as the library: a success clears it */
     FakeTable table;
     if (g_fake.results)
         table = g_fake.results(q);

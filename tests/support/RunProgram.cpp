@@ -45,7 +45,7 @@ static std::vector<char *> pointers(const std::vector<std::string> &texts)
 }
 
 RunningProgram start_program(const std::vector<std::string> &argv, const std::string &cwd,
-                             const ProgramEnv &env)
+                             const ProgramEnv &env, int err_fd)
 {
     RunningProgram program;
     program.output = std::make_unique<TempDir>("qv-run");
@@ -61,7 +61,7 @@ RunningProgram start_program(const std::vector<std::string> &argv, const std::st
         if (chdir(cwd.c_str()) != 0)
             _exit(126);
         int out = open(out_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        int err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int err = err_fd >= 0 ? err_fd : open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         int in = open("/dev/null", O_RDONLY);
         dup2(in, 0);
         dup2(out, 1);

@@ -33,9 +33,11 @@ struct RunningProgram {
 
 /* Starts argv in directory cwd with the current environment changed by env: a value
  * sets the variable, std::nullopt removes it. The sanitizers' options get
- * exitcode=QV_SANITIZER_EXIT_CODE before what env or the environment give. */
+ * exitcode=QV_SANITIZER_EXIT_CODE before what env or the environment give. Standard error
+ * goes to err_fd when one is given (the caller reads it; the result's err is then
+ * empty). */
 RunningProgram start_program(const std::vector<std::string> &argv, const std::string &cwd,
-                             const ProgramEnv &env);
+                             const ProgramEnv &env, int err_fd = -1);
 
 /* Waits for the program at most timeout_seconds, then kills it, and collects it. */
 ProgramResult finish_program(RunningProgram &program, int timeout_seconds = 60);

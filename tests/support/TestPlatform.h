@@ -33,4 +33,11 @@ bool let_others_write(const std::string &path);
 /* The calling thread's id as the system knows it (the kernel's, GetCurrentThreadId). */
 uint32_t system_thread_id();
 
+/* Waits until the thread id (system_thread_id), or the process id, is blocked, at most
+ * 10 s: a handshake with a thread that is to wait for a lock, or a program that is to
+ * wait for its output or a child. Returns false when it never blocked (it ended, or ran
+ * on). Linux reads its state; Windows, which shows no thread's state simply, lets it run
+ * a while and answers true. */
+bool wait_until_blocked(uint32_t id);
+
 #endif

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <stdexcept>
 #include <vector>
 
@@ -47,4 +48,22 @@ bool let_others_write(const std::string &path)
 uint32_t system_thread_id()
 {
     return static_cast<uint32_t>(gettid());
+}
+
+bool wait_until_blocked(uint32_t id)
+{
+    const std::string path = "/proc/" + std::to_string(id) + "/stat";
+    for (int i = 0; i < 10000; i++) {
+        std::ifstream in(path);
+        std::string stat;
+        if (!std::getline(in, stat))
+            return false; /* it has ended */
+        /* "pid (name) state ...": the state follows the last parenthesis. */
+        size_t close = stat.rfind(')');
+        char state = close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : '?';
+        if (state == 'S' || state == 'D')
+            return true;
+        usleep(1000);
+    }
+    return false;
 }

@@ -79,3 +79,11 @@ bool let_others_write(const std::string &path)
     LocalFree(descriptor);
     return done;
 }
+
+bool wait_until_blocked(uint32_t id)
+{
+    (void)id;
+    for (int i = 0; i < 1000; i++)
+        SwitchToThread();
+    return true;
+}

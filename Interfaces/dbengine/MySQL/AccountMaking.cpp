@@ -86,7 +86,13 @@ static int account_form(const QVDBServerFacts *facts)
 static bool statements_fit(const char *name, const char *password, int priv)
 {
     char statement[QV_STATEMENT_SIZE];
-    bool fit = qv_form_read_forms(name, true, statement) >= 0;
+    QVDBServerFacts mariadb{};
+    mariadb.mariadb = true;
+    mariadb.version = QV_MARIADB_GLOBAL_PRIV;
+    bool fit = true;
+    for (const QVDBServerFacts &facts : {QVDBServerFacts{}, mariadb})
+        fit = fit && qv_stored_forms_statement(&facts, &name, 1, nullptr, statement,
+                                               sizeof statement) >= 0;
     for (int form : {QV_FORM_GRANT_IDENTIFIED, QV_FORM_CREATE_ALTER}) {
         QVFragments f;
         fit = fit && qv_form_fragments(f, form, name, password);
@@ -157,31 +163,44 @@ static unsigned make_call_settings(QVDBSettings *s, const char *host, const char
     return status;
 }
 
+/* The two forms of one account, as the set-once form reads them. */
+struct StoredPair {
+    const char *name;
+    QVStoredForm forms[2]; /* "%", "localhost" */
+};
+
 static void read_stored_form(void *context, unsigned count, const char *const names[],
                              const char *const values[])
 {
-    qv_form_read_stored(static_cast<QVStoredForm *>(context), count, names, values);
+    StoredPair *pair = static_cast<StoredPair *>(context);
+    for (int local = 0; local < 2; local++)
+        if (qv_stored_form_row_is(count, names, values, pair->name,
+                                  local ? "localhost" : "%"))
+            qv_stored_form_read(&pair->forms[local], count, names, values);
 }
 
-/* The set-once form's account statements: reads what both forms hold, makes each form
- * that is missing with the password, and sets the password only on a form that holds
- * another (or one that cannot be verified, or one on a plugin the server no longer
- * runs). The level's GRANTs that follow carry no password: each password is set at most
- * once per form, and not at all where it holds already. */
+/* The set-once form's account statements: reads what both forms hold (every method of
+ * each), makes each form that was not found with the password, and sets the password
+ * only on a form none of whose methods admits it (or one that cannot be verified, or
+ * one on a plugin the server no longer runs). The level's GRANTs that follow carry no
+ * password: each password is set at most once per form, and not at all where a form
+ * admits it already. */
 static unsigned send_set_once(QVDBEngine *engine, const QVDBServerFacts *facts,
                               const QVFragments fragments, const char *name, const char *password)
 {
     char statement[QV_STATEMENT_SIZE];
-    QVStoredForm stored[2] = {};
-    QVDBRowReader reader = {stored, read_stored_form};
-    qv_form_read_forms(name, facts->mariadb, statement);
+    StoredPair stored = {name, {}};
+    QVDBRowReader reader = {&stored, read_stored_form};
+    qv_stored_forms_statement(facts, &name, 1, nullptr, statement, sizeof statement); /* fits */
     unsigned status = qv_DBEngine_send(engine, statement, password, &reader);
     for (int local = 0; local < 2 && status == 0; local++) {
+        if (stored.forms[local].exists)
+            continue;
         qv_form_create_user(fragments, local, password, statement);
         status = qv_DBEngine_send(engine, statement, password, nullptr, facts->reuse_check);
     }
     for (int local = 0; local < 2 && status == 0; local++) {
-        int set = qv_form_password_step(&stored[local], password, facts->native_password);
+        int set = qv_form_password_step(&stored.forms[local], password, facts->native_password);
         if (set == QV_SET_NOTHING)
             continue;
         qv_form_alter_user(fragments, local, set == QV_SET_CACHING_SHA2, password, statement);
@@ -207,11 +226,31 @@ static void log_form(QVDBEngine *engine, const QVDBServerFacts *facts, const cha
            server ? server : "(unknown)", how);
 }
 
+/* A server that takes no accounts from a run, refused before anything is written: the
+ * fact that tells it, the status, the phase its hint answers, and why. The first that
+ * holds refuses. */
+struct Refusal {
+    bool QVDBServerFacts::*fact;
+    unsigned status;
+    int phase;
+    const char *why;
+};
+
+static const Refusal g_refusals[] = {
+    /* Accounts written on a replica would differ from its primary's (errant transactions
+     * that break a later failover); the primary's replicate to it. */
+    {&QVDBServerFacts::replica, QV_DB_REPLICA, QV_PHASE_REPLICA,
+     "the server is a replica: its replication runs"},
+    {&QVDBServerFacts::read_only, QV_DB_READ_ONLY, QV_PHASE_READ_ONLY,
+     "the server is read-only (read_only is on)"},
+};
+
 /* Makes the account on a connected engine: detects what the server is unless facts
- * holds it already, refuses a read-only server before any statement that writes, and
+ * holds it already, refuses a replica or a read-only server before any statement that
+ * writes, and
  * sends the level's sequence in the server's form: in the set-once form after its
- * account statements, with GRANTs that carry no password. Returns 0, 31 for a read-only
- * server, or the status of the statement that failed. */
+ * account statements, with GRANTs that carry no password. Returns 0, the refusal's
+ * status, or the status of the statement that failed. */
 static unsigned make_account(QVDBEngine *engine, QVDBServerFacts *facts, const char *name,
                              const char *password, int priv)
 {
@@ -220,14 +259,14 @@ static unsigned make_account(QVDBEngine *engine, QVDBServerFacts *facts, const c
         qv_log_trace(QV_FILE, __LINE__);
         return status;
     }
-    if (facts->read_only) {
-        qv_log(QV_LOG_ERROR,
-               "qv_DBEngine_add_user_with_host: the server is read-only (read_only is on); "
-               "%s was not made, nothing was written",
-               name);
-        qv_DBEngine_note_failure(0, QV_PHASE_READ_ONLY, false);
-        return QV_DB_READ_ONLY;
-    }
+    for (const Refusal &refusal : g_refusals)
+        if (facts->*refusal.fact) {
+            qv_log(QV_LOG_ERROR,
+                   "qv_DBEngine_add_user_with_host: %s; %s was not made, nothing was written",
+                   refusal.why, name);
+            qv_DBEngine_note_failure(0, refusal.phase, 0);
+            return refusal.status;
+        }
     int form = account_form(facts);
     log_form(engine, facts, name, form);
     QVFragments fragments;

@@ -114,6 +114,23 @@ bool qv_level_grant_option(int priv)
     return held;
 }
 
+bool qv_level_takes_away(int priv, const char *privilege)
+{
+    if (privilege == nullptr)
+        return false;
+    bool grant_option = strcasecmp(privilege, "GRANT OPTION") == 0;
+    QVLevelSteps level = qv_level_steps(priv);
+    for (size_t i = 0; i < level.count; i++) {
+        const QVLevelStep &step = level.steps[i];
+        if (step.verb != QV_STEP_REVOKE)
+            continue;
+        bool revokes_grant_option = strcmp(step.privileges, "GRANT OPTION") == 0;
+        if (grant_option ? revokes_grant_option : step_names(&step, privilege))
+            return true;
+    }
+    return false;
+}
+
 void qv_level_leaves(int priv, const char *const server[], size_t count,
                      void (*visit)(void *context, const char *name), void *context)
 {

@@ -33,6 +33,13 @@ enum {
     QV_PRIV_USAGE = 4        /* log in, nothing more */
 };
 
+/* A service account: its name, its password and its level. */
+struct ServiceAccount {
+    const char *name; /* account name on the server, case significant; null ends a table */
+    const char *password;
+    int level; /* QV_PRIV_* */
+};
+
 enum { QV_STEP_GRANT = 0, QV_STEP_REVOKE = 1 };
 
 /* One step of a level: a GRANT or a REVOKE of privileges on *.*. */
@@ -65,6 +72,10 @@ bool qv_level_holds(int priv, const char *privilege);
 /* Whether level priv leaves a new account with the grant option. */
 bool qv_level_grant_option(int priv);
 
+/* Whether a run at level priv takes privilege (as the server names it, or "GRANT
+ * OPTION") away from an account that held it: a REVOKE step names it. */
+bool qv_level_takes_away(int priv, const char *privilege);
+
 /* Calls visit(context, name) for each global privilege that level priv leaves a new
  * account holding on a server whose privileges are the count names of server (ALL
  * stands for these), and for each that a step names in its list; a name may come more
@@ -86,9 +97,9 @@ enum {
  * authentication_string, and password_column (the Password column, where MariaDB up to
  * 10.3 and MySQL up to 5.6 keep the native hash; null when the server has none), each
  * null taken as empty. Returns QV_CREDENTIAL_*, and writes into reason (capacity bytes;
- * null with 0 when unwanted) why it is unknown or, for a difference that the verdict
- * alone does not explain (no password set, a method without a password), why it
- * differs; "" otherwise. A missing password is logged and answers unknown. */
+ * null with 0 when unwanted) why the method does not admit the password ("another
+ * password", "no password is set", "takes no password", "cannot be verified by this
+ * tool", ...), "" when it does. A missing password is logged and answers unknown. */
 int qv_credential_verify(const char *plugin, const char *authentication_string,
                          const char *password_column, const char *password, char *reason,
                          size_t capacity);

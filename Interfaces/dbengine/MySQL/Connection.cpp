@@ -140,7 +140,7 @@ static void note_login_failure(int number, const char *message, const QVDBOption
                qv_DBEngine_option_file(subject, sizeof subject)) {
         phase |= QV_PHASE_FILE_PASSWORD;
     }
-    qv_DBEngine_note_failure(number, phase, false, subject[0] ? subject : nullptr);
+    qv_DBEngine_note_failure(number, phase, QV_POLICY_NONE, subject[0] ? subject : nullptr);
 }
 
 unsigned qv_DBEngine_connect(QVDBEngine *engine)

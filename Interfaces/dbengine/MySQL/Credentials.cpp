@@ -243,12 +243,18 @@ unsigned qv_credential_sha256_crypt(const char *password, const char *salt, size
  * stored string that names more is not computed, so that a check stays bounded. */
 #define QV_SHA2_MAX_ROUNDS 4095000ul
 
-/* What a verifier found: the verdict and, when needed, why. */
+/* What a verifier found: the verdict and, unless it matches, why. */
 struct Verdict {
     int verdict;
-    const char *why;   /* static text, or null */
-    bool after_method; /* why follows the method's name */
+    const char *why; /* static text, or null for a match */
 };
+
+/* The verdict of a stored hash against the one computed from the password. */
+static Verdict compared(bool equal)
+{
+    return equal ? Verdict{QV_CREDENTIAL_MATCHES, nullptr}
+                 : Verdict{QV_CREDENTIAL_DIFFERS, "another password"};
+}
 
 /* mysql_native_password: the stored string (the authentication string, or the Password
  * column on servers that keep the hash there). */
@@ -256,16 +262,15 @@ static Verdict verify_native(const char *stored, const char *password)
 {
     char expected[QV_CREDENTIAL_HASH_SIZE];
     if (qv_credential_native_hash(password, expected, sizeof expected) != 0)
-        return {QV_CREDENTIAL_UNKNOWN, "the hash could not be computed", false};
+        return {QV_CREDENTIAL_UNKNOWN, "the hash could not be computed"};
     if (stored[0] == '\0')
-        return password[0] == '\0' ? Verdict{QV_CREDENTIAL_MATCHES, nullptr, false}
-                                   : Verdict{QV_CREDENTIAL_DIFFERS, "no password is set", false};
+        return password[0] == '\0' ? Verdict{QV_CREDENTIAL_MATCHES, nullptr}
+                                   : Verdict{QV_CREDENTIAL_DIFFERS, "no password is set"};
     /* Pre-4.1 servers' hash: 16 hex digits, another algorithm. */
     if (strlen(stored) == 16 && strspn(stored, "0123456789abcdefABCDEF") == 16)
-        return {QV_CREDENTIAL_UNKNOWN, "a pre-4.1 hash (mysql_old_password)", false};
+        return {QV_CREDENTIAL_UNKNOWN, "a pre-4.1 hash (mysql_old_password)"};
     /* The server decodes the hex digits, so their case does not matter. */
-    return {strcasecmp(stored, expected) == 0 ? QV_CREDENTIAL_MATCHES : QV_CREDENTIAL_DIFFERS,
-            nullptr, false};
+    return compared(strcasecmp(stored, expected) == 0);
 }
 
 /* Reads a SHA-256-crypt credential: "$A$" + 3 hex digits of rounds/1000 + "$" + 20 bytes
@@ -311,19 +316,18 @@ static bool parse_sha2(const char *stored, unsigned long *rounds, const char **s
 static Verdict verify_sha2(const char *stored, const char *password)
 {
     if (stored[0] == '\0')
-        return password[0] == '\0' ? Verdict{QV_CREDENTIAL_MATCHES, nullptr, false}
-                                   : Verdict{QV_CREDENTIAL_DIFFERS, "no password is set", false};
+        return password[0] == '\0' ? Verdict{QV_CREDENTIAL_MATCHES, nullptr}
+                                   : Verdict{QV_CREDENTIAL_DIFFERS, "no password is set"};
     unsigned long rounds = 0;
     const char *salt = nullptr, *digest = nullptr;
     size_t salt_length = 0;
     if (!parse_sha2(stored, &rounds, &salt, &salt_length, &digest))
-        return {QV_CREDENTIAL_UNKNOWN, "a stored layout this tool does not read", false};
+        return {QV_CREDENTIAL_UNKNOWN, "a stored layout this tool does not read"};
     char computed[QV_CREDENTIAL_HASH_SIZE];
     if (qv_credential_sha256_crypt(password, salt, salt_length, rounds, computed,
                                    sizeof computed) != 0)
-        return {QV_CREDENTIAL_UNKNOWN, "the hash could not be computed", false};
-    return {strcmp(computed, digest) == 0 ? QV_CREDENTIAL_MATCHES : QV_CREDENTIAL_DIFFERS, nullptr,
-            false};
+        return {QV_CREDENTIAL_UNKNOWN, "the hash could not be computed"};
+    return compared(strcmp(computed, digest) == 0);
 }
 
 /* MariaDB's ed25519. */
@@ -331,11 +335,10 @@ static Verdict verify_ed25519(const char *stored, const char *password)
 {
     char expected[QV_CREDENTIAL_HASH_SIZE];
     if (qv_credential_ed25519_hash(password, expected, sizeof expected) != 0)
-        return {QV_CREDENTIAL_UNKNOWN, "ed25519 keys cannot be computed on this platform", false};
+        return {QV_CREDENTIAL_UNKNOWN, "its keys cannot be computed on this platform"};
     if (stored[0] == '\0')
-        return {QV_CREDENTIAL_DIFFERS, "no password is set", false};
-    return {strcmp(stored, expected) == 0 ? QV_CREDENTIAL_MATCHES : QV_CREDENTIAL_DIFFERS, nullptr,
-            false};
+        return {QV_CREDENTIAL_DIFFERS, "no password is set"};
+    return compared(strcmp(stored, expected) == 0);
 }
 
 /* Whether plugin authenticates without the account's password: by the operating
@@ -381,13 +384,12 @@ int qv_credential_verify(const char *plugin, const char *authentication_string,
     else if (strcmp(method, "ed25519") == 0)
         found = verify_ed25519(stored, password);
     else if (strcmp(method, "mysql_old_password") == 0)
-        found = {QV_CREDENTIAL_UNKNOWN, "a pre-4.1 hash (mysql_old_password)", false};
+        found = {QV_CREDENTIAL_UNKNOWN, "a pre-4.1 hash"};
     else if (takes_no_password(method))
-        found = {QV_CREDENTIAL_DIFFERS, "takes no password", true};
+        found = {QV_CREDENTIAL_DIFFERS, "takes no password"};
     else
-        found = {QV_CREDENTIAL_UNKNOWN, "cannot be verified by this tool", true};
+        found = {QV_CREDENTIAL_UNKNOWN, "cannot be verified by this tool"};
     if (found.why != nullptr && reason != nullptr && capacity > 0)
-        qv_snprintf(reason, capacity, "%s%s%s", found.after_method ? method : "",
-                    found.after_method ? " " : "", found.why);
+        qv_snprintf(reason, capacity, "%s", found.why);
     return found.verdict;
 }

@@ -9,15 +9,16 @@
  */
 #include "Interfaces/dbengine/MySQL/Hints.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
 
 /* Room for a hint. */
-#define QV_HINT_SIZE 512
+#define QV_HINT_SIZE 1024
 
 /* Phases of statements sent by a run: everything but the login. */
-#define QV_RUN_STATEMENT (QV_PHASE_WRITE | QV_PHASE_GRANT)
+#define QV_RUN_STATEMENT (QV_PHASE_WRITE | QV_PHASE_GRANT | QV_PHASE_CREATE)
 #define QV_ANY_PHASE (QV_PHASE_LOGIN | QV_RUN_STATEMENT | QV_PHASE_READ)
 
 static const QVHintRow g_hints[] = {
@@ -64,16 +65,45 @@ static const QVHintRow g_hints[] = {
      "the server is read-only (read_only is on), probably a replica; run the tool against the "
      "primary, whose changes replicate, or turn read_only off on a server meant to take "
      "writes"},
+    {{0},
+     QV_PHASE_REPLICA,
+     -1,
+     "a running replica",
+     "the server is a replica whose replication runs; run the tool on the primary: "
+     "replication brings the accounts here"},
+    {{1819},
+     QV_PHASE_CREATE,
+     QV_POLICY_REUSE,
+     "1819 from password_reuse_check on CREATE USER",
+     "the server's password reuse policy (password_reuse_check) still holds the built-in "
+     "password of %s from a form that was dropped; clear that form's entries from "
+     "mysql.password_reuse_check_history, or wait until password_reuse_check_interval days "
+     "have passed where it is not 0, then run again"},
     {{1819, 1396, 3638},
      QV_RUN_STATEMENT,
-     1,
+     QV_POLICY_REUSE,
      "1819, 1396 or 3638 from a reuse policy",
      "the server's password reuse policy (MariaDB's password_reuse_check, MySQL's "
      "password_history) refused to set the built-in password of %s again; relax it while "
      "the suite is installed (accounts made before stay), then run again"},
     {{1819},
      QV_RUN_STATEMENT,
-     -1,
+     QV_POLICY_SIMPLE,
+     "1819 from simple_password_check",
+     "the server's simple_password_check refused the built-in password of %s; relax it while "
+     "the suite is installed (SET GLOBAL simple_password_check_letters_same_case = 0, and "
+     "likewise simple_password_check_digits and simple_password_check_other_characters; "
+     "accounts made before stay), then run again"},
+    {{1819},
+     QV_RUN_STATEMENT,
+     QV_POLICY_CRACKLIB,
+     "1819 from cracklib_password_check",
+     "the server's cracklib_password_check refused the built-in password of %s; uninstall it "
+     "while the suite is installed (UNINSTALL SONAME 'cracklib_password_check'; accounts made "
+     "before stay), run again, then install it again"},
+    {{1819},
+     QV_RUN_STATEMENT,
+     QV_POLICY_ANY,
      "1819",
      "the server's password policy refused the built-in password of %s; relax the policy "
      "while the suite is installed (accounts made before stay), then run again"},
@@ -108,12 +138,22 @@ static const QVHintRow g_hints[] = {
      "VADedeVeZovid(8)"},
 };
 
+/* The password policy plugins by name. */
+static const struct {
+    const char *name;
+    int policy;
+} g_policies[] = {
+    {"password_reuse_check", QV_POLICY_REUSE},
+    {"simple_password_check", QV_POLICY_SIMPLE},
+    {"cracklib_password_check", QV_POLICY_CRACKLIB},
+};
+
 /* The last failure of a client call on this thread: its error number, its phase (0:
- * none) and whether a reuse policy refused it. */
+ * none) and the policy plugins that refused it. */
 struct LastFailure {
     int number;
     int phase;
-    bool reuse;
+    int policies;
 };
 static thread_local LastFailure t_failure;
 static thread_local char t_hint[QV_HINT_SIZE];
@@ -125,9 +165,20 @@ const QVHintRow *qv_hint_table(size_t *count)
     return g_hints;
 }
 
-static bool row_answers(const QVHintRow &row, int number, int phase, bool reuse)
+int qv_DBEngine_policy_of(const char *name)
 {
-    if ((row.phases & phase) == 0 || (row.reuse >= 0 && (row.reuse == 1) != reuse))
+    for (const auto &known : g_policies)
+        if (strcmp(known.name, name) == 0)
+            return known.policy;
+    return QV_POLICY_OTHER;
+}
+
+static bool row_answers(const QVHintRow &row, int number, int phase, int policies)
+{
+    if ((row.phases & phase) == 0)
+        return false;
+    if (row.policy != QV_POLICY_ANY &&
+        (row.policy == QV_POLICY_NONE ? policies != 0 : (row.policy & policies) == 0))
         return false;
     if (row.numbers[0] == 0)
         return true; /* a row for a phase, whatever the number */
@@ -137,19 +188,41 @@ static bool row_answers(const QVHintRow &row, int number, int phase, bool reuse)
     return false;
 }
 
-const char *qv_DBEngine_hint(int number, int phase, bool reuse, const char *account, char *out,
+/* Appends row's remedy to out at *used, after "; also, " when something is there. */
+static void append_remedy(const QVHintRow &row, const char *account, char *out, size_t capacity,
+                          size_t *used)
+{
+    if (*used > 0)
+        *used += static_cast<size_t>(
+            std::max(0, qv_snprintf(out + *used, capacity - *used, "%s", "; also, ")));
+    char remedy[QV_HINT_SIZE];
+    /* Only the texts that name the account have a conversion. */
+    if (strstr(row.text, "%s") != nullptr)
+        qv_snprintf(remedy, sizeof remedy, row.text, account ? account : "an account");
+    else
+        qv_snprintf(remedy, sizeof remedy, "%s", row.text);
+    int n = qv_snprintf(out + *used, capacity - *used, "%s", remedy);
+    *used = n < 0 ? capacity - 1 : *used + static_cast<size_t>(n);
+}
+
+const char *qv_DBEngine_hint(int number, int phase, int policies, const char *account, char *out,
                              size_t capacity)
 {
-    for (const QVHintRow &row : g_hints)
-        if (row_answers(row, number, phase, reuse)) {
-            /* Only the texts that name the account have a conversion. */
-            if (strstr(row.text, "%s") != nullptr)
-                qv_snprintf(out, capacity, row.text, account ? account : "an account");
-            else
-                qv_snprintf(out, capacity, "%s", row.text);
-            return out;
-        }
-    return nullptr;
+    size_t used = 0;
+    int named = 0; /* the plugins whose remedy is given */
+    out[0] = '\0';
+    for (const QVHintRow &row : g_hints) {
+        if (!row_answers(row, number, phase, policies))
+            continue;
+        /* After the first remedy, only those of other plugins that refused too. */
+        if (used > 0 && (row.policy <= 0 || (row.policy & ~named) == 0))
+            continue;
+        append_remedy(row, account, out, capacity, &used);
+        named |= row.policy > 0 ? row.policy : 0;
+        if (row.policy <= 0)
+            break;
+    }
+    return used > 0 ? out : nullptr;
 }
 
 const char *qv_DBEngine_last_hint(void)
@@ -159,7 +232,7 @@ const char *qv_DBEngine_last_hint(void)
 
 void qv_DBEngine_clear_failure(void)
 {
-    t_failure = {0, 0, false};
+    t_failure = {0, 0, 0};
     t_hint[0] = '\0';
     t_subject[0] = '\0';
 }
@@ -170,15 +243,16 @@ void qv_DBEngine_log_hint(const char *account)
     t_hint[0] = '\0';
     if (t_subject[0] != '\0')
         account = t_subject;
-    if (t_failure.phase == 0 || qv_DBEngine_hint(t_failure.number, t_failure.phase, t_failure.reuse,
-                                                 account, hint, sizeof hint) == nullptr)
+    if (t_failure.phase == 0 || qv_DBEngine_hint(t_failure.number, t_failure.phase,
+                                                 t_failure.policies, account, hint,
+                                                 sizeof hint) == nullptr)
         return;
     qv_log(QV_LOG_ERROR, "hint: %s", hint);
     memcpy(t_hint, hint, sizeof hint);
 }
 
-void qv_DBEngine_note_failure(int number, int phase, bool reuse, const char *subject)
+void qv_DBEngine_note_failure(int number, int phase, int policies, const char *subject)
 {
-    t_failure = {number, phase, reuse};
+    t_failure = {number, phase, policies};
     qv_snprintf(t_subject, sizeof t_subject, "%s", subject ? subject : "");
 }

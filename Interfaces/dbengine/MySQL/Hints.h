@@ -3,10 +3,11 @@
  * the failure's own lines, and on standard error after the failure message.
  *
  * The engine notes the last failure of a client call on this thread: its error number,
- * the phase it came in (the login, a statement that writes, a GRANT, a statement that
- * only reads, or the refusal of a read-only server) and whether a password reuse policy
- * refused it. The hint is chosen from one table by all three: the same number can mean
- * a wrong password at login and a missing privilege on a statement.
+ * the phase it came in (the login, a statement that writes, a GRANT, a CREATE USER, a
+ * statement that only reads, or the refusal of a read-only server or a replica) and the
+ * password policy plugins that refused it (named by the server's warnings, or known
+ * from the error). The hint is chosen from one table by all three: the same number can
+ * mean a wrong password at login and a missing privilege on a statement.
  */
 #ifndef INTERFACES_DBENGINE_MYSQL_HINTS_H
 #define INTERFACES_DBENGINE_MYSQL_HINTS_H
@@ -18,21 +19,33 @@ enum {
     QV_PHASE_LOGIN = 1,     /* the login (mysql_real_connect) */
     QV_PHASE_WRITE = 2,     /* a statement that changes accounts, other than a GRANT */
     QV_PHASE_GRANT = 4,     /* a GRANT */
-    QV_PHASE_READ = 8,      /* a statement that only reads (qv_mysql_s_select) */
+    QV_PHASE_READ = 8,       /* a statement that only reads (qv_mysql_s_select) */
     QV_PHASE_READ_ONLY = 16, /* the server is read-only: the run wrote nothing */
+    QV_PHASE_REPLICA = 32,   /* the server is a running replica: the run wrote nothing */
+    QV_PHASE_CREATE = 64,    /* a CREATE USER, of a form that was not found */
     /* beside QV_PHASE_LOGIN: the login went without an option file that was not used */
-    QV_PHASE_FILE_REFUSED = 32,
+    QV_PHASE_FILE_REFUSED = 128,
     /* beside QV_PHASE_LOGIN: the login gave the password of the option file */
-    QV_PHASE_FILE_PASSWORD = 64
+    QV_PHASE_FILE_PASSWORD = 256
+};
+
+/* The password policy plugins that refused a password; bits. */
+enum {
+    QV_POLICY_ANY = -1,     /* in a row: whatever refused it */
+    QV_POLICY_NONE = 0,     /* no plugin named */
+    QV_POLICY_REUSE = 1,    /* MariaDB's password_reuse_check, MySQL's password history */
+    QV_POLICY_SIMPLE = 2,   /* MariaDB's simple_password_check */
+    QV_POLICY_CRACKLIB = 4, /* MariaDB's cracklib_password_check */
+    QV_POLICY_OTHER = 8     /* another plugin the server named */
 };
 
 /* One row of the hint table: the failures it answers and its remedy. */
 struct QVHintRow {
     int numbers[6];   /* the error numbers it answers (0 ends the list; none: any) */
     int phases;       /* the QV_PHASE_* bits it answers */
-    int reuse;        /* 1: only a reuse policy's refusal; 0: only another; -1: either */
+    int policy;       /* QV_POLICY_ANY, QV_POLICY_NONE, or the plugin bits it answers */
     const char *when; /* the failures, as the manual page and README name them */
-    const char *text; /* the remedy; "%s", where present, stands for the account */
+    const char *text; /* the remedy; "%s", where present, stands for the subject */
 };
 
 /* The remedies whose words differ by platform (HintTextsPosix, HintTextsWin32): no
@@ -47,17 +60,24 @@ extern const char qv_hint_root_only[];
 const QVHintRow *qv_hint_table(size_t *count);
 
 /* Forms into out (capacity bytes) the remedy for a failure with error number in phase
- * (a QV_PHASE_* value, a login perhaps with QV_PHASE_FILE_*), refused by a
- * password reuse policy when reuse is true; "%s" in the remedy stands for account (what
+ * (a QV_PHASE_* value, a login perhaps with QV_PHASE_FILE_*), refused by the password
+ * policy plugins policies (QV_POLICY_* bits); "%s" in a remedy stands for account (what
  * the failure is about: the account being made, the option file used or not used, the
- * login method refused; null: none). Returns out, or null when no remedy is known. */
-const char *qv_DBEngine_hint(int number, int phase, bool reuse, const char *account, char *out,
+ * login method refused; null: none): the first row that answers, and, when several
+ * plugins refused, the rows of the others after it. Returns out, or null when no remedy
+ * is known for that failure. */
+const char *qv_DBEngine_hint(int number, int phase, int policies, const char *account, char *out,
                              size_t capacity);
 
+/* The policy bit of the password policy plugin called name (QV_POLICY_OTHER for one the
+ * table does not know). */
+int qv_DBEngine_policy_of(const char *name);
+
 /* Notes the failure of a client call on this thread: its error number, its phase and
- * whether a password reuse policy refused it; subject, when given, is what its hint
- * names in place of the account (the option file not used, the login method refused). */
-void qv_DBEngine_note_failure(int number, int phase, bool reuse, const char *subject = nullptr);
+ * the password policy plugins that refused it (QV_POLICY_* bits); subject, when given, is
+ * what its hint names in place of the account (the option file not used, the login
+ * method refused). */
+void qv_DBEngine_note_failure(int number, int phase, int policies, const char *subject = nullptr);
 
 /* Forgets the last failure of a client call on this thread and its hint. */
 void qv_DBEngine_clear_failure(void);

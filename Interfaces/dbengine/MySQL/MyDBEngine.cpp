@@ -15,6 +15,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
 #include "Interfaces/dbengine/MySQL/Masking.h"
@@ -164,14 +165,105 @@ static bool read_rows(MYSQL *connection, const QVDBRowReader *reader)
     return fits && mysql_errno(connection) == 0;
 }
 
-/* Whether a refusal of a statement came from a password reuse policy: MariaDB's
- * password_reuse_check names itself in its message (1819); MySQL's history has an
- * error of its own (3638); MariaDB's ALTER USER says only 1396, which under that policy
- * (reuse_policy) is its refusal. */
-static bool reuse_refusal(int number, const char *message, bool reuse_policy)
+/* What the server's warnings say of a statement it refused: the password policy plugins
+ * that refused a password (each begins its warning with its name; the 1819 error names
+ * it in parentheses), whether the error behind the failure was 1819 (MariaDB answers an
+ * ALTER USER that a plugin refused with 1396, and says 1819 among the warnings), and the
+ * warnings' messages. */
+struct Warnings {
+    int policies;
+    bool refused_password;
+    std::string messages;
+};
+
+/* The name of a plugin that opens message ("name: ...") or closes it ("... (name)"), or
+ * "" when neither. */
+static std::string plugin_named(const char *message, bool closing)
 {
-    return number == 3638 || (number == 1396 && reuse_policy) ||
-           (number == 1819 && strstr(message, "password_reuse_check") != nullptr);
+    static const char name_characters[] = "abcdefghijklmnopqrstuvwxyz_";
+    size_t n = strlen(message);
+    if (closing) {
+        if (n < 3 || message[n - 1] != ')')
+            return "";
+        const char *open = strrchr(message, '(');
+        size_t length = open ? static_cast<size_t>(message + n - 1 - (open + 1)) : 0;
+        if (length == 0 || strspn(open + 1, name_characters) != length)
+            return "";
+        return std::string(open + 1, length);
+    }
+    size_t length = strspn(message, name_characters);
+    return length > 0 && message[length] == ':' ? std::string(message, length) : "";
+}
+
+static void read_warning(void *context, unsigned count, const char *const names[],
+                         const char *const values[])
+{
+    Warnings *w = static_cast<Warnings *>(context);
+    const char *level = qv_row_column(count, names, values, "Level");
+    const char *code = qv_row_column(count, names, values, "Code");
+    const char *message = qv_row_column(count, names, values, "Message");
+    if (level == nullptr || code == nullptr || message == nullptr)
+        return;
+    bool warning = strcmp(level, "Warning") == 0;
+    bool refusal = strcmp(code, "1819") == 0;
+    w->refused_password = w->refused_password || refusal;
+    std::string plugin = plugin_named(message, !warning);
+    if ((warning || refusal) && !plugin.empty())
+        w->policies |= qv_DBEngine_policy_of(plugin.c_str());
+    if (warning)
+        w->messages += (w->messages.empty() ? "" : "; ") + std::string(message);
+}
+
+/* After a statement refused with 1396 or 1819: reads the server's warnings with one
+ * SHOW WARNINGS on the same connection (its own failure is not noted: the statement's
+ * is the one that counts), logs them, and returns what they say. */
+static Warnings read_warnings(QVDBEngine *engine, const char *const secrets[])
+{
+    Warnings w{0, false, std::string()};
+    QVDBRowReader reader = {&w, read_warning};
+    try {
+        if (mysql_query(engine->connection, "SHOW WARNINGS") != 0 ||
+            !read_rows(engine->connection, &reader))
+            return Warnings{0, false, std::string()};
+    } catch (const std::exception &) { /* memory exhausted: the refusal stands alone */
+        return Warnings{0, false, std::string()};
+    }
+    if (!w.messages.empty()) {
+        char masked[QV_MASKED_SIZE];
+        qv_mask_passwords(w.messages.c_str(), secrets, 2, masked, sizeof masked);
+        qv_log(QV_LOG_ERROR, "qv_mysql_s_query: the server's warnings: %s", masked);
+    }
+    return w;
+}
+
+/* The phase of a statement that failed, for its hint. */
+static int statement_phase(const char *statement, bool reading)
+{
+    if (reading)
+        return QV_PHASE_READ;
+    if (strncmp(statement, "GRANT ", 6) == 0)
+        return QV_PHASE_GRANT;
+    return strncmp(statement, "CREATE USER ", 12) == 0 ? QV_PHASE_CREATE : QV_PHASE_WRITE;
+}
+
+/* Notes a failed statement for its hint: by its phase, and by the password policy
+ * plugins that refused it: those the warnings name, else MySQL's history (3638) or
+ * MariaDB's password_reuse_check, which names itself in its 1819 and whose refusal of an
+ * ALTER USER is 1396 alone on servers that give no warnings (reuse_policy: it is
+ * active). Logs and reads the warnings of a 1396 or 1819. */
+static void note_statement_failure(QVDBEngine *engine, const char *statement, int number,
+                                   bool names_reuse_check, bool reading, bool reuse_policy,
+                                   const char *const secrets[])
+{
+    int phase = statement_phase(statement, reading);
+    Warnings w{0, false, std::string()};
+    if (!reading && (number == 1396 || number == 1819))
+        w = read_warnings(engine, secrets);
+    int policies = w.policies;
+    if (policies == 0 && (number == 3638 || (number == 1819 && names_reuse_check) ||
+                          (number == 1396 && reuse_policy && !w.refused_password)))
+        policies = QV_POLICY_REUSE;
+    qv_DBEngine_note_failure(w.refused_password ? 1819 : number, phase, policies);
 }
 
 unsigned qv_DBEngine_send(QVDBEngine *engine, const char *statement, const char *secret,
@@ -185,18 +277,17 @@ unsigned qv_DBEngine_send(QVDBEngine *engine, const char *statement, const char 
     if (mysql_query(engine->connection, statement) != 0 ||
         (reader != nullptr && !read_rows(engine->connection, reader))) {
         int number = static_cast<int>(mysql_errno(engine->connection));
-        const char *error = mysql_error(engine->connection);
-        int phase = reader != nullptr                      ? QV_PHASE_READ
-                    : strncmp(statement, "GRANT ", 6) == 0 ? QV_PHASE_GRANT
-                                                           : QV_PHASE_WRITE;
-        qv_DBEngine_note_failure(number, phase, reuse_refusal(number, error, reuse_policy));
         const char *secrets[] = {qv_string_or_null(&engine->settings.password), secret};
         char message[QV_MASKED_SIZE];
         char query[QV_MASKED_SIZE];
+        const char *error = mysql_error(engine->connection);
+        bool names_reuse_check = strstr(error, "password_reuse_check") != nullptr;
         qv_mask_passwords(error, secrets, 2, message, sizeof message);
         qv_mask_passwords(statement, secrets, 2, query, sizeof query);
         qv_log(QV_LOG_ERROR, "qv_mysql_s_query: errno: %d msg: %s query: %s", number, message,
                query);
+        note_statement_failure(engine, statement, number, names_reuse_check, reader != nullptr,
+                               reuse_policy, secrets);
         status = qv_DBEngine_failure_status(number);
     }
     qv_mutex_release(&engine->query_lock);

@@ -9,8 +9,8 @@
  * localhost. MySQL 8.0 and later no longer create accounts or set passwords through
  * GRANT, and a password reuse policy (MariaDB's password_reuse_check) refuses a password
  * set twice: there accounts are made in the set-once form (StatementForms). Every other
- * server gets the GRANT ... IDENTIFIED BY form, unchanged. A read-only server (a
- * replica) is refused before anything is written.
+ * server gets the GRANT ... IDENTIFIED BY form, unchanged. A read-only server and a
+ * running replica are refused before anything is written.
  *
  * Every connection takes what the administrator's own ~/.my.cnf gives (root's password,
  * the socket, TLS; OptionFile reads it, the client library is handed values only),
@@ -20,7 +20,8 @@
  * Status codes: 0 success, 1 bad argument (or a finished lock), 2 out of memory,
  * 26 no connection handle, 27 login refused (error 1045), 28 other server error
  * (1000-1999), 29 client library error (2000-2999), 30 any other error number (or an
- * answer that cannot be read), 31 a read-only server.
+ * answer that cannot be read), 31 a read-only server, 32 a replica whose replication
+ * runs.
  * No password ever reaches a log line. A failed account creation ends with one line
  * "hint: ..." that names the remedy, when the cause is a common one.
  */
@@ -111,9 +112,11 @@ unsigned qv_mysql_s_select(QVDBEngine *engine, const char *statement, const QVDB
 /* For the engine's own modules (the account making, the check): sends statement on a
  * ready engine under its lock and, with a reader, hands it every row of the result. A
  * failure is logged with the engine's password and secret (a new account's password, or
- * null) masked, and noted for its hint by phase (a reading statement, a GRANT, another
- * writing statement), as refused by a password reuse policy when reuse_policy and the
- * server's answer says so. Returns as qv_mysql_s_query. */
+ * null) masked, and noted for its hint by phase (a reading statement, a GRANT, a CREATE
+ * USER, another writing statement) and by the password policy plugins that refused it:
+ * after a 1396 or 1819 one SHOW WARNINGS on the same connection reads (and logs) the
+ * server's warnings, which name them; without such warnings, a 1396 under an active
+ * reuse policy (reuse_policy) is that policy's. Returns as qv_mysql_s_query. */
 unsigned qv_DBEngine_send(QVDBEngine *engine, const char *statement, const char *secret,
                           const QVDBRowReader *reader = nullptr, bool reuse_policy = false);
 
@@ -130,19 +133,22 @@ unsigned qv_DBEngine_failure_status(int number);
  * 2000..2999 -> 29, anything else -> 30. */
 unsigned qv_mysql_errno_to_status(int number);
 
-/* The engine's status for a read-only server: nothing was written. */
+/* The engine's statuses for a server refused before anything was written: read-only,
+ * and a replica whose replication runs. */
 #define QV_DB_READ_ONLY 31
+#define QV_DB_REPLICA 32
 
 /* Logs in to the server at host as user (null: "root" with no password, or the password
  * of the option file) and creates or updates the account newusername, with
  * newuserpassword, at level priv, in both of its forms. Connection and statements are
  * this call's own; statements sent before a failure stay in effect. First, one reading
- * statement detects what the server is (ServerFacts): a read-only server is refused
- * before anything is written (status QV_DB_READ_ONLY). Logs one INFO line naming the
- * account, the server and the form used. Returns 0, 1 for a bad argument (including an
- * empty or unsafe name or password, or a statement that would not fit its buffer), 31
- * for a read-only server, or the status of the failed step; a failure's lines end with
- * its hint, if one is known (qv_DBEngine_last_hint). */
+ * statement detects what the server is (ServerFacts): a replica whose replication runs
+ * and a read-only server are refused before anything is written (QV_DB_REPLICA,
+ * QV_DB_READ_ONLY). Logs one INFO line naming the account, the server and the form
+ * used. Returns 0, 1 for a bad argument (including an empty or unsafe name or password,
+ * or a statement that would not fit its buffer), 31 or 32 for a refused server, or the
+ * status of the failed step; a failure's lines end with its hint, if one is known
+ * (qv_DBEngine_last_hint). */
 unsigned qv_DBEngine_add_user_with_host(const char *host, const char *user, const char *password,
                                         uint32_t port, const char *unix_socket,
                                         const char *newusername, const char *newuserpassword,

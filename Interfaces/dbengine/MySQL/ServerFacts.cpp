@@ -1,7 +1,7 @@
 /*
  * ServerFacts: the server's version text read without trusting it (any text the server
- * sends is parsed within its bounds), the detection statement for its kind, and the
- * reading of that statement's one row.
+ * sends is parsed within its bounds), the detection statement for its kind, made from
+ * one table of columns, and the reading of that statement's one row.
  */
 #include "Interfaces/dbengine/MySQL/ServerFacts.h"
 
@@ -55,29 +55,79 @@ bool qv_server_facts_mysql8(const QVDBServerFacts *facts)
     return !facts->mariadb && facts->version >= QV_MYSQL_8;
 }
 
+/* ---- the detection statement ------------------------------------------------------- */
+
+static bool any_server(const QVDBServerFacts *)
+{
+    return true;
+}
+
+static bool mariadb(const QVDBServerFacts *facts)
+{
+    return facts->mariadb;
+}
+
+static bool mysql_super_read_only(const QVDBServerFacts *facts)
+{
+    return !facts->mariadb && facts->version >= QV_MYSQL_SUPER_READ_ONLY;
+}
+
+/* Replication as a global status: MariaDB (Slaves_running counts the running
+ * connections' applier threads, Slave_running the default connection's), and MySQL
+ * before its replication tables. */
+static bool replica_by_status(const QVDBServerFacts *facts)
+{
+    return facts->mariadb || facts->version < QV_MYSQL_REPLICATION_TABLES;
+}
+
+static bool replica_by_tables(const QVDBServerFacts *facts)
+{
+    return !replica_by_status(facts);
+}
+
+/* One column of the detection statement: the servers that have it, how it is read, and
+ * the fact its value sets (on: a non-zero number). Columns that set one fact are ORed. */
+struct DetectionColumn {
+    const char *name;
+    bool (*asked)(const QVDBServerFacts *facts);
+    const char *expression;
+    bool QVDBServerFacts::*fact;
+};
+
+#define QV_PLUGIN_ACTIVE(name)                                                                     \
+    "(SELECT COUNT(*) FROM information_schema.PLUGINS WHERE PLUGIN_NAME = '" name                  \
+    "' AND PLUGIN_STATUS = 'ACTIVE')"
+
+static const DetectionColumn g_columns[] = {
+    {"read_only", any_server, "@@read_only", &QVDBServerFacts::read_only},
+    {"super_read_only", mysql_super_read_only, "@@super_read_only", &QVDBServerFacts::read_only},
+    {"reuse_check", mariadb, QV_PLUGIN_ACTIVE("password_reuse_check"),
+     &QVDBServerFacts::reuse_check},
+    {"native_password", qv_server_facts_mysql8, QV_PLUGIN_ACTIVE("mysql_native_password"),
+     &QVDBServerFacts::native_password},
+    {"replica", replica_by_status,
+     "(SELECT COUNT(*) FROM information_schema.GLOBAL_STATUS WHERE VARIABLE_NAME IN "
+     "('SLAVES_RUNNING', 'SLAVE_RUNNING') AND VARIABLE_VALUE NOT IN ('0', 'OFF'))",
+     &QVDBServerFacts::replica},
+    /* Group Replication's own channels run on every member, the primary's included. */
+    {"replica", replica_by_tables,
+     "(SELECT COUNT(*) FROM performance_schema.replication_applier_status WHERE SERVICE_STATE "
+     "= 'ON' AND CHANNEL_NAME NOT LIKE 'group_replication%')",
+     &QVDBServerFacts::replica},
+};
+
 bool qv_server_facts_statement(const QVDBServerFacts *facts, char *statement, size_t capacity)
 {
-    static const char plugin_active[] =
-        "(SELECT COUNT(*) FROM information_schema.PLUGINS WHERE PLUGIN_NAME = '%s' AND "
-        "PLUGIN_STATUS = 'ACTIVE')";
-    char extra[256] = "";
-    if (facts->mariadb) {
-        qv_snprintf(extra, sizeof extra, plugin_active, "password_reuse_check");
-        return qv_snprintf(statement, capacity,
-                           "SELECT @@read_only AS read_only, %s AS reuse_check", extra) >= 0;
+    size_t used = 0;
+    int written = qv_snprintf(statement, capacity, "SELECT");
+    for (const DetectionColumn &column : g_columns) {
+        if (written < 0 || !column.asked(facts))
+            continue;
+        used += static_cast<size_t>(written);
+        written = qv_snprintf(statement + used, capacity - used, "%s %s AS %s",
+                              used > 6 ? "," : "", column.expression, column.name);
     }
-    if (facts->version >= QV_MYSQL_8) {
-        qv_snprintf(extra, sizeof extra, plugin_active, "mysql_native_password");
-        return qv_snprintf(statement, capacity,
-                           "SELECT @@read_only AS read_only, @@super_read_only AS "
-                           "super_read_only, %s AS native_password",
-                           extra) >= 0;
-    }
-    if (facts->version >= QV_MYSQL_SUPER_READ_ONLY)
-        return qv_snprintf(statement, capacity,
-                           "SELECT @@read_only AS read_only, @@super_read_only AS "
-                           "super_read_only") >= 0;
-    return qv_snprintf(statement, capacity, "SELECT @@read_only AS read_only") >= 0;
+    return written >= 0;
 }
 
 /* Reads value as a whole number into *on (non-zero: on); SQL NULL is off. */
@@ -99,28 +149,27 @@ static bool read_flag(const char *value, bool *on)
 bool qv_server_facts_read_row(QVDBServerFacts *facts, unsigned count, const char *const names[],
                               const char *const values[])
 {
-    /* The columns the statement for this kind asks for; "" where it asks for none. */
-    bool mysql8 = qv_server_facts_mysql8(facts);
-    const char *wanted[] = {
-        "read_only",
-        !facts->mariadb && facts->version >= QV_MYSQL_SUPER_READ_ONLY ? "super_read_only" : "",
-        facts->mariadb ? "reuse_check" : "",
-        mysql8 ? "native_password" : "",
-    };
-    bool flags[4] = {false, false, false, !mysql8}; /* native password: active before 8.0 */
-    for (size_t w = 0; w < 4; w++) {
-        if (wanted[w][0] == '\0')
+    QVDBServerFacts read = *facts;
+    /* A fact no column asks for keeps its meaning on that server: mysql_native_password
+     * is active before MySQL 8.0; nothing else is on. */
+    read.read_only = read.replica = read.reuse_check = false;
+    read.native_password = true;
+    for (const DetectionColumn &column : g_columns)
+        if (column.asked(facts))
+            read.*column.fact = false;
+    for (const DetectionColumn &column : g_columns) {
+        if (!column.asked(facts))
             continue;
         unsigned i = 0;
-        while (i < count && strcmp(names[i], wanted[w]) != 0)
+        while (i < count && strcmp(names[i], column.name) != 0)
             i++;
-        if (i == count || !read_flag(values[i], &flags[w]))
+        bool on = false;
+        if (i == count || !read_flag(values[i], &on))
             return false;
+        read.*column.fact = read.*column.fact || on;
     }
-    facts->read_only = flags[0] || flags[1];
-    facts->reuse_check = flags[2];
-    facts->native_password = flags[3];
-    facts->detected = true;
+    read.detected = true;
+    *facts = read;
     return true;
 }
 

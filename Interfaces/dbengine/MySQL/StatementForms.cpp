@@ -5,8 +5,6 @@
  */
 #include "Interfaces/dbengine/MySQL/StatementForms.h"
 
-#include <cstring>
-
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
 #include "Interfaces/dbengine/MySQL/AccountRules.h"
 
@@ -64,54 +62,10 @@ int qv_form_alter_user(const QVFragments f, bool local, bool caching_sha2, const
                        caching_sha2 ? "WITH caching_sha2_password " : "", password);
 }
 
-int qv_form_read_forms(const char *name, bool password_column, char *statement)
-{
-    return qv_snprintf(statement, QV_STATEMENT_SIZE,
-                       "SELECT Host, plugin, authentication_string%s FROM mysql.user WHERE "
-                       "User = '%s' AND Host IN ('%%', 'localhost')",
-                       password_column ? ", Password" : "", name);
-}
-
-/* Copies value (null as "") into field; notes a cut. */
-static void keep(char *field, size_t capacity, const char *value, bool *cut)
-{
-    if (qv_snprintf(field, capacity, "%s", value ? value : "") < 0)
-        *cut = true;
-}
-
-void qv_form_read_stored(QVStoredForm forms[2], unsigned count, const char *const names[],
-                         const char *const values[])
-{
-    QVStoredForm read{};
-    int which = -1;
-    for (unsigned i = 0; i < count; i++) {
-        if (strcmp(names[i], "Host") == 0 && values[i] != nullptr)
-            which = strcmp(values[i], "%") == 0 ? 0 : strcmp(values[i], "localhost") == 0 ? 1 : -1;
-        else if (strcmp(names[i], "plugin") == 0)
-            keep(read.plugin, sizeof read.plugin, values[i], &read.cut);
-        else if (strcmp(names[i], "authentication_string") == 0)
-            keep(read.authentication_string, sizeof read.authentication_string, values[i],
-                 &read.cut);
-        else if (strcmp(names[i], "Password") == 0)
-            keep(read.password_column, sizeof read.password_column, values[i], &read.cut);
-    }
-    if (which < 0)
-        return;
-    read.exists = true;
-    forms[which] = read;
-}
-
 int qv_form_password_step(const QVStoredForm *stored, const char *password, bool native_active)
 {
-    if (!stored->exists)
+    if (!stored->exists ||
+        qv_stored_form_verify(stored, password, native_active, nullptr, 0) == QV_CREDENTIAL_MATCHES)
         return QV_SET_NOTHING;
-    /* Servers before MariaDB 10.4 leave the method of a native password empty. */
-    bool native = stored->plugin[0] == '\0' || strcmp(stored->plugin, "mysql_native_password") == 0;
-    if (native && !native_active)
-        return QV_SET_CACHING_SHA2;
-    if (stored->cut)
-        return QV_SET_PASSWORD;
-    int verdict = qv_credential_verify(stored->plugin, stored->authentication_string,
-                                       stored->password_column, password, nullptr, 0);
-    return verdict == QV_CREDENTIAL_MATCHES ? QV_SET_NOTHING : QV_SET_PASSWORD;
+    return qv_stored_form_native(stored) && !native_active ? QV_SET_CACHING_SHA2 : QV_SET_PASSWORD;
 }

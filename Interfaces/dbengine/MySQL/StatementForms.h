@@ -7,9 +7,10 @@
  * creates the account or sets its password again. The set-once form (MySQL 8.0 and
  * later, whose GRANT neither creates accounts nor sets passwords, and servers whose
  * password reuse policy refuses a password set twice): one statement reads what both
- * forms of the account hold, CREATE USER IF NOT EXISTS makes each form with the
- * password, ALTER USER sets it only on a form that existed and whose stored credential
- * does not admit it, and the GRANTs name the account without a password.
+ * forms of the account hold (StoredForms), CREATE USER IF NOT EXISTS makes each form
+ * that was not found, with the password, ALTER USER sets it only on a form that existed
+ * and none of whose methods admits it, and the GRANTs name the account without a
+ * password.
  *
  * Each statement is formed for both forms of the account: the name alone (any host),
  * then the name at localhost. Names and passwords are inserted between single quotes as
@@ -19,6 +20,8 @@
 #define INTERFACES_DBENGINE_MYSQL_STATEMENTFORMS_H
 
 #include <cstddef>
+
+#include "Interfaces/dbengine/MySQL/StoredForms.h"
 
 /* Statements and their fragments are formed in buffers of this size. */
 #define QV_STATEMENT_SIZE 1024
@@ -64,25 +67,6 @@ int qv_form_create_user(const QVFragments fragments, bool local, const char *pas
 int qv_form_alter_user(const QVFragments fragments, bool local, bool caching_sha2,
                        const char *password, char *statement);
 
-/* The statement that reads what both forms of account name hold: their Host, plugin
- * and authentication_string, and the Password column where the server has one
- * (password_column: MariaDB). */
-int qv_form_read_forms(const char *name, bool password_column, char *statement);
-
-/* What one form of an account holds, as read by that statement. */
-struct QVStoredForm {
-    bool exists;
-    char plugin[64];
-    char authentication_string[512];
-    char password_column[64]; /* "" where the server has no such column */
-    bool cut;                 /* a value did not fit: it cannot be verified */
-};
-
-/* Takes one row of that statement (column names and values, null for SQL NULL) into
- * forms[0] (Host "%") or forms[1] (Host "localhost"); other hosts are ignored. */
-void qv_form_read_stored(QVStoredForm forms[2], unsigned count, const char *const names[],
-                         const char *const values[]);
-
 /* What the set-once form does with a form's password. */
 enum {
     QV_SET_NOTHING = 0,     /* new (CREATE USER set it), or it already admits the password */
@@ -91,7 +75,7 @@ enum {
 };
 
 /* Decides, for a stored form, whether the set-once form sets password on it and how:
- * nothing on a form that did not exist or whose credential admits the password; a
+ * nothing on a form that did not exist or any of whose methods admits the password; a
  * form on mysql_native_password where that plugin is not active (native_active false,
  * MySQL 8.4 and later) moves to caching_sha2_password, since it could not log in
  * otherwise; any other form (a credential that differs, or that cannot be verified) is
