@@ -707,10 +707,16 @@ TEST_F(EndToEndTest, CheckAnswersEachHardenedSetUpTruly)
 
 TEST_F(EndToEndTest, RunningReplicaIsRefusedAndGetsTheAccountsFromItsPrimary)
 {
-    /* A source and a replica of it, whose replication runs (read_only stays off). */
+    /* A source and a replica of it, whose replication runs (read_only stays off), of the
+     * same system as the private server. */
     TempDir state("qv-replica");
     const std::string script = QV_SOURCE_DIR "/tests/support/private-replica.sh";
-    ASSERT_EQ(0, system((script + " start " + state.path() + " > /dev/null").c_str()));
+    const char *servers = getenv("QV_TEST_SERVER_STATE");
+    const std::string system_root =
+        servers ? read_file(std::string(servers) + "/root") : std::string();
+    ASSERT_EQ(0, system((script + " start " + state.path() + " '" +
+                         system_root.substr(0, system_root.find('\n')) + "' > /dev/null")
+                            .c_str()));
     struct Stop {
         std::string command;
         ~Stop()

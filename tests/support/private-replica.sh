@@ -2,71 +2,37 @@
 # Starts or stops a private MariaDB source and a replica of it, for the tests of a run
 # aimed at a replica.
 #
-#   private-replica.sh start STATE_DIR    start both, record them in STATE_DIR
-#   private-replica.sh stop STATE_DIR     stop them and remove their data
+#   private-replica.sh start STATE_DIR [ROOT]   start both, record them in STATE_DIR
+#   private-replica.sh stop STATE_DIR           stop them and remove their data
 #
 # Each server has its own data directory and socket in a short path under /tmp, and
 # "root" logs in with an empty password. The source writes a binary log and listens on
 # 127.0.0.1 only, on a free port above 20000 (replication connects over TCP); the
-# replica replicates from it with GTIDs and takes no connection but its socket. The
+# replica replicates from it with GTIDs and takes no connection but its socket. With
+# ROOT, both are the servers of that system (as private-mariadb.sh runs them). The
 # machine's own server is never used or changed. Once the replica's replication runs,
 # STATE_DIR/source-socket and STATE_DIR/replica-socket hold the sockets.
 set -eu
+me=private-replica
+. "$(dirname "$0")/server-lib.sh"
 
 action=${1:-}
 state=${2:-}
-[ -n "$action" ] && [ -n "$state" ] || { echo "usage: $0 start|stop STATE_DIR" >&2; exit 2; }
-
-find_program() {
-    for candidate in "$@"; do
-        if command -v "$candidate" >/dev/null 2>&1; then command -v "$candidate"; return 0; fi
-        for dir in /usr/sbin /usr/bin /usr/local/sbin /usr/local/bin; do
-            [ -x "$dir/$candidate" ] && { echo "$dir/$candidate"; return 0; }
-        done
-    done
-    echo "private-replica: none of $* is installed (apt-get install mariadb-server)" >&2
-    return 1
-}
+root=${3:-}
+[ -n "$action" ] && [ -n "$state" ] || { echo "usage: $0 start|stop STATE_DIR [ROOT]" >&2; exit 2; }
 
 stop_servers() {
     [ -f "$state/replica-dirs" ] || return 0
-    for dir in $(cat "$state/replica-dirs"); do
-        if [ -f "$dir/mariadbd.pid" ]; then
-            pid=$(cat "$dir/mariadbd.pid")
-            kill "$pid" 2>/dev/null || true
-            i=0
-            while kill -0 "$pid" 2>/dev/null && [ $i -lt 300 ]; do sleep 0.1; i=$((i + 1)); done
-            kill -9 "$pid" 2>/dev/null || true
-        fi
-        case "$dir" in /tmp/qvrp.*) rm -rf "$dir" ;; esac
+    for server_dir in $(cat "$state/replica-dirs"); do
+        stop_server_dir "$server_dir" "$(cat "$state/root" 2>/dev/null || true)"
     done
-    rm -f "$state/replica-dirs" "$state/source-socket" "$state/replica-socket"
+    rm -f "$state/replica-dirs" "$state/source-socket" "$state/replica-socket" "$state/root"
 }
 
 fail() {
-    echo "private-replica: $1" >&2
-    for log in "$source/error.log" "$replica/error.log"; do
-        [ -f "$log" ] && tail -n 20 "$log" >&2
-    done
+    echo "$me: $1" >&2
     stop_servers
     exit 1
-}
-
-# Starts a server in directory $1 with the options that follow; waits until it answers
-# on its socket. Returns 1 when it ended before answering.
-start_server() {
-    dir=$1; shift
-    "$server" --no-defaults --datadir="$dir/data" --socket="$dir/mysqld.sock" --user="$user" \
-        --pid-file="$dir/mariadbd.pid" --log-error="$dir/error.log" \
-        --innodb-buffer-pool-size=32M "$@" > /dev/null 2>&1 &
-    pid=$!
-    i=0
-    until "$admin" --no-defaults --socket="$dir/mysqld.sock" -uroot ping > /dev/null 2>&1; do
-        kill -0 "$pid" 2>/dev/null || return 1
-        i=$((i + 1))
-        [ $i -gt 600 ] && fail "the server in $dir did not start"
-        sleep 0.1
-    done
 }
 
 sql() {
@@ -77,27 +43,22 @@ case "$action" in
 start)
     mkdir -p "$state"
     stop_servers
-    server=$(find_program mariadbd mysqld)
-    install_db=$(find_program mariadb-install-db mysql_install_db)
-    admin=$(find_program mariadb-admin mysqladmin)
-    client=$(find_program mariadb mysql)
-    user=$(id -un)
-    source=$(mktemp -d /tmp/qvrp.XXXXXX)
-    replica=$(mktemp -d /tmp/qvrp.XXXXXX)
-    chmod 755 "$source" "$replica"
+    if [ -n "$root" ]; then
+        root=$(cd "$root" && pwd)
+        echo "$root" > "$state/root"
+    fi
+    find_server_programs
+    source=$(new_server_dir)
+    replica=$(new_server_dir)
     echo "$source $replica" > "$state/replica-dirs"
-    for dir in "$source" "$replica"; do
-        "$install_db" --no-defaults --auth-root-authentication-method=normal \
-            --datadir="$dir/data" --user="$user" > "$dir/install.log" 2>&1 ||
-            fail "mariadb-install-db failed in $dir"
-    done
+    install_data "$source" && install_data "$replica" || fail "the data directories were not made"
     # A free port: the next one is tried while the server finds its port taken.
     port=$((20000 + $$ % 20000))
     tries=0
-    until start_server "$source" --server-id=1 --log-bin=source-bin --port="$port" \
-            --bind-address=127.0.0.1; do
+    until QV_QUIET_FAILURE=1 start_server "$source" --server-id=1 --log-bin=source-bin \
+            --port="$port" --bind-address=127.0.0.1; do
         grep -q "Address already in use" "$source/error.log" 2>/dev/null ||
-            fail "the source did not start"
+            { cat "$source/error.log" >&2; fail "the source did not start"; }
         tries=$((tries + 1))
         [ $tries -lt 20 ] || fail "no free port for the source"
         port=$((port + 1))
@@ -124,7 +85,7 @@ stop)
     stop_servers
     ;;
 *)
-    echo "usage: $0 start|stop STATE_DIR" >&2
+    echo "usage: $0 start|stop STATE_DIR [ROOT]" >&2
     exit 2
     ;;
 esac
