@@ -15,7 +15,9 @@
  * answer that gives each of its columns the flags' value is read back as those flags
  * (read-only when either read-only flag is on), while an answer
  * that misses a column or holds no number is refused and leaves the facts undetected;
- * the set-once form is chosen exactly for MySQL 8.0 and later and for a reuse policy.
+ * the set-once form is chosen exactly for MySQL 8.0 and later and for a reuse policy;
+ * MariaDB alone is asked whether it is a Galera node, and a node's number, size and
+ * state are read from any text within their bounds, never refusing the answer.
  */
 #include <algorithm>
 #include <cctype>
@@ -53,23 +55,28 @@ static void check_made_version(const uint8_t *data, const std::string &suffix, b
         QV_FUZZ_CHECK(facts.version == major * 10000ul + minor * 100 + patch);
 
     /* The detection for this server, and an answer that gives each column a flag. */
-    char statement[1024];
+    char statement[QV_DETECTION_SIZE];
     QV_FUZZ_CHECK(qv_server_facts_statement(&facts, statement, sizeof statement));
     std::vector<std::string> names = named_columns(statement);
     unsigned flags = data[4];
     std::vector<std::string> values;
-    bool read_only = false, reuse = false, native = true, replica = false;
+    bool read_only = false, reuse = false, native = true, replica = false, galera = false;
     for (size_t i = 0; i < names.size(); i++) {
         bool on = (flags >> i & 1) != 0;
-        values.push_back(on ? "1" : "0");
+        /* a node's state, number and size: any text */
+        bool text = names[i] == "node_state" || names[i] == "node_index" ||
+                    names[i] == "cluster_size";
+        values.push_back(text ? suffix : on ? "1" : "0");
         read_only |= on && (names[i] == "read_only" || names[i] == "super_read_only");
         reuse |= on && names[i] == "reuse_check";
         replica |= on && names[i] == "replica";
+        galera |= on && names[i] == "galera";
         native = names[i] == "native_password" ? on : native;
     }
     QV_FUZZ_CHECK(!names.empty() && names[0] == "read_only");
     QV_FUZZ_CHECK(std::count(names.begin(), names.end(), "replica") == 1);
     QV_FUZZ_CHECK(mariadb == (std::find(names.begin(), names.end(), "reuse_check") != names.end()));
+    QV_FUZZ_CHECK(mariadb == (std::find(names.begin(), names.end(), "node_state") != names.end()));
     std::vector<const char *> n, v;
     for (size_t i = 0; i < names.size(); i++) {
         n.push_back(names[i].c_str());
@@ -79,7 +86,14 @@ static void check_made_version(const uint8_t *data, const std::string &suffix, b
     QV_FUZZ_CHECK(
         qv_server_facts_read_row(&read, static_cast<unsigned>(n.size()), n.data(), v.data()));
     QV_FUZZ_CHECK(read.detected && read.read_only == read_only && read.reuse_check == reuse &&
-                  read.native_password == native && read.replica == replica);
+                  read.native_password == native && read.replica == replica &&
+                  read.galera == galera);
+    /* The node's state kept printable, and named within bounds. */
+    for (const char *c = read.node_state; *c != '\0'; c++)
+        QV_FUZZ_CHECK(static_cast<unsigned char>(*c) >= 0x20 && *c != 0x7F);
+    char node[QV_NODE_SIZE];
+    qv_server_facts_node(&read, node, sizeof node);
+    QV_FUZZ_CHECK(strlen(node) < sizeof node && galera == (node[0] != '\0'));
     QV_FUZZ_CHECK(qv_server_facts_set_once(&read) ==
                   ((!mariadb && read.version >= 80000) || reuse));
 
@@ -118,6 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     bool readable = qv_server_facts_read_row(&facts, 4, names, values);
     QV_FUZZ_CHECK(readable == facts.detected);
+    qv_server_facts_read_node(&facts, 4, names, values);
     QV_FUZZ_CHECK(qv_fuzz_take_lines().empty());
     return 0;
 }
