@@ -491,7 +491,6 @@ TEST_F(EndToEndTest, CheckNamesEachDifferenceAndChangesNothing)
     ASSERT_EQ(1u, logins.size());
     EXPECT_EQ(0u, logins[0].find("root@localhost")) << logins[0];
     ASSERT_EQ(has_public ? 4u : 3u, sent.size());
-    /* each as a Galera cluster would hold it, were the server a node of one */
     const std::string wait = CHECK_WAIT;
     EXPECT_EQ(0u, sent[0].find(wait + "SELECT g.User, g.Host, g.Priv, ")) << sent[0];
     EXPECT_EQ(0u, sent[1].find(wait + "SELECT GRANTEE, PRIVILEGE_TYPE, ")) << sent[1];

@@ -288,81 +288,78 @@ TEST_F(EngineTest, SetOnceFormSetsEachPasswordOnlyWhereItDiffers)
     }
 }
 
-TEST_F(EngineTest, ServersThatTakeNoAccountsAreRefusedBeforeAnythingIsWritten)
+TEST_F(EngineTest, ReadOnlyServerAndRunningReplicaAreRefusedBeforeAnythingIsWritten)
 {
-    const char *const READ_ONLY = "the server is read-only (read_only is on), probably a replica";
-    const char *const REPLICA = "the server is a replica whose replication runs; run the tool";
-    const char *const NODE = "the server is a Galera node that cannot speak for the cluster:";
-    /* a Galera node synced in the primary component, with the facts each row adds */
-    const std::map<std::string, std::string> node = {
-        {"galera", "1"},     {"node_ready", "1"},   {"node_primary", "1"},
-        {"node_index", "1"}, {"cluster_size", "3"}, {"node_state", "Synced"}};
+    const std::string why[] = {"the server is read-only (read_only is on)",
+                               "the server is a replica: its replication runs"};
+    const std::string hint[] = {
+        "the server is read-only (read_only is on), probably a replica; run the tool against "
+        "the primary, whose changes replicate, or turn read_only off on a server meant to take "
+        "writes",
+        "the server is a replica whose replication runs; run the tool on the primary: "
+        "replication brings the accounts here"};
     const struct {
         const char *info;
-        std::map<std::string, std::string> facts;
-        bool galera;
-        unsigned status; /* 31 read-only, 32 a replica, 33 a Galera node */
-        const char *why, *hint;
-    } servers[] = {
-        {"10.11.6-MariaDB", {{"read_only", "2"}}, false, 31,
-         "the server is read-only (read_only is on)", READ_ONLY},
-        {"8.0.36", {{"read_only", "1"}}, false, 31, "the server is read-only", READ_ONLY},
-        {"8.0.36", {{"super_read_only", "1"}}, false, 31, "the server is read-only", READ_ONLY},
-        {"5.7.44", {{"super_read_only", "1"}}, false, 31, "the server is read-only", READ_ONLY},
-        {"10.11.6-MariaDB", {{"replica", "2"}}, false, 32,
-         "the server is a replica: its replication runs", REPLICA},
-        {"8.0.36", {{"replica", "1"}}, false, 32, "the server is a replica", REPLICA},
-        {"5.6.51", {{"replica", "1"}}, false, 32, "the server is a replica", REPLICA},
-        {"10.11.6-MariaDB", {{"replica", "1"}, {"read_only", "1"}}, false, 32,
-         "the server is a replica", REPLICA},
-        {"10.11.6-MariaDB", {{"replica", "1"}, {"node_primary", "0"}}, true, 32,
-         "the server is a replica", REPLICA},
-        {"10.11.6-MariaDB", {{"node_primary", "0"}, {"node_index", "0"}, {"cluster_size", "1"},
-                             {"node_state", "Initialized"}, {"read_only", "1"}}, true, 33,
-         "the server is a Galera node that is not synced in the primary component (Galera node 1 "
-         "of 1, Initialized, not in the primary component)", NODE},
-        {"10.11.6-MariaDB", {{"node_ready", "0"}, {"node_state", "Joining"}}, true, 33,
-         "the server is a Galera node that is not synced in the primary component (Galera node 2 "
-         "of 3, Joining)", NODE},
-        {"10.11.6-MariaDB", {{"node_rejects", "1"}, {"node_local_ddl", "1"}}, true, 33,
-         "the server is a Galera node that rejects queries (wsrep_reject_queries)", NODE},
-        {"10.11.6-MariaDB", {{"read_only", "1"}, {"node_local_ddl", "1"}}, true, 31,
-         "the server is a read-only Galera node (read_only is on)",
-         "the server is a Galera node with read_only on; every node of a cluster takes writes"},
-        {"10.11.6-MariaDB", {{"node_local_ddl", "1"}}, true, 33,
-         "the session's wsrep_OSU_method is not TOI: its statements would stay on this node "
-         "(Galera node 2 of 3, Synced)",
-         "the session's wsrep_OSU_method is RSU, under which"},
-        /* taken: a Galera node that can speak for the cluster, a server that is none */
-        {"10.11.6-MariaDB", {}, true, 0,
-         "N on server 10.11.6-MariaDB (Galera node 2 of 3, Synced): ", nullptr},
-        {"10.11.6-MariaDB", {{"node_primary", "0"}, {"node_rejects", "1"}}, false, 0,
-         "N on server 10.11.6-MariaDB: accounts made", nullptr},
-    };
+        std::vector<const char *> flags;
+        unsigned status; /* 31 read-only, 32 a replica */
+    } servers[] = {{"10.11.6-MariaDB", {"read_only"}, 31},   {"8.0.36", {"read_only"}, 31},
+                   {"8.0.36", {"super_read_only"}, 31},      {"5.7.44", {"super_read_only"}, 31},
+                   {"10.11.6-MariaDB", {"replica"}, 32},     {"8.0.36", {"replica"}, 32},
+                   {"10.11.6-MariaDB", {"replica", "read_only"}, 32}, {"5.6.51", {"replica"}, 32}};
     for (const auto &server : servers) {
         fake_mysql_reset();
         fake_mysql().server_info = server.info;
-        if (server.galera)
-            fake_mysql().detected = node;
-        for (const auto &[name, value] : server.facts)
+        for (const char *flag : server.flags)
+            fake_mysql().detected[flag] = "2";
+        StderrCapture capture;
+        EXPECT_EQ(server.status, add(QV_PRIV_ALL_GRANT)) << server.info << " " << server.flags[0];
+        auto lines = capture.finish();
+        EXPECT_EQ(1u, fake_mysql_statements().size()); /* the detection alone */
+        EXPECT_EQ(0, fake_mysql().open_handles);
+        const size_t i = server.status - 31;
+        EXPECT_EQ((std::vector<std::string>{"ERROR  : qv_DBEngine_add_user_with_host: " + why[i] +
+                                                "; N was not made, nothing was written",
+                                            "ERROR  : hint: " + hint[i]}),
+                  lines);
+    }
+}
+
+TEST_F(EngineTest, GaleraNodeThatCannotSpeakForTheClusterIsRefusedAndOneThatCanIsNamed)
+{
+    const char *const NODE = "the server is a Galera node that cannot speak for the cluster:";
+    const struct {
+        std::map<std::string, std::string> change; /* of node 2 of 3, Synced, Primary */
+        unsigned status;                           /* 0 taken, 31 read-only, 32, 33 */
+        const char *said, *hint;
+    } rows[] = {
+        {{{"node_primary", "0"}, {"node_index", "0"}, {"cluster_size", "1"}, {"read_only", "1"}},
+         33, "not synced in the primary component (Galera node 1 of 1, Synced, not in the primary "
+         "component); N was not made", NODE},
+        {{{"node_ready", "0"}, {"node_state", "Joining"}}, 33, "(Galera node 2 of 3, Joining)",
+         NODE},
+        {{{"node_rejects", "1"}, {"node_local_ddl", "1"}}, 33, "rejects queries", NODE},
+        {{{"read_only", "1"}, {"node_local_ddl", "1"}}, 31, "a read-only Galera node",
+         "the server is a Galera node with read_only on; every node of a cluster takes writes"},
+        {{{"node_local_ddl", "1"}}, 33, "wsrep_OSU_method is not TOI",
+         "the session's wsrep_OSU_method is RSU"},
+        {{}, 0, "N on server 10.11.6-MariaDB-0+deb12u1 (Galera node 2 of 3, Synced): ", nullptr},
+        {{{"galera", "0"}, {"node_rejects", "1"}}, 0, "-0+deb12u1: accounts made", nullptr},
+    };
+    for (const auto &row : rows) {
+        fake_mysql_reset();
+        fake_mysql().detected = {{"galera", "1"},       {"node_ready", "1"},
+                                 {"node_primary", "1"}, {"node_index", "1"},
+                                 {"cluster_size", "3"}, {"node_state", "Synced"}};
+        for (const auto &[name, value] : row.change)
             fake_mysql().detected[name] = value;
         StderrCapture capture;
-        EXPECT_EQ(server.status, add(QV_PRIV_ALL_GRANT)) << server.why;
+        EXPECT_EQ(row.status, add(QV_PRIV_ALL_GRANT)) << row.said;
         auto lines = capture.finish();
-        EXPECT_EQ(0, fake_mysql().open_handles);
-        if (server.status == 0) {
-            EXPECT_EQ(3u, fake_mysql_statements().size());
-            ASSERT_EQ(1u, lines.size());
-            EXPECT_NE(std::string::npos, lines[0].find(server.why)) << lines[0];
-            continue;
-        }
-        EXPECT_EQ(1u, fake_mysql_statements().size()); /* the detection alone */
-        ASSERT_EQ(2u, lines.size()) << server.why;
-        EXPECT_EQ(0u, lines[0].find("ERROR  : qv_DBEngine_add_user_with_host: " +
-                                    std::string(server.why)))
-            << lines[0];
-        EXPECT_NE(std::string::npos, lines[0].find("; N was not made, nothing was written"));
-        EXPECT_EQ(0u, lines[1].find("ERROR  : hint: " + std::string(server.hint))) << lines[1];
+        EXPECT_EQ(row.status != 0 ? 1u : 3u, fake_mysql_statements().size()) << row.said;
+        ASSERT_EQ(row.status != 0 ? 2u : 1u, lines.size()) << row.said;
+        EXPECT_NE(std::string::npos, lines[0].find(row.said)) << lines[0];
+        const std::string hint = row.hint ? std::string("ERROR  : hint: ") + row.hint : "INFO";
+        EXPECT_EQ(0u, lines.back().find(hint)) << lines.back();
     }
 }
 

@@ -152,12 +152,6 @@ Rows general_log_during(ServerSession &root, const std::function<void()> &run)
                       own);
 }
 
-void clear_reuse_history(ServerSession &root)
-{
-    if (!root.query("SHOW TABLES FROM mysql LIKE 'password_reuse_check_history'").empty())
-        root.exec("TRUNCATE TABLE mysql.password_reuse_check_history");
-}
-
 std::vector<std::string> show_grants(ServerSession &root, const std::vector<std::string> &users)
 {
     std::vector<std::string> grants;

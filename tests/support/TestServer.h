@@ -80,10 +80,6 @@ void drop_accounts(ServerSession &root, const std::vector<std::string> &users);
  * (wait_until_no_session). */
 Rows general_log_during(ServerSession &root, const std::function<void()> &run);
 
-/* Empties password_reuse_check's history, which outlives the plugin (the plugin makes it
- * when it first keeps a password). */
-void clear_reuse_history(ServerSession &root);
-
 /* SHOW GRANTS of user@'%' and user@localhost for each of users, password hashes
  * included; "'user'@'host' absent" for a form that does not exist. */
 std::vector<std::string> show_grants(ServerSession &root, const std::vector<std::string> &users);
