@@ -972,6 +972,7 @@ TEST_F(EngineTest, EachCommonFailureEndsWithItsHintByPhase)
         {false, 2, 1064,
          "the server does not accept this statement form; see the supported "
          "servers in VADedeVeZovid(8)"},
+        {false, 1, 1205, "the server did not answer in time: on a Galera node, the node did"},
         /* a Galera node that left the primary component after the detection */
         {false, 3, 1047, "the server is a Galera node that cannot speak for the cluster",
          "WSREP has not yet prepared node for application use"},

@@ -156,6 +156,13 @@ static const QVHintRow g_hints[] = {
      "1044, 1142, 1227, 1410, 1045, 1698 on a reading statement",
      "root lacks the privileges to read the grant tables; it needs SELECT on the mysql "
      "database (a run needs ALL PRIVILEGES WITH GRANT OPTION)"},
+    {{1205},
+     QV_PHASE_READ,
+     -1,
+     "1205 on a reading statement",
+     "the server did not answer in time: on a Galera node, the node did not catch up with its "
+     "cluster within repl.causal_read_timeout (a backup's FLUSH TABLES WITH READ LOCK there, or "
+     "a node far behind); check again later, or check another synced node"},
     {{2006, 2013},
      QV_ANY_PHASE,
      -1,
