@@ -131,6 +131,11 @@ static void print_text(const QVAccountCheck *check, const Counts &c, FILE *out)
             "TLS the server lacks; %d password%s unknown\n",
             c.good, check->forms.size(), c.missing, c.other_privileges, c.other_password, c.locked,
             c.expired, c.tls, c.unknown, c.unknown == 1 ? "" : "s");
+    char node[QV_NODE_SIZE];
+    qv_server_facts_node(&check->facts, node, sizeof node);
+    if (node[0] != '\0')
+        fprintf(out, "read on %s%s\n", node,
+                check->synced ? ", after it had applied all that the cluster had committed" : "");
     /* Each remedy once, however many forms it mends. */
     std::vector<std::string> said;
     for (const QVFormCheck &f : check->forms)
@@ -190,12 +195,26 @@ static void print_document(const nlohmann::ordered_json &document, FILE *out)
     fprintf(out, "%s\n", text.c_str());
 }
 
+/* The Galera node that was read, or null on a server that is none. */
+static nlohmann::ordered_json cluster_json(const QVAccountCheck *check)
+{
+    const QVDBServerFacts &f = check->facts;
+    if (!f.galera)
+        return nullptr;
+    auto known = [](unsigned long n) { return n ? nlohmann::ordered_json(n) : nullptr; };
+    return {{"node", known(f.node_number)},
+            {"size", known(f.cluster_size)},
+            {"state", f.node_state},
+            {"reads_synced", check->synced}};
+}
+
 static void print_json(const QVAccountCheck *check, const Counts &c, int code, FILE *out)
 {
     nlohmann::ordered_json document;
     document["format"] = QV_CHECK_JSON_FORMAT;
     document["server"] = check->server;
     document["time"] = server_time(check);
+    document["cluster"] = cluster_json(check);
     document["forms"] = nlohmann::ordered_json::array();
     for (const QVFormCheck &f : check->forms)
         document["forms"].push_back(form_json(f));
@@ -245,9 +264,11 @@ int CheckServiceAccounts(QVDBSettings *settings, FILE *out, bool json)
 {
     qv_DBEngine_clear_failure();
     qv_DBEngine_report_option_file();
+    unsigned status = 0;
     try {
         QVAccountCheck check{};
-        if (qv_check_read(settings, g_service_accounts, &check) == 0) {
+        status = qv_check_read(settings, g_service_accounts, &check);
+        if (status == 0) {
             qv_check_conclude(&check);
             return qv_check_report(&check, out, json);
         }
@@ -255,5 +276,9 @@ int CheckServiceAccounts(QVDBSettings *settings, FILE *out, bool json)
         qv_log(QV_LOG_ERROR, "CheckServiceAccounts: %s", e.what());
     }
     qv_DBEngine_log_hint(nullptr);
-    return qv_check_report_unknown("the server could not be asked", out, json);
+    return qv_check_report_unknown(status == QV_DB_CLUSTER_NODE
+                                       ? "the server is a Galera node that is not synced in the "
+                                         "primary component"
+                                       : "the server could not be asked",
+                                   out, json);
 }

@@ -15,7 +15,9 @@
  * answer that gives each of its columns the flags' value is read back as those flags
  * (read-only when either read-only flag is on), while an answer
  * that misses a column or holds no number is refused and leaves the facts undetected;
- * the set-once form is chosen exactly for MySQL 8.0 and later and for a reuse policy.
+ * the set-once form is chosen exactly for MySQL 8.0 and later and for a reuse policy;
+ * MariaDB alone is asked whether it is a Galera node, and a node's number, size and
+ * state are read from any text within their bounds, never refusing the answer.
  */
 #include <algorithm>
 #include <cctype>
@@ -53,18 +55,21 @@ static void check_made_version(const uint8_t *data, const std::string &suffix, b
         QV_FUZZ_CHECK(facts.version == major * 10000ul + minor * 100 + patch);
 
     /* The detection for this server, and an answer that gives each column a flag. */
-    char statement[1024];
+    char statement[QV_DETECTION_SIZE];
     QV_FUZZ_CHECK(qv_server_facts_statement(&facts, statement, sizeof statement));
     std::vector<std::string> names = named_columns(statement);
     unsigned flags = data[4];
     std::vector<std::string> values;
-    bool read_only = false, reuse = false, native = true, replica = false;
+    bool read_only = false, reuse = false, native = true, replica = false, galera = false;
     for (size_t i = 0; i < names.size(); i++) {
         bool on = (flags >> i & 1) != 0;
-        values.push_back(on ? "1" : "0");
+        bool text = names[i] == "node_state" || names[i] == "node_index" || /* any text */
+                    names[i] == "cluster_size";
+        values.push_back(text ? suffix : on ? "1" : "0");
         read_only |= on && (names[i] == "read_only" || names[i] == "super_read_only");
         reuse |= on && names[i] == "reuse_check";
         replica |= on && names[i] == "replica";
+        galera |= on && names[i] == "galera";
         native = names[i] == "native_password" ? on : native;
     }
     QV_FUZZ_CHECK(!names.empty() && names[0] == "read_only");
@@ -79,7 +84,12 @@ static void check_made_version(const uint8_t *data, const std::string &suffix, b
     QV_FUZZ_CHECK(
         qv_server_facts_read_row(&read, static_cast<unsigned>(n.size()), n.data(), v.data()));
     QV_FUZZ_CHECK(read.detected && read.read_only == read_only && read.reuse_check == reuse &&
-                  read.native_password == native && read.replica == replica);
+                  read.native_password == native && read.replica == replica &&
+                  read.galera == galera);
+    char node[QV_NODE_SIZE]; /* the node named within bounds, its state printable */
+    qv_server_facts_node(&read, node, sizeof node);
+    QV_FUZZ_CHECK(strlen(node) < sizeof node && galera == (node[0] != '\0') &&
+                  std::none_of(node, node + strlen(node), [](char c) { return c > 0 && c < 32; }));
     QV_FUZZ_CHECK(qv_server_facts_set_once(&read) ==
                   ((!mariadb && read.version >= 80000) || reuse));
 

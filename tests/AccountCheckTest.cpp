@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <map>
 #include <string>
@@ -291,16 +292,16 @@ TEST(AccountCheck, TheStatementsFitTheServer)
         size_t statements;
     } cases[] = {
         {"10.11.6-MariaDB-0+deb12u1",
-         "g.Priv,FROM mysql.global_priv g,roles_mapping,@@default_password_lifetime,proxies_priv,"
-         "@@have_ssl",
+         "g.Priv,FROM (SELECT 1) qv_server LEFT JOIN mysql.global_priv g,roles_mapping,"
+         "@@default_password_lifetime,proxies_priv,@@have_ssl,AS node_state",
          "g.*,role_edges,qv_last_changed", 4},
         {"10.6.18-MariaDB", "g.Priv,roles_mapping", "g.*", 3},
-        {"10.3.39-MariaDB", "g.*,FROM mysql.user g,roles_mapping", "@@default", 3},
+        {"10.3.39-MariaDB", "g.*,LEFT JOIN mysql.user g,roles_mapping", "@@default", 3},
         {"5.5.68-MariaDB", "g.*,proxies_priv", "roles_mapping,@@default", 3},
         {"5.7.44", "g.*,@@default_password_lifetime,qv_last_changed,@@have_ssl",
          "role_edges,roles_mapping", 3},
         {"8.0.36", "role_edges,default_roles,global_grants,qv_last_changed,tls_channel_status",
-         "roles_mapping,@@have_ssl", 3},
+         "roles_mapping,@@have_ssl,AS node_state", 3},
         {"5.1.73", "g.*,UNIX_TIMESTAMP() AS qv_now", "@@default,role,proxies_priv", 3},
     };
     for (const auto &c : cases) {
@@ -308,7 +309,7 @@ TEST(AccountCheck, TheStatementsFitTheServer)
         ASSERT_EQ(c.statements, statements.size()) << c.info;
         const std::string &forms = statements[0];
         EXPECT_NE(std::string::npos,
-                  forms.find(" WHERE g.User IN ('QuorvaneInternal', 'QuOrvAneIndeX', "
+                  forms.find(" g ON g.User IN ('QuorvaneInternal', 'QuOrvAneIndeX', "
                              "'DUVidIdeRiv') AND g.Host IN ('%', 'localhost')"));
         for (const std::string &text : split_at(c.present, ','))
             EXPECT_NE(std::string::npos, forms.find(text)) << c.info << ": " << text;
@@ -316,9 +317,55 @@ TEST(AccountCheck, TheStatementsFitTheServer)
             EXPECT_EQ(std::string::npos, forms.find(text)) << c.info << ": " << text;
         /* PUBLIC's grants where the server has PUBLIC */
         EXPECT_EQ(c.statements == 4, statements[1].find("'''PUBLIC''@'''''") != std::string::npos);
-        EXPECT_EQ(c.statements == 4 ? "SHOW GRANTS FOR PUBLIC" : "SHOW PRIVILEGES",
-                  statements.back());
+        const std::string last = c.statements == 4 ? "SHOW GRANTS FOR PUBLIC" : "SHOW PRIVILEGES";
+        EXPECT_EQ(last, statements.back().substr(statements.back().size() - last.size()));
+        /* MariaDB 10.1.2 and later read as a Galera cluster holds it, where it may be one */
+        const bool waits = strncmp(c.info, "10.", 3) == 0;
+        for (const std::string &statement : statements)
+            EXPECT_EQ(waits ? 0 : std::string::npos, statement.find(waits ? CHECK_WAIT : "SET "));
     }
+}
+
+TEST(AccountCheck, AGaleraNodeIsNamedAndOneOutsideThePrimaryComponentIsNotRead)
+{
+    fake_mysql_reset(); /* MariaDB 10.11 */
+    const std::vector<std::string> sent = check_statements(fake_mysql().server_info.c_str());
+    std::map<std::string, std::string> node = {
+        {"galera", "1"},       {"node_ready", "1"},     {"node_primary", "1"},
+        {"node_rejects", "0"}, {"node_local_ddl", "0"}, {"node_index", "1"},
+        {"cluster_size", "3"}, {"node_state", "Synced"}};
+    std::vector<std::string> names = {"User", "Host", "Priv"}; /* NULL: no form exists */
+    for (const auto &column : node)
+        names.push_back(column.first);
+    fake_mysql().results = [&](const std::string &statement) {
+        return statement == sent[0] ? table(names, {node}) : FakeTable{};
+    };
+    const bool waits = CHECK_WAIT[0] != '\0';
+    EXPECT_EQ(std::string("read on Galera node 2 of 3, Synced") +
+                  (waits ? ", after it had applied all that the cluster had committed" : ""),
+              split_lines(run_check(false).second).at(8));
+    EXPECT_EQ(R"({"node":2,"reads_synced":)" + std::string(waits ? "true" : "false") +
+                  R"(,"size":3,"state":"Synced"})",
+              nlohmann::json::parse(run_check(true).second)["cluster"].dump());
+
+    node["node_primary"] = "0";
+    nlohmann::json unknown = nlohmann::json::parse(run_check(true).second);
+    EXPECT_EQ("the server is a Galera node that is not synced in the primary component",
+              unknown["error"]);
+    EXPECT_EQ(0u, unknown["hint"].get<std::string>().find("the server is a Galera node that"));
+    EXPECT_EQ(1u, fake_mysql().connections.back().statements.size()); /* nothing after it */
+
+    /* A server built without Galera refuses the wait: it is read again without it. */
+    if (!waits)
+        return;
+    node["node_primary"] = "1";
+    fake_mysql().fail_statement = fake_mysql().statements_sent + 1;
+    fake_mysql().statement_errno = 1193;
+    EXPECT_EQ(1, run_check(false).first);
+    std::vector<std::string> expected = {sent[0]};
+    for (const std::string &statement : sent)
+        expected.push_back(statement.substr(strlen(CHECK_WAIT)));
+    EXPECT_EQ(expected, fake_mysql().connections.back().statements);
 }
 
 TEST(AccountCheck, MariaDbRecordsOfAccounts)

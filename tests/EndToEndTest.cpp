@@ -491,10 +491,11 @@ TEST_F(EndToEndTest, CheckNamesEachDifferenceAndChangesNothing)
     ASSERT_EQ(1u, logins.size());
     EXPECT_EQ(0u, logins[0].find("root@localhost")) << logins[0];
     ASSERT_EQ(has_public ? 4u : 3u, sent.size());
-    EXPECT_EQ(0u, sent[0].find("SELECT g.User, g.Host, g.Priv, ")) << sent[0];
-    EXPECT_EQ(0u, sent[1].find("SELECT GRANTEE, PRIVILEGE_TYPE, ")) << sent[1];
-    EXPECT_EQ("SHOW PRIVILEGES", sent[2]);
-    EXPECT_EQ(has_public ? "SHOW GRANTS FOR PUBLIC" : "SHOW PRIVILEGES", sent.back());
+    const std::string wait = CHECK_WAIT;
+    EXPECT_EQ(0u, sent[0].find(wait + "SELECT g.User, g.Host, g.Priv, ")) << sent[0];
+    EXPECT_EQ(0u, sent[1].find(wait + "SELECT GRANTEE, PRIVILEGE_TYPE, ")) << sent[1];
+    EXPECT_EQ(wait + "SHOW PRIVILEGES", sent[2]);
+    EXPECT_EQ(wait + (has_public ? "SHOW GRANTS FOR PUBLIC" : "SHOW PRIVILEGES"), sent.back());
     printf("[ figures  ] check statements after root's login: %zu, logins: %zu\n", sent.size(),
            logins.size());
     nlohmann::json document = nlohmann::json::parse(run(false, "", {"--json", "--check"}).out);

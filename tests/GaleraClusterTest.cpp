@@ -3,8 +3,9 @@
  * a site that outgrew one server runs it: a run on one node and the check on each of the
  * others; runs on two nodes at once. What each node holds for the service accounts is
  * read with the node's reads synced to the cluster and compared with node 1 row by row.
- * And the harness's changes to one node (isolated, RSU, a plugin of its own) reach that
- * node alone. Each test leaves the cluster whole.
+ * And a node that cannot speak for the cluster (cut off, rejecting queries, RSU), one
+ * that has not applied a run yet, one with a plugin of its own. Each test leaves the
+ * cluster whole.
  */
 #include <gtest/gtest.h>
 
@@ -76,6 +77,12 @@ class GaleraClusterTest : public ::testing::Test
         ProgramResult check = run(node, {"--check"});
         EXPECT_EQ(0, check.exit_code) << "node " << node << "\n" << check.out << check.err;
         EXPECT_NE(std::string::npos, check.out.find(ALL_AS_THEY_SHOULD_BE)) << check.out;
+        EXPECT_NE(std::string::npos, check.out.find(" of 3, Synced, after it had applied all "
+                                                    "that the cluster had committed"));
+    }
+    std::string last_log() const
+    {
+        return read_file(folders.back()->path() + "/VADedeVeZovid.log");
     }
 
     std::vector<std::unique_ptr<TempDir>> folders;
@@ -85,6 +92,7 @@ TEST_F(GaleraClusterTest, RunOnOneNodeAndEveryOtherNodeHoldsTheSameAccounts)
 {
     ProgramResult r = run(1);
     ASSERT_EQ(0, r.exit_code) << r.err;
+    EXPECT_NE(std::string::npos, last_log().find(" of 3, Synced): accounts made with GRANT"));
     expect_every_node_holds_what_node_1_holds();
     for (int node = 2; node <= GALERA_NODES; node++)
         expect_check_ok(node);
@@ -107,25 +115,75 @@ TEST_F(GaleraClusterTest, RunsAtOnceOnTwoNodesAllSucceedAndTheClusterConverges)
     expect_check_ok(3);
 }
 
-TEST_F(GaleraClusterTest, HarnessChangesReachOneNodeOnly)
+TEST_F(GaleraClusterTest, CheckRightAfterARunOnAnotherNodeWaitsForTheWholeRun)
 {
-    ASSERT_TRUE(galera_isolate(3));
-    EXPECT_EQ("non-Primary", galera_status(3, "wsrep_cluster_status"));
-    EXPECT_EQ("Primary", galera_status(1, "wsrep_cluster_status"));
-    EXPECT_EQ("2", galera_status(1, "wsrep_cluster_size"));
+    /* Node 2 applies nothing while a session of its own holds this lock. */
+    ServerSession lock("root", "", galera_node_socket(2));
+    lock.exec("FLUSH TABLES WITH READ LOCK");
+    ASSERT_EQ(0, run(1).exit_code);
+    RunningProgram check = start(2, {"--check"});
+    EXPECT_TRUE(galera_wait([&] { /* seen waiting in node 2's process list */
+        return !lock.query("SELECT ID FROM information_schema.PROCESSLIST WHERE INFO LIKE "
+                            "'SET STATEMENT wsrep_sync_wait = 1 FOR %'")
+                    .empty();
+    })) << "the check does not wait for node 2";
+    lock.exec("UNLOCK TABLES");
+    ProgramResult r = finish_program(check);
+    EXPECT_EQ(0, r.exit_code) << r.out << r.err;
+    EXPECT_NE(std::string::npos, r.out.find(ALL_AS_THEY_SHOULD_BE)) << r.out;
+}
 
-    galera_set_osu_method(2, "RSU");
-    EXPECT_EQ("RSU", galera_session(2)->query("SELECT @@wsrep_OSU_method")[0][0]);
-    EXPECT_EQ("TOI", galera_session(1)->query("SELECT @@wsrep_OSU_method")[0][0]);
+TEST_F(GaleraClusterTest, NodeThatCannotSpeakForTheClusterIsRefusedAndHasTheAccountsWhenBack)
+{
+    const struct {
+        const char *change; /* of node 3: a statement, "" cut it off, "RSU" */
+        const char *why, *hint;
+        int check; /* node 3's check before it is back */
+    } rows[] = {
+        {"", "not synced in the primary component (Galera node 1 of 1, ", "server is a Galera", 3},
+        {"SET GLOBAL wsrep_reject_queries = ALL", "rejects queries", "server is a Galera", 3},
+        {"RSU", "OSU_method is not TOI", "session's wsrep_OSU", 1},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.why);
+        if (row.change[0] == '\0')
+            ASSERT_TRUE(galera_isolate(3));
+        else if (std::string(row.change) == "RSU")
+            galera_set_osu_method(3, row.change);
+        else
+            galera_session(3)->exec(row.change);
+        ProgramResult refused = run(3);
+        EXPECT_EQ(1, refused.exit_code);
+        EXPECT_NE(std::string::npos, last_log().find(row.why)) << last_log();
+        EXPECT_NE(std::string::npos, refused.err.find(std::string("hint: the ") + row.hint));
+        EXPECT_EQ(row.check, run(3, {"--check"}).exit_code);
+        if (row.change[0] == '\0') { /* dirty reads: what it held when it was cut off */
+            galera_session(3)->exec("SET GLOBAL wsrep_dirty_reads = ON");
+            EXPECT_EQ(3, run(3, {"--check"}).exit_code);
+        }
+        EXPECT_EQ(0, run(1).exit_code);
+        ASSERT_TRUE(galera_heal());
+        expect_check_ok(3);
+        drop_accounts(*galera_session(1), SERVICE_ACCOUNT_NAMES);
+    }
+}
 
-    const std::string loaded = "SELECT COUNT(*) FROM information_schema.PLUGINS WHERE "
-                               "PLUGIN_NAME = 'simple_password_check'";
-    galera_load_plugin(1, "simple_password_check");
-    std::vector<std::string> counts;
-    for (int node = 1; node <= 2; node++)
-        counts.push_back(galera_session(node)->query(loaded)[0][0]);
-    galera_load_plugin(1, "simple_password_check", false);
-    EXPECT_EQ((std::vector<std::string>{"1", "0"}), counts);
+TEST_F(GaleraClusterTest, PolicyPluginOnOneNodeAloneIsFoundByThatNodesCheck)
+{
+    /* Node 3's applier refuses the passwords set again; Galera drops those statements. */
+    galera_load_plugin(3, "password_reuse_check");
+    ProgramResult r = run(1);
+    ProgramResult drifted = run(3, {"--check"}), other = run(2, {"--check"});
+    galera_load_plugin(3, "password_reuse_check", false);
+    std::unique_ptr<ServerSession> node_3 = galera_session(3); /* its history outlives it */
+    node_3->exec("SET SESSION wsrep_on = OFF");
+    node_3->exec("TRUNCATE TABLE mysql.password_reuse_check_history");
+    EXPECT_EQ(0, r.exit_code) << r.err; /* node 1 cannot see node 3's plugins */
+    EXPECT_EQ(1, drifted.exit_code);
+    EXPECT_NE(std::string::npos, drifted.out.find("2 of 6 account forms as they should be; 0 "
+                                                  "missing, 4 with other privileges"))
+        << drifted.out;
+    EXPECT_EQ(0, other.exit_code) << other.out;
 }
 
 } // namespace

@@ -87,7 +87,7 @@ HintRows manual_rows(const std::string &start)
 TEST(Hints, ReadmeAndManualShowTheCodesTablesOfHintsAndOptionFileRules)
 {
     HintRows code = code_rows();
-    ASSERT_EQ(18u, code.size());
+    ASSERT_EQ(23u, code.size());
     EXPECT_EQ(code, readme_rows("| Error | Hint |"));
     EXPECT_EQ(code, manual_rows(".SH DIAGNOSTICS"));
 

@@ -324,6 +324,45 @@ TEST_F(EngineTest, ReadOnlyServerAndRunningReplicaAreRefusedBeforeAnythingIsWrit
     }
 }
 
+TEST_F(EngineTest, GaleraNodeThatCannotSpeakForTheClusterIsRefusedAndOneThatCanIsNamed)
+{
+    const char *const NODE = "the server is a Galera node that cannot speak for the cluster:";
+    const struct {
+        std::map<std::string, std::string> change; /* of node 2 of 3, Synced, Primary */
+        unsigned status;                           /* 0 taken, 31 read-only, 32, 33 */
+        const char *said, *hint;
+    } rows[] = {
+        {{{"node_primary", "0"}, {"node_index", "0"}, {"cluster_size", "1"}, {"read_only", "1"}},
+         33, "not synced in the primary component (Galera node 1 of 1, Synced, not in the primary "
+         "component); N was not made", NODE},
+        {{{"node_ready", "0"}, {"node_state", "Joining"}}, 33, "(Galera node 2 of 3, Joining)",
+         NODE},
+        {{{"node_rejects", "1"}, {"node_local_ddl", "1"}}, 33, "rejects queries", NODE},
+        {{{"read_only", "1"}, {"node_local_ddl", "1"}}, 31, "a read-only Galera node",
+         "the server is a Galera node with read_only on; every node of a cluster takes writes"},
+        {{{"node_local_ddl", "1"}}, 33, "wsrep_OSU_method is not TOI",
+         "the session's wsrep_OSU_method is RSU"},
+        {{}, 0, "N on server 10.11.6-MariaDB-0+deb12u1 (Galera node 2 of 3, Synced): ", nullptr},
+        {{{"galera", "0"}, {"node_rejects", "1"}}, 0, "-0+deb12u1: accounts made", nullptr},
+    };
+    for (const auto &row : rows) {
+        fake_mysql_reset();
+        fake_mysql().detected = {{"galera", "1"},       {"node_ready", "1"},
+                                 {"node_primary", "1"}, {"node_index", "1"},
+                                 {"cluster_size", "3"}, {"node_state", "Synced"}};
+        for (const auto &[name, value] : row.change)
+            fake_mysql().detected[name] = value;
+        StderrCapture capture;
+        EXPECT_EQ(row.status, add(QV_PRIV_ALL_GRANT)) << row.said;
+        auto lines = capture.finish();
+        EXPECT_EQ(row.status != 0 ? 1u : 3u, fake_mysql_statements().size()) << row.said;
+        ASSERT_EQ(row.status != 0 ? 2u : 1u, lines.size()) << row.said;
+        EXPECT_NE(std::string::npos, lines[0].find(row.said)) << lines[0];
+        const std::string hint = row.hint ? std::string("ERROR  : hint: ") + row.hint : "INFO";
+        EXPECT_EQ(0u, lines.back().find(hint)) << lines.back();
+    }
+}
+
 TEST_F(EngineTest, DetectionAnswerThatCannotBeReadFailsTheCall)
 {
     /* no row, two rows, a value that is not a number, a column missing */
@@ -933,6 +972,10 @@ TEST_F(EngineTest, EachCommonFailureEndsWithItsHintByPhase)
         {false, 2, 1064,
          "the server does not accept this statement form; see the supported "
          "servers in VADedeVeZovid(8)"},
+        {false, 1, 1205, "the server did not answer in time: on a Galera node, the node did"},
+        /* a Galera node that left the primary component after the detection */
+        {false, 3, 1047, "the server is a Galera node that cannot speak for the cluster",
+         "WSREP has not yet prepared node for application use"},
         {false, 4, 1064, nullptr}, /* a REVOKE: not the GRANT form */
         {true, 0, 1130, nullptr},
         {true, 0, 5010,

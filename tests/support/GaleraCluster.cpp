@@ -33,8 +33,7 @@ std::string galera_status(int node, const std::string &name)
     return rows.empty() ? "" : rows[0][1];
 }
 
-/* Waits up to 60 s until done() holds. */
-static bool wait_for(const std::function<bool()> &done)
+bool galera_wait(const std::function<bool()> &done)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (!done()) {
@@ -59,7 +58,7 @@ bool galera_isolate(int node)
     ServerSession("root", "", galera_node_socket(node))
         .exec("SET GLOBAL wsrep_provider_options = 'gmcast.isolate=1'");
     /* The node leaves at once; the others count it until they give up on it. */
-    return wait_for([&] {
+    return galera_wait([&] {
         if (galera_status(node, "wsrep_cluster_status") == "Primary")
             return false;
         for (int other = 1; other <= GALERA_NODES; other++)
@@ -89,8 +88,10 @@ bool galera_heal()
         ServerSession root("root", "", galera_node_socket(node));
         root.exec("SET GLOBAL wsrep_provider_options = 'gmcast.isolate=0'");
         root.exec("SET GLOBAL wsrep_OSU_method = 'TOI'");
+        root.exec("SET GLOBAL wsrep_reject_queries = NONE");
+        root.exec("SET GLOBAL wsrep_dirty_reads = OFF");
     }
-    return wait_for([] {
+    return galera_wait([] {
         for (int node = 1; node <= GALERA_NODES; node++)
             if (!whole(node))
                 return false;

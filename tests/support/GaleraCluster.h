@@ -8,6 +8,7 @@
 #ifndef TESTS_SUPPORT_GALERACLUSTER_H
 #define TESTS_SUPPORT_GALERACLUSTER_H
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -43,8 +44,12 @@ void galera_set_osu_method(int node, const std::string &method);
  * administrator who set up one node by hand leaves it. */
 void galera_load_plugin(int node, const std::string &soname, bool load = true);
 
+/* Waits up to 60 s until done() holds; returns whether it did. */
+bool galera_wait(const std::function<bool()> &done);
+
 /* Puts every node back as the cluster's start left it: in the cluster (not isolated),
- * with TOI; then waits until every node is synced in a primary component of all nodes.
+ * with TOI, taking queries, without dirty reads; then waits until every node is synced
+ * in a primary component of all nodes.
  * Returns false when the cluster did not come back whole within 60 s. Plugins loaded
  * with galera_load_plugin stay: unload them. */
 bool galera_heal();

@@ -40,4 +40,8 @@ uint32_t system_thread_id();
  * a while and answers true. */
 bool wait_until_blocked(uint32_t id);
 
+/* What the check puts before each statement to a MariaDB server to wait for a Galera
+ * cluster: MariaDB has Galera's variables on Unix alone, so nothing on Windows. */
+extern const char CHECK_WAIT[];
+
 #endif

@@ -67,3 +67,5 @@ bool wait_until_blocked(uint32_t id)
     }
     return false;
 }
+
+const char CHECK_WAIT[] = "SET STATEMENT wsrep_sync_wait = 1 FOR ";

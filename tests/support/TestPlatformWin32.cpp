@@ -87,3 +87,5 @@ bool wait_until_blocked(uint32_t id)
         SwitchToThread();
     return true;
 }
+
+const char CHECK_WAIT[] = "";

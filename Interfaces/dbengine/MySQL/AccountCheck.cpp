@@ -3,8 +3,9 @@
  * readers of their rows and the reading over one administrator connection. The verdicts
  * are CheckVerdicts'.
  *
- * Invariants: one administrator login and at most four reading statements on it, and no
- * other login; a row is taken for a form only when its user and host are the form's as
+ * Invariants: one administrator login and at most four reading statements on it (five
+ * on a server built without Galera that refused the wait for a cluster), and no other
+ * login; a row is taken for a form only when its user and host are the form's as
  * the server compares them (trailing blanks of CHAR columns aside); no exception leaves
  * this module (a row that cannot be kept marks the check read_failed).
  */
@@ -18,6 +19,7 @@
 #include <cstring>
 
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
+#include "Interfaces/dbengine/MySQL/ClientPlatform.h"
 
 static const char QV_FILE[] = "Interfaces/dbengine/MySQL/AccountCheck";
 
@@ -66,6 +68,8 @@ void qv_check_init(QVAccountCheck *check, const ServiceAccount *accounts, const 
     check->accounts = accounts;
     check->server = server ? server : "";
     qv_server_facts_from_info(server, &check->facts);
+    check->synced = qv_server_may_be_galera && check->facts.mariadb &&
+                    check->facts.version >= QV_MARIADB_SET_STATEMENT;
     for (const ServiceAccount *account = accounts; account->name != nullptr; account++)
         for (const char *host : g_hosts) {
             QVFormCheck form{};
@@ -79,10 +83,13 @@ void qv_check_init(QVAccountCheck *check, const ServiceAccount *accounts, const 
 /* ---- the statements ----------------------------------------------------------------- */
 
 /* The columns the check reads besides the stored forms': the clock and default lifetime
- * that decide an expiry, whether the server has TLS, the roles, the proxy grants, and
- * MySQL 8's dynamic privileges. CHAR values joined into one text lose their padding. */
+ * that decide an expiry, whether the server has TLS, the roles, the proxy grants, MySQL
+ * 8's dynamic privileges, and a Galera node's facts. CHAR values joined into one text
+ * lose their padding. */
 static std::string form_columns(const QVDBServerFacts *facts)
 {
+    char node[QV_DETECTION_SIZE];
+    qv_server_facts_node_columns(facts, node, sizeof node); /* it fits */
     bool mariadb = facts->mariadb;
     unsigned long version = facts->version;
     std::string columns = "UNIX_TIMESTAMP() AS qv_now";
@@ -112,7 +119,7 @@ static std::string form_columns(const QVDBServerFacts *facts)
                    "qv_dynamic, (SELECT GROUP_CONCAT(p.PRIV) FROM mysql.global_grants p WHERE "
                    "p.USER = g.User AND p.HOST = g.Host AND p.WITH_GRANT_OPTION = 'Y') AS "
                    "qv_dynamic_grantable";
-    return columns;
+    return columns + node;
 }
 
 static std::string forms_statement(const QVAccountCheck *check)
@@ -165,6 +172,10 @@ std::vector<QVCheckStatement> qv_check_statements(const QVAccountCheck *check)
     };
     if (has_public(&check->facts))
         statements.push_back({"SHOW GRANTS FOR PUBLIC", qv_check_read_public_row});
+    /* Without an extra statement: the wait is the statement's own. */
+    if (check->synced)
+        for (QVCheckStatement &statement : statements)
+            statement.text = "SET STATEMENT wsrep_sync_wait = 1 FOR " + statement.text;
     return statements;
 }
 
@@ -191,6 +202,7 @@ static void read_form_row(QVAccountCheck *check, unsigned count, const char *con
         check->default_lifetime = days;
     if (std::optional<bool> tls = tls_answer(value("qv_tls")))
         check->has_tls = tls;
+    qv_server_facts_read_node(&check->facts, count, names, values);
     for (QVFormCheck &form : check->forms) {
         if (!qv_stored_form_row_is(count, names, values, form.account->name, form.host))
             continue;
@@ -317,6 +329,9 @@ void qv_check_read_public_row(QVAccountCheck *check, unsigned count, const char 
 
 /* ---- the reading -------------------------------------------------------------------- */
 
+/* MariaDB's error for a variable it does not have. */
+#define QV_ER_UNKNOWN_SYSTEM_VARIABLE 1193
+
 struct Step {
     QVAccountCheck *check;
     const QVCheckStatement *statement;
@@ -327,6 +342,55 @@ static void read_row(void *context, unsigned count, const char *const names[],
 {
     Step *step = static_cast<Step *>(context);
     step->statement->read(step->check, count, names, values);
+}
+
+/* Sends statement and reads its rows into check. Returns its status (2: a row could not
+ * be kept). */
+static unsigned read_statement(QVDBEngine *engine, QVAccountCheck *check,
+                               const QVCheckStatement &statement)
+{
+    Step step = {check, &statement};
+    QVDBRowReader reader = {&step, read_row};
+    unsigned status = qv_mysql_s_select(engine, statement.text.c_str(), &reader);
+    if (status == 0 && check->read_failed)
+        status = 2; /* logged where the row was read */
+    return status;
+}
+
+/* Reads the server into check over engine: each statement in turn; the first again
+ * without waiting for a cluster where the server has no Galera; no further than the
+ * first where it names a Galera node that cannot speak for its cluster. */
+static unsigned read_server(QVDBEngine *engine, QVAccountCheck *check)
+{
+    std::vector<QVCheckStatement> statements = qv_check_statements(check);
+    for (size_t i = 0; i < statements.size(); i++) {
+        unsigned status = read_statement(engine, check, statements[i]);
+        if (status != 0 && i == 0 && check->synced &&
+            mysql_errno(engine->connection) == QV_ER_UNKNOWN_SYSTEM_VARIABLE) {
+            qv_log(QV_LOG_INFO, "%s",
+                   "qv_check_read: the server has no wsrep_sync_wait (it was built without "
+                   "Galera): read without it");
+            qv_DBEngine_clear_failure();
+            check->synced = false;
+            statements = qv_check_statements(check);
+            status = read_statement(engine, check, statements[i]);
+        }
+        if (status != 0) {
+            qv_log_trace(QV_FILE, __LINE__);
+            return status;
+        }
+        if (i == 0 && qv_server_facts_node_outside(&check->facts)) {
+            char node[QV_NODE_SIZE];
+            qv_server_facts_node(&check->facts, node, sizeof node);
+            qv_log(QV_LOG_ERROR,
+                   "qv_check_read: the server is a Galera node that is not synced in the "
+                   "primary component (%s): what it holds may not be what the cluster holds",
+                   node);
+            qv_DBEngine_note_failure(0, QV_PHASE_NODE, QV_POLICY_NONE);
+            return QV_DB_CLUSTER_NODE;
+        }
+    }
+    return 0;
 }
 
 unsigned qv_check_read(const QVDBSettings *settings, const ServiceAccount *accounts,
@@ -341,21 +405,13 @@ unsigned qv_check_read(const QVDBSettings *settings, const ServiceAccount *accou
     }
     try {
         qv_check_init(check, accounts, mysql_get_server_info(engine->connection));
-        for (const QVCheckStatement &statement : qv_check_statements(check)) {
-            Step step = {check, &statement};
-            QVDBRowReader reader = {&step, read_row};
-            status = qv_mysql_s_select(engine, statement.text.c_str(), &reader);
-            if (status == 0 && check->read_failed)
-                status = 2; /* logged where the row was read */
-            if (status != 0) {
-                qv_log_trace(QV_FILE, __LINE__);
-                break;
-            }
-        }
+        status = read_server(engine, check);
     } catch (const std::exception &e) {
         qv_log(QV_LOG_ERROR, "qv_check_read: %s", e.what());
         status = 2;
     }
+    if (status != 0)
+        qv_log_trace(QV_FILE, __LINE__);
     qv_DBEngine_finish(&engine);
     return status;
 }

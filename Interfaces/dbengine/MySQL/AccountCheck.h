@@ -7,10 +7,18 @@
  * as a service account, and sends at most four reading statements on that one
  * connection: the forms' rows (the stored forms' reader, StoredForms, with more columns:
  * the server's clock and default password lifetime, whether it has TLS, roles, proxy
- * grants, and MySQL 8's dynamic privileges), their privileges as information_schema
- * shows them (global, and any on the mysql schema, its tables or columns, theirs and
- * PUBLIC's), SHOW PRIVILEGES (the privileges the server has), and on MariaDB 10.11 and
- * later SHOW GRANTS FOR PUBLIC (PUBLIC's global privileges, which every account holds).
+ * grants, MySQL 8's dynamic privileges, and MariaDB's Galera node facts), their
+ * privileges as information_schema shows them (global, and any on the mysql schema, its
+ * tables or columns, theirs and PUBLIC's), SHOW PRIVILEGES (the privileges the server
+ * has), and on MariaDB 10.11 and later SHOW GRANTS FOR PUBLIC (PUBLIC's global
+ * privileges, which every account holds).
+ *
+ * On a Galera node a read must see what the cluster holds, not what the node has
+ * applied so far: where the server may have Galera (MariaDB 10.1.2 and later, on Unix)
+ * each statement waits for that (SET STATEMENT wsrep_sync_wait = 1 FOR ..., a no-op
+ * elsewhere); a server built without Galera, which refuses the variable, is read again
+ * without it. A node that is not synced in the primary component is not read further:
+ * what it holds may not be what the cluster holds.
  *
  * For each service account and each of its two forms (the name alone, host "%", and the
  * name at localhost) it concludes whether the form exists, is locked, has its password
@@ -74,6 +82,7 @@ struct QVAccountCheck {
     std::optional<long long> now;            /* the server's clock, Unix time */
     std::optional<long long> default_lifetime; /* days, 0 never */
     std::optional<bool> has_tls;               /* none: the server did not say */
+    bool synced;      /* each read waits until the node has applied what its cluster holds */
     bool read_failed; /* a row could not be kept (memory exhausted) */
 };
 
@@ -82,7 +91,8 @@ struct QVAccountCheck {
 void qv_check_init(QVAccountCheck *check, const ServiceAccount *accounts, const char *server);
 
 /* The statements the check sends for check's server, in order (three, or four with
- * SHOW GRANTS FOR PUBLIC on MariaDB 10.11 and later), each with the reader of its rows. */
+ * SHOW GRANTS FOR PUBLIC on MariaDB 10.11 and later), each with the reader of its rows;
+ * each waits for the cluster where check->synced is set. */
 struct QVCheckStatement {
     std::string text;
     void (*read)(QVAccountCheck *check, unsigned count, const char *const names[],
@@ -103,7 +113,8 @@ void qv_check_read_public_row(QVAccountCheck *check, unsigned count, const char 
                               const char *const values[]);
 
 /* Logs in with settings (the caller's), initialises check with accounts and reads the
- * server into it with qv_check_statements. Returns 0, or the status of the step that
+ * server into it with qv_check_statements. Returns 0, QV_DB_CLUSTER_NODE for a Galera
+ * node outside the primary component or not ready, or the status of the step that
  * failed (logged, with the hint's failure noted: qv_DBEngine_log_hint names it). */
 unsigned qv_check_read(const QVDBSettings *settings, const ServiceAccount *accounts,
                        QVAccountCheck *check);

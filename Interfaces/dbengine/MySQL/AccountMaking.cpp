@@ -51,8 +51,8 @@ static unsigned detect_server(QVDBEngine *engine, QVDBServerFacts *facts)
 {
     *facts = QVDBServerFacts{};
     qv_server_facts_from_info(mysql_get_server_info(engine->connection), facts);
-    char statement[QV_STATEMENT_SIZE];
-    qv_server_facts_statement(facts, statement, sizeof statement); /* short: it fits */
+    char statement[QV_DETECTION_SIZE];
+    qv_server_facts_statement(facts, statement, sizeof statement); /* it fits */
     Detection detection = {facts, 0, false};
     QVDBRowReader reader = {&detection, read_detection};
     unsigned status = qv_DBEngine_send(engine, statement, nullptr, &reader);
@@ -211,7 +211,8 @@ static unsigned send_set_once(QVDBEngine *engine, const QVDBServerFacts *facts,
     return status;
 }
 
-/* The INFO line that names the account, the server and the form used. */
+/* The INFO line that names the account, the server (and the Galera node) and the form
+ * used. */
 static void log_form(QVDBEngine *engine, const QVDBServerFacts *facts, const char *name, int form)
 {
     const char *server = mysql_get_server_info(engine->connection);
@@ -222,15 +223,43 @@ static void log_form(QVDBEngine *engine, const QVDBServerFacts *facts, const cha
                     "each password set at most once and only where it differs, then GRANT"
                   : "MySQL 8.0 or later, accounts made with CREATE USER IF NOT EXISTS, each "
                     "password set at most once and only where it differs, then GRANT";
-    qv_log(QV_LOG_INFO, "qv_DBEngine_add_user_with_host: %s on server %s: %s", name,
-           server ? server : "(unknown)", how);
+    char node[QV_NODE_SIZE];
+    qv_server_facts_node(facts, node, sizeof node);
+    qv_log(QV_LOG_INFO, "qv_DBEngine_add_user_with_host: %s on server %s%s%s%s: %s", name,
+           server ? server : "(unknown)", node[0] ? " (" : "", node, node[0] ? ")" : "", how);
 }
 
-/* A server that takes no accounts from a run, refused before anything is written: the
- * fact that tells it, the status, the phase its hint answers, and why. The first that
- * holds refuses. */
+/* The servers that take no accounts from a run. */
+static bool is_replica(const QVDBServerFacts *f)
+{
+    return f->replica;
+}
+
+static bool node_rejects(const QVDBServerFacts *f)
+{
+    return f->galera && f->node_rejects;
+}
+
+static bool read_only_node(const QVDBServerFacts *f)
+{
+    return f->galera && f->read_only;
+}
+
+static bool is_read_only(const QVDBServerFacts *f)
+{
+    return f->read_only;
+}
+
+static bool node_local_ddl(const QVDBServerFacts *f)
+{
+    return f->galera && f->node_local_ddl;
+}
+
+/* A server that takes no accounts from a run, refused before anything is written: what
+ * tells it, the status, the phase its hint answers, and why. The first that holds
+ * refuses. */
 struct Refusal {
-    bool QVDBServerFacts::*fact;
+    bool (*holds)(const QVDBServerFacts *facts);
     unsigned status;
     int phase;
     const char *why;
@@ -239,18 +268,28 @@ struct Refusal {
 static const Refusal g_refusals[] = {
     /* Accounts written on a replica would differ from its primary's (errant transactions
      * that break a later failover); the primary's replicate to it. */
-    {&QVDBServerFacts::replica, QV_DB_REPLICA, QV_PHASE_REPLICA,
-     "the server is a replica: its replication runs"},
-    {&QVDBServerFacts::read_only, QV_DB_READ_ONLY, QV_PHASE_READ_ONLY,
+    {is_replica, QV_DB_REPLICA, QV_PHASE_REPLICA, "the server is a replica: its replication runs"},
+    /* A Galera node outside the primary component (or not yet ready) answers 1047 to the
+     * first statement that writes; what is written on one that takes none from clients
+     * meets the same. */
+    {qv_server_facts_node_outside, QV_DB_CLUSTER_NODE, QV_PHASE_NODE,
+     "the server is a Galera node that is not synced in the primary component"},
+    {node_rejects, QV_DB_CLUSTER_NODE, QV_PHASE_NODE,
+     "the server is a Galera node that rejects queries (wsrep_reject_queries)"},
+    {read_only_node, QV_DB_READ_ONLY, QV_PHASE_READ_ONLY_NODE,
+     "the server is a read-only Galera node (read_only is on)"},
+    {is_read_only, QV_DB_READ_ONLY, QV_PHASE_READ_ONLY,
      "the server is read-only (read_only is on)"},
+    /* Under RSU the statements stay on this node: the others' accounts would differ. */
+    {node_local_ddl, QV_DB_CLUSTER_NODE, QV_PHASE_LOCAL_DDL,
+     "the session's wsrep_OSU_method is not TOI: its statements would stay on this node"},
 };
 
 /* Makes the account on a connected engine: detects what the server is unless facts
- * holds it already, refuses a replica or a read-only server before any statement that
- * writes, and
- * sends the level's sequence in the server's form: in the set-once form after its
- * account statements, with GRANTs that carry no password. Returns 0, the refusal's
- * status, or the status of the statement that failed. */
+ * holds it already, refuses a server that takes no accounts (g_refusals) before any
+ * statement that writes, and sends the level's sequence in the server's form: in the
+ * set-once form after its account statements, with GRANTs that carry no password.
+ * Returns 0, the refusal's status, or the status of the statement that failed. */
 static unsigned make_account(QVDBEngine *engine, QVDBServerFacts *facts, const char *name,
                              const char *password, int priv)
 {
@@ -260,10 +299,12 @@ static unsigned make_account(QVDBEngine *engine, QVDBServerFacts *facts, const c
         return status;
     }
     for (const Refusal &refusal : g_refusals)
-        if (facts->*refusal.fact) {
+        if (refusal.holds(facts)) {
+            char node[QV_NODE_SIZE];
+            qv_server_facts_node(facts, node, sizeof node);
             qv_log(QV_LOG_ERROR,
-                   "qv_DBEngine_add_user_with_host: %s; %s was not made, nothing was written",
-                   refusal.why, name);
+                   "qv_DBEngine_add_user_with_host: %s%s%s%s; %s was not made, nothing was written",
+                   refusal.why, node[0] ? " (" : "", node, node[0] ? ")" : "", name);
             qv_DBEngine_note_failure(0, refusal.phase, 0);
             return refusal.status;
         }

@@ -23,3 +23,5 @@ const char *const qv_option_dir_endings[] = {".cnf", nullptr};
 const bool qv_option_mark_skipped = false;
 
 const char qv_option_mark_rule[] = "not used, as the mariadb client refuses it too";
+
+const bool qv_server_may_be_galera = true;

@@ -37,3 +37,5 @@ const char *const qv_option_dir_endings[] = {".cnf", ".ini", nullptr};
 const bool qv_option_mark_skipped = true;
 
 const char qv_option_mark_rule[] = "skipped, and the file read";
+
+const bool qv_server_may_be_galera = false;

@@ -21,6 +21,14 @@
 #define QV_RUN_STATEMENT (QV_PHASE_WRITE | QV_PHASE_GRANT | QV_PHASE_CREATE)
 #define QV_ANY_PHASE (QV_PHASE_LOGIN | QV_RUN_STATEMENT | QV_PHASE_READ)
 
+/* A Galera node that cannot speak for its cluster, refused by the tool or answering 1047
+ * (to any statement but a few reading ones). */
+static const char g_hint_node[] =
+    "the server is a Galera node that cannot speak for the cluster: it is not synced in the "
+    "primary component, or it rejects queries; run the tool, or its check, on a synced node of "
+    "the primary component (wsrep_local_state_comment Synced, wsrep_cluster_status Primary): "
+    "the cluster brings the accounts to this node when it is back";
+
 static const QVHintRow g_hints[] = {
     {{2002, 2003},
      QV_ANY_PHASE,
@@ -71,6 +79,30 @@ static const QVHintRow g_hints[] = {
      "a running replica",
      "the server is a replica whose replication runs; run the tool on the primary: "
      "replication brings the accounts here"},
+    {{0},
+     QV_PHASE_READ_ONLY_NODE,
+     -1,
+     "a read-only Galera node",
+     "the server is a Galera node with read_only on; every node of a cluster takes writes: run "
+     "the tool on another synced node of the primary component, whose writes reach every "
+     "node, or turn read_only off on this one"},
+    {{0},
+     QV_PHASE_NODE,
+     -1,
+     "a Galera node outside the primary component, not ready or rejecting queries",
+     g_hint_node},
+    {{1047},
+     QV_ANY_PHASE,
+     -1,
+     "1047",
+     g_hint_node},
+    {{0},
+     QV_PHASE_LOCAL_DDL,
+     -1,
+     "a Galera node set to RSU",
+     "the session's wsrep_OSU_method is RSU, under which the accounts would be made on this "
+     "node alone; set it to TOI (SET GLOBAL wsrep_OSU_method = 'TOI', and in the server's "
+     "configuration), then run again"},
     {{1819},
      QV_PHASE_CREATE,
      QV_POLICY_REUSE,
@@ -124,6 +156,13 @@ static const QVHintRow g_hints[] = {
      "1044, 1142, 1227, 1410, 1045, 1698 on a reading statement",
      "root lacks the privileges to read the grant tables; it needs SELECT on the mysql "
      "database (a run needs ALL PRIVILEGES WITH GRANT OPTION)"},
+    {{1205},
+     QV_PHASE_READ,
+     -1,
+     "1205 on a reading statement",
+     "the server did not answer in time: on a Galera node, the node did not catch up with its "
+     "cluster within repl.causal_read_timeout (a backup's FLUSH TABLES WITH READ LOCK there, or "
+     "a node far behind); check again later, or check another synced node"},
     {{2006, 2013},
      QV_ANY_PHASE,
      -1,

@@ -4,7 +4,8 @@
  *
  * The engine notes the last failure of a client call on this thread: its error number,
  * the phase it came in (the login, a statement that writes, a GRANT, a CREATE USER, a
- * statement that only reads, or the refusal of a read-only server or a replica) and the
+ * statement that only reads, or the refusal of a read-only server, a replica or a Galera
+ * node that cannot speak for its cluster) and the
  * password policy plugins that refused it (named by the server's warnings, or known
  * from the error). The hint is chosen from one table by all three: the same number can
  * mean a wrong password at login and a missing privilege on a statement.
@@ -16,9 +17,9 @@
 
 /* Where a failure came; bits, so that a row of the table can name several. */
 enum {
-    QV_PHASE_LOGIN = 1,     /* the login (mysql_real_connect) */
-    QV_PHASE_WRITE = 2,     /* a statement that changes accounts, other than a GRANT */
-    QV_PHASE_GRANT = 4,     /* a GRANT */
+    QV_PHASE_LOGIN = 1,      /* the login (mysql_real_connect) */
+    QV_PHASE_WRITE = 2,      /* a statement that changes accounts, other than a GRANT */
+    QV_PHASE_GRANT = 4,      /* a GRANT */
     QV_PHASE_READ = 8,       /* a statement that only reads (qv_mysql_s_select) */
     QV_PHASE_READ_ONLY = 16, /* the server is read-only: the run wrote nothing */
     QV_PHASE_REPLICA = 32,   /* the server is a running replica: the run wrote nothing */
@@ -26,7 +27,12 @@ enum {
     /* beside QV_PHASE_LOGIN: the login went without an option file that was not used */
     QV_PHASE_FILE_REFUSED = 128,
     /* beside QV_PHASE_LOGIN: the login gave the password of the option file */
-    QV_PHASE_FILE_PASSWORD = 256
+    QV_PHASE_FILE_PASSWORD = 256,
+    /* a Galera node not synced in the primary component, or rejecting queries: the run
+     * wrote nothing, the check read nothing it could trust */
+    QV_PHASE_NODE = 512,
+    QV_PHASE_READ_ONLY_NODE = 1024, /* a read-only Galera node: the run wrote nothing */
+    QV_PHASE_LOCAL_DDL = 2048       /* a Galera node set to RSU: the run wrote nothing */
 };
 
 /* The password policy plugins that refused a password; bits. */

@@ -9,8 +9,9 @@
  * localhost. MySQL 8.0 and later no longer create accounts or set passwords through
  * GRANT, and a password reuse policy (MariaDB's password_reuse_check) refuses a password
  * set twice: there accounts are made in the set-once form (StatementForms). Every other
- * server gets the GRANT ... IDENTIFIED BY form, unchanged. A read-only server and a
- * running replica are refused before anything is written.
+ * server gets the GRANT ... IDENTIFIED BY form, unchanged. A read-only server, a
+ * running replica and a Galera node that cannot speak for its cluster are refused
+ * before anything is written.
  *
  * Every connection takes what the administrator's own ~/.my.cnf gives (root's password,
  * the socket, TLS; OptionFile reads it, the client library is handed values only),
@@ -21,7 +22,7 @@
  * 26 no connection handle, 27 login refused (error 1045), 28 other server error
  * (1000-1999), 29 client library error (2000-2999), 30 any other error number (or an
  * answer that cannot be read), 31 a read-only server, 32 a replica whose replication
- * runs.
+ * runs, 33 a Galera node that cannot speak for its cluster.
  * No password ever reaches a log line. A failed account creation ends with one line
  * "hint: ..." that names the remedy, when the cause is a common one.
  */
@@ -134,19 +135,24 @@ unsigned qv_DBEngine_failure_status(int number);
 unsigned qv_mysql_errno_to_status(int number);
 
 /* The engine's statuses for a server refused before anything was written: read-only,
- * and a replica whose replication runs. */
+ * a replica whose replication runs, and a Galera node that cannot speak for its cluster
+ * (not synced in the primary component, rejecting queries, or set to make the accounts
+ * on itself alone: wsrep_OSU_method RSU). */
 #define QV_DB_READ_ONLY 31
 #define QV_DB_REPLICA 32
+#define QV_DB_CLUSTER_NODE 33
 
 /* Logs in to the server at host as user (null: "root" with no password, or the password
  * of the option file) and creates or updates the account newusername, with
  * newuserpassword, at level priv, in both of its forms. Connection and statements are
  * this call's own; statements sent before a failure stay in effect. First, one reading
- * statement detects what the server is (ServerFacts): a replica whose replication runs
- * and a read-only server are refused before anything is written (QV_DB_REPLICA,
- * QV_DB_READ_ONLY). Logs one INFO line naming the account, the server and the form
- * used. Returns 0, 1 for a bad argument (including an empty or unsafe name or password,
- * or a statement that would not fit its buffer), 31 or 32 for a refused server, or the
+ * statement detects what the server is (ServerFacts): a replica whose replication runs,
+ * a read-only server and a Galera node that cannot speak for its cluster are refused
+ * before anything is written (QV_DB_REPLICA, QV_DB_READ_ONLY, QV_DB_CLUSTER_NODE). Logs
+ * one INFO line naming the account, the server (a Galera node: which, of how many, and
+ * its state) and the form used. Returns 0, 1 for a bad argument (including an empty or
+ * unsafe name or password, or a statement that would not fit its buffer), 31 to 33 for
+ * a refused server, or the
  * status of the failed step; a failure's lines end with its hint, if one is known
  * (qv_DBEngine_last_hint). */
 unsigned qv_DBEngine_add_user_with_host(const char *host, const char *user, const char *password,

@@ -25,10 +25,12 @@ int qv_stored_forms_statement(const QVDBServerFacts *facts, const char *const na
                               size_t capacity)
 {
     bool global_priv = facts->mariadb && facts->version >= QV_MARIADB_GLOBAL_PRIV;
-    int used = qv_snprintf(statement, capacity, "SELECT %s%s%s FROM %s g WHERE g.User IN (",
-                           global_priv ? "g.User, g.Host, g.Priv" : "g.*",
-                           columns && columns[0] ? ", " : "", columns ? columns : "",
-                           global_priv ? "mysql.global_priv" : "mysql.user");
+    bool joined = columns != nullptr && columns[0] != '\0';
+    int used =
+        qv_snprintf(statement, capacity, "SELECT %s%s%s FROM %s%s g %s g.User IN (",
+                    global_priv ? "g.User, g.Host, g.Priv" : "g.*", joined ? ", " : "",
+                    joined ? columns : "", joined ? "(SELECT 1) qv_server LEFT JOIN " : "",
+                    global_priv ? "mysql.global_priv" : "mysql.user", joined ? "ON" : "WHERE");
     for (size_t i = 0; used >= 0 && i < count; i++) {
         int more = qv_snprintf(statement + used, capacity - static_cast<size_t>(used), "%s'%s'",
                                i > 0 ? ", " : "", names[i]);

@@ -50,9 +50,11 @@ struct QVStoredForm {
  * "localhost" of the count accounts names, on a server of facts' kind and version:
  * "SELECT g.User, g.Host, g.Priv" from mysql.global_priv (MariaDB 10.4 and later), or
  * "SELECT g.*" from mysql.user, then ", " and columns when columns is neither null nor
- * empty (more columns of the row g, for the check). Names are inserted as they are: the
- * caller's hold no quote or backslash. Returns the qv_snprintf result: negative when it
- * did not fit (it is then cut). */
+ * empty (more columns of the row g, and the server's, for the check): the forms are
+ * then joined to one row of their own (LEFT JOIN), so that the statement answers a row
+ * with the server's columns, and g's NULL, where no form exists. Names are inserted as
+ * they are: the caller's hold no quote or backslash. Returns the qv_snprintf result:
+ * negative when it did not fit (it is then cut). */
 int qv_stored_forms_statement(const QVDBServerFacts *facts, const char *const names[],
                               size_t count, const char *columns, char *statement,
                               size_t capacity);
