@@ -245,8 +245,14 @@ int qv_check_report(const QVAccountCheck *check, FILE *out, bool json)
 
 int qv_check_report_unknown(const char *error, FILE *out, bool json)
 {
-    if (json) {
-        const char *hint = qv_DBEngine_last_hint();
+    const char *hint = qv_DBEngine_last_hint();
+    if (!json) {
+        /* A monitoring system shows what the check printed: say why there is no verdict. */
+        fprintf(out, "status unknown: %s\n", error);
+        if (hint[0] != '\0')
+            fprintf(out, "hint: %s\n", hint);
+        fflush(out);
+    } else {
         nlohmann::ordered_json document = {
             {"format", QV_CHECK_JSON_FORMAT},
             {"error", error},

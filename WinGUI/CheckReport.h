@@ -26,9 +26,9 @@
 int qv_check_report(const QVAccountCheck *check, FILE *out, bool json);
 
 /* Prints to out what a check that could not be done says, with error (why) and the hint
- * of the failure noted last (qv_DBEngine_last_hint), as text on nothing (the engine's
- * lines and the hint go to standard error) or as a JSON document (json). Returns
- * QV_CHECK_UNKNOWN. */
+ * of the failure noted last (qv_DBEngine_last_hint): as text, a line "status unknown:
+ * <error>" and the hint's line (the engine's own lines go to standard error), or as a
+ * JSON document (json). Returns QV_CHECK_UNKNOWN. */
 int qv_check_report_unknown(const char *error, FILE *out, bool json);
 
 /* Checks every form of every service account on the server as the administrator of

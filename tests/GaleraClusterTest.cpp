@@ -143,6 +143,7 @@ TEST_F(GaleraClusterTest, NodeThatCannotSpeakForTheClusterIsRefusedAndHasTheAcco
         {"", "not synced in the primary component (Galera node 1 of 1, ", "server is a Galera", 3},
         {"SET GLOBAL wsrep_reject_queries = ALL", "rejects queries", "server is a Galera", 3},
         {"RSU", "OSU_method is not TOI", "session's wsrep_OSU", 1},
+        {"SET GLOBAL wsrep_on = OFF", "session has wsrep_on off", "session's wsrep_OSU", 1},
     };
     for (const auto &row : rows) {
         SCOPED_TRACE(row.why);

@@ -343,7 +343,9 @@ TEST_F(EngineTest, GaleraNodeThatCannotSpeakForTheClusterIsRefusedAndOneThatCanI
         {{{"node_local_ddl", "1"}}, 33, "wsrep_OSU_method is not TOI",
          "the session's wsrep_OSU_method is RSU"},
         {{}, 0, "N on server 10.11.6-MariaDB-0+deb12u1 (Galera node 2 of 3, Synced): ", nullptr},
-        {{{"galera", "0"}, {"node_rejects", "1"}}, 0, "-0+deb12u1: accounts made", nullptr},
+        {{{"galera", "0"}}, 33, "whose session has wsrep_on off", "the session's wsrep_OSU_method"},
+        {{{"galera", "0"}, {"cluster_size", "0"}, {"node_rejects", "1"}}, 0,
+         "-0+deb12u1: accounts made", nullptr},
     };
     for (const auto &row : rows) {
         fake_mysql_reset();

@@ -86,6 +86,9 @@ bool galera_heal()
 {
     for (int node = 1; node <= GALERA_NODES; node++) {
         ServerSession root("root", "", galera_node_socket(node));
+        /* first: a session without wsrep cannot reach the provider's options */
+        root.exec("SET GLOBAL wsrep_on = ON");
+        root.exec("SET SESSION wsrep_on = ON");
         root.exec("SET GLOBAL wsrep_provider_options = 'gmcast.isolate=0'");
         root.exec("SET GLOBAL wsrep_OSU_method = 'TOI'");
         root.exec("SET GLOBAL wsrep_reject_queries = NONE");

@@ -255,6 +255,13 @@ static bool node_local_ddl(const QVDBServerFacts *f)
     return f->galera && f->node_local_ddl;
 }
 
+/* A member of a cluster whose session does not replicate (wsrep_on off): the server
+ * reports the cluster, but the session is no Galera node's. */
+static bool node_without_wsrep(const QVDBServerFacts *f)
+{
+    return !f->galera && f->cluster_size > 0;
+}
+
 /* A server that takes no accounts from a run, refused before anything is written: what
  * tells it, the status, the phase its hint answers, and why. The first that holds
  * refuses. */
@@ -283,6 +290,9 @@ static const Refusal g_refusals[] = {
     /* Under RSU the statements stay on this node: the others' accounts would differ. */
     {node_local_ddl, QV_DB_CLUSTER_NODE, QV_PHASE_LOCAL_DDL,
      "the session's wsrep_OSU_method is not TOI: its statements would stay on this node"},
+    {node_without_wsrep, QV_DB_CLUSTER_NODE, QV_PHASE_LOCAL_DDL,
+     "the server is a Galera node whose session has wsrep_on off: its statements would stay "
+     "on this node"},
 };
 
 /* Makes the account on a connected engine: detects what the server is unless facts

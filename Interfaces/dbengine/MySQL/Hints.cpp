@@ -99,10 +99,10 @@ static const QVHintRow g_hints[] = {
     {{0},
      QV_PHASE_LOCAL_DDL,
      -1,
-     "a Galera node set to RSU",
-     "the session's wsrep_OSU_method is RSU, under which the accounts would be made on this "
-     "node alone; set it to TOI (SET GLOBAL wsrep_OSU_method = 'TOI', and in the server's "
-     "configuration), then run again"},
+     "a Galera node set to RSU or with wsrep_on off",
+     "the session's wsrep_OSU_method is RSU, or its wsrep_on is off, under which the accounts "
+     "would be made on this node alone; set them back (SET GLOBAL wsrep_OSU_method = 'TOI'; "
+     "SET GLOBAL wsrep_on = ON; and in the server's configuration), then run again"},
     {{1819},
      QV_PHASE_CREATE,
      QV_POLICY_REUSE,
