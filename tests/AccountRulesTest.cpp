@@ -107,7 +107,7 @@ TEST(Credentials, Sha256CryptEqualsGlibcCrypt)
 
 TEST(Credentials, Sha256CryptOfTwentyByteSaltsEqualsASecondImplementation)
 {
-    /* The oracle's own check: the specification's published example. */
+    /* The oracle's own check: the published test vector of SHA-256-crypt. */
     std::vector<CryptCase> cases = {{"Hello world!", "saltstring", 5000}};
     const std::string salts[] = {"A\x01z/;\x7f$-0123456789ab", std::string("\xff\x80\x00q", 4) +
                                                                   "0123456789abcdef"};
