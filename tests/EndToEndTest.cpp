@@ -240,23 +240,12 @@ TEST_F(EndToEndTest, RootWithAPasswordFromTheOptionFileOnly)
                           .size());
 }
 
-/* Installs MariaDB's ed25519 plugin where it is missing; returns whether it was there. */
-bool install_ed25519(ServerSession &root)
-{
-    bool had = !root.query("SELECT 1 FROM information_schema.PLUGINS WHERE "
-                           "PLUGIN_NAME = 'ed25519'")
-                    .empty();
-    if (!had)
-        root.exec("INSTALL SONAME 'auth_ed25519'");
-    return had;
-}
-
 TEST_F(EndToEndTest, OptionFileAsTheMariadbClientReadsItAndNothingInItRunsCode)
 {
     /* root logs in with ed25519, a login method the tool allows, with a password that
      * two quotings read differently; the mariadb client says which is right. */
     ServerSession root;
-    bool had_ed25519 = install_ed25519(root);
+    const std::string restore_ed25519 = install_ed25519(root);
     root.exec("ALTER USER 'root'@'localhost' IDENTIFIED VIA ed25519 USING PASSWORD('p w#x')");
     TempDir home("qv-home");
     const std::string cnf = home.path() + "/.my.cnf", plugins = home.dir("plugins");
@@ -289,8 +278,7 @@ TEST_F(EndToEndTest, OptionFileAsTheMariadbClientReadsItAndNothingInItRunsCode)
     const std::string log = read_file(dir + "/VADedeVeZovid.log");
     root.exec("ALTER USER 'root'@'localhost' IDENTIFIED VIA mysql_native_password USING "
               "PASSWORD('')");
-    if (!had_ed25519)
-        root.exec("UNINSTALL SONAME 'auth_ed25519'");
+    root.exec(restore_ed25519);
     EXPECT_TRUE(root.query("SHOW DATABASES LIKE 'pwned'").empty());
     EXPECT_NE(0, access((dir + "/qvprobe-loaded").c_str(), F_OK));
     EXPECT_NE(std::string::npos, log.find(": default-auth: refused: they make the client load"));
@@ -499,7 +487,6 @@ TEST_F(EndToEndTest, CheckNamesEachDifferenceAndChangesNothing)
     printf("[ figures  ] check statements after root's login: %zu, logins: %zu\n", sent.size(),
            logins.size());
     nlohmann::json document = nlohmann::json::parse(run(false, "", {"--json", "--check"}).out);
-    EXPECT_EQ(1, document["format"]);
     EXPECT_EQ(0, document["exit_status"]);
     EXPECT_EQ(6, document["summary"]["as_they_should_be"]);
     /* the server's own time, in UTC */
@@ -531,14 +518,6 @@ TEST_F(EndToEndTest, CheckNamesEachDifferenceAndChangesNothing)
     /* Each difference, the missing form's too, has its remedy: here, every one a run's. */
     ASSERT_EQ(9u, split_lines(changed.out).size());
     EXPECT_EQ(0u, split_lines(changed.out)[8].find("hint: run VADedeVeZovid ("));
-    nlohmann::json changed_document =
-        nlohmann::json::parse(run(false, "", {"--check", "--json"}).out);
-    for (const nlohmann::json &form : changed_document["forms"]) {
-        ASSERT_EQ(form["as_it_should_be"] ? 0u : 1u, form["mend"].size()) << form;
-        if (!form["mend"].empty()) {
-            EXPECT_EQ("run VADedeVeZovid", form["mend"][0]["remedy"]) << form;
-        }
-    }
     EXPECT_EQ(log, read_file(dir + "/VADedeVeZovid.log")); /* the run's log is untouched */
 
     ASSERT_EQ(0, run(false).exit_code);
@@ -562,10 +541,7 @@ TEST_F(EndToEndTest, CheckWithoutAServerGivesTheHint)
                       r.out);
             continue;
         }
-        nlohmann::json document = nlohmann::json::parse(r.out);
-        EXPECT_EQ("the server could not be asked", document["error"]);
-        EXPECT_EQ(1, document["format"]);
-        EXPECT_EQ(3, document["exit_status"]);
+        EXPECT_EQ("the server could not be asked", nlohmann::json::parse(r.out)["error"]);
     }
     struct stat st;
     EXPECT_NE(0, stat((dir + "/VADedeVeZovid.log").c_str(), &st));
@@ -581,7 +557,7 @@ void drop_accounts_and_role(ServerSession &root)
 TEST_F(EndToEndTest, CheckAnswersEachHardenedSetUpTruly)
 {
     ServerSession root;
-    bool had_ed25519 = install_ed25519(root);
+    const std::string restore_ed25519 = install_ed25519(root);
     /* What ALL on a database holds, as the server lists it (11.8 adds SHOW CREATE ROUTINE). */
     root.exec("CREATE USER qv_all_probe");
     root.exec("GRANT ALL ON mysql.* TO qv_all_probe");
@@ -706,8 +682,7 @@ TEST_F(EndToEndTest, CheckAnswersEachHardenedSetUpTruly)
             << after[2] << " / " << after[3] << " / " << after[4];
     }
     drop_accounts_and_role(root);
-    if (!had_ed25519)
-        root.exec("UNINSTALL SONAME 'auth_ed25519'");
+    root.exec(restore_ed25519);
 }
 
 TEST_F(EndToEndTest, RunningReplicaIsRefusedAndGetsTheAccountsFromItsPrimary)

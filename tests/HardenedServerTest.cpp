@@ -167,12 +167,7 @@ TEST_F(HardenedServerTest, ReusePolicySetsEachPasswordAtMostOncePerFormAndNoneOn
 TEST_F(HardenedServerTest, FormThatLogsInByEitherOfTwoMethodsIsLeftAsItIs)
 {
     ASSERT_TRUE(provision().ok);
-    bool had_ed25519 = !root.query("SELECT 1 FROM information_schema.PLUGINS WHERE PLUGIN_NAME = "
-                                   "'ed25519'")
-                            .empty();
-    if (!had_ed25519)
-        root.exec("INSTALL SONAME 'auth_ed25519'");
-    Restore uninstall_ed25519{root, had_ed25519 ? "DO 0" : "UNINSTALL SONAME 'auth_ed25519'"};
+    Restore uninstall_ed25519{root, install_ed25519(root)};
     /* The built-in password by the second method only: the mysql.user view shows the
      * first. */
     root.exec("ALTER USER 'QuOrvAneIndeX'@'%' IDENTIFIED VIA mysql_native_password USING "

@@ -288,76 +288,69 @@ TEST_F(EngineTest, SetOnceFormSetsEachPasswordOnlyWhereItDiffers)
     }
 }
 
-TEST_F(EngineTest, ReadOnlyServerAndRunningReplicaAreRefusedBeforeAnythingIsWritten)
+TEST_F(EngineTest, ServerThatMustNotTakeTheAccountsIsRefusedBeforeAnythingIsWritten)
 {
-    const std::string why[] = {"the server is read-only (read_only is on)",
-                               "the server is a replica: its replication runs"};
-    const std::string hint[] = {
-        "the server is read-only (read_only is on), probably a replica; run the tool against "
-        "the primary, whose changes replicate, or turn read_only off on a server meant to take "
-        "writes",
-        "the server is a replica whose replication runs; run the tool on the primary: "
-        "replication brings the accounts here"};
+    const std::string read_only = "the server is read-only (read_only is on); N was not made, "
+                                  "nothing was written",
+                      replica = "the server is a replica: its replication runs; N was not made";
+    const char *const RO_HINT = "the server is read-only (read_only is on), probably a replica; "
+                                "run the tool against the primary, whose changes replicate, or "
+                                "turn read_only off on a server meant to take writes";
+    const char *const REPLICA_HINT = "the server is a replica whose replication runs; run the "
+                                     "tool on the primary: replication brings the accounts here";
+    const char *const NODE = "the server is a Galera node that cannot speak for the cluster:";
+    /* Where info is null: a Galera node 2 of 3, Synced, in the primary component, of
+     * MariaDB 10.11, with these changes. */
+    const std::map<std::string, std::string> node = {
+        {"galera", "1"},       {"node_ready", "1"},    {"node_primary", "1"},
+        {"node_index", "1"},   {"cluster_size", "3"}, {"node_state", "Synced"}};
     const struct {
         const char *info;
-        std::vector<const char *> flags;
-        unsigned status; /* 31 read-only, 32 a replica */
-    } servers[] = {{"10.11.6-MariaDB", {"read_only"}, 31},   {"8.0.36", {"read_only"}, 31},
-                   {"8.0.36", {"super_read_only"}, 31},      {"5.7.44", {"super_read_only"}, 31},
-                   {"10.11.6-MariaDB", {"replica"}, 32},     {"8.0.36", {"replica"}, 32},
-                   {"10.11.6-MariaDB", {"replica", "read_only"}, 32}, {"5.6.51", {"replica"}, 32}};
-    for (const auto &server : servers) {
-        fake_mysql_reset();
-        fake_mysql().server_info = server.info;
-        for (const char *flag : server.flags)
-            fake_mysql().detected[flag] = "2";
-        StderrCapture capture;
-        EXPECT_EQ(server.status, add(QV_PRIV_ALL_GRANT)) << server.info << " " << server.flags[0];
-        auto lines = capture.finish();
-        EXPECT_EQ(1u, fake_mysql_statements().size()); /* the detection alone */
-        EXPECT_EQ(0, fake_mysql().open_handles);
-        const size_t i = server.status - 31;
-        EXPECT_EQ((std::vector<std::string>{"ERROR  : qv_DBEngine_add_user_with_host: " + why[i] +
-                                                "; N was not made, nothing was written",
-                                            "ERROR  : hint: " + hint[i]}),
-                  lines);
-    }
-}
-
-TEST_F(EngineTest, GaleraNodeThatCannotSpeakForTheClusterIsRefusedAndOneThatCanIsNamed)
-{
-    const char *const NODE = "the server is a Galera node that cannot speak for the cluster:";
-    const struct {
-        std::map<std::string, std::string> change; /* of node 2 of 3, Synced, Primary */
-        unsigned status;                           /* 0 taken, 31 read-only, 32, 33 */
-        const char *said, *hint;
+        std::map<std::string, std::string> detected;
+        unsigned status; /* 0 taken, 31 read-only, 32 a replica, 33 a Galera node */
+        std::string said;
+        const char *hint; /* null: an INFO line */
     } rows[] = {
-        {{{"node_primary", "0"}, {"node_index", "0"}, {"cluster_size", "1"}, {"read_only", "1"}},
+        {"10.11.6-MariaDB", {{"read_only", "2"}}, 31, read_only, RO_HINT},
+        {"8.0.36", {{"read_only", "2"}}, 31, read_only, RO_HINT},
+        {"8.0.36", {{"super_read_only", "2"}}, 31, read_only, RO_HINT},
+        {"5.7.44", {{"super_read_only", "2"}}, 31, read_only, RO_HINT},
+        {"10.11.6-MariaDB", {{"replica", "2"}}, 32, replica, REPLICA_HINT},
+        {"8.0.36", {{"replica", "2"}}, 32, replica, REPLICA_HINT},
+        {"10.11.6-MariaDB", {{"replica", "2"}, {"read_only", "2"}}, 32, replica, REPLICA_HINT},
+        {"5.6.51", {{"replica", "2"}}, 32, replica, REPLICA_HINT},
+        {nullptr,
+         {{"node_primary", "0"}, {"node_index", "0"}, {"cluster_size", "1"}, {"read_only", "1"}},
          33, "not synced in the primary component (Galera node 1 of 1, Synced, not in the primary "
          "component); N was not made", NODE},
-        {{{"node_ready", "0"}, {"node_state", "Joining"}}, 33, "(Galera node 2 of 3, Joining)",
-         NODE},
-        {{{"node_rejects", "1"}, {"node_local_ddl", "1"}}, 33, "rejects queries", NODE},
-        {{{"read_only", "1"}, {"node_local_ddl", "1"}}, 31, "a read-only Galera node",
+        {nullptr, {{"node_ready", "0"}, {"node_state", "Joining"}}, 33,
+         "(Galera node 2 of 3, Joining)", NODE},
+        {nullptr, {{"node_rejects", "1"}, {"node_local_ddl", "1"}}, 33, "rejects queries", NODE},
+        {nullptr, {{"read_only", "1"}, {"node_local_ddl", "1"}}, 31, "a read-only Galera node",
          "the server is a Galera node with read_only on; every node of a cluster takes writes"},
-        {{{"node_local_ddl", "1"}}, 33, "wsrep_OSU_method is not TOI",
+        {nullptr, {{"node_local_ddl", "1"}}, 33, "wsrep_OSU_method is not TOI",
          "the session's wsrep_OSU_method is RSU"},
-        {{}, 0, "N on server 10.11.6-MariaDB-0+deb12u1 (Galera node 2 of 3, Synced): ", nullptr},
-        {{{"galera", "0"}}, 33, "whose session has wsrep_on off", "the session's wsrep_OSU_method"},
-        {{{"galera", "0"}, {"cluster_size", "0"}, {"node_rejects", "1"}}, 0,
+        {nullptr, {}, 0, "N on server 10.11.6-MariaDB-0+deb12u1 (Galera node 2 of 3, Synced): ",
+         nullptr},
+        {nullptr, {{"galera", "0"}}, 33, "whose session has wsrep_on off",
+         "the session's wsrep_OSU_method"},
+        {nullptr, {{"galera", "0"}, {"cluster_size", "0"}, {"node_rejects", "1"}}, 0,
          "-0+deb12u1: accounts made", nullptr},
     };
     for (const auto &row : rows) {
         fake_mysql_reset();
-        fake_mysql().detected = {{"galera", "1"},       {"node_ready", "1"},
-                                 {"node_primary", "1"}, {"node_index", "1"},
-                                 {"cluster_size", "3"}, {"node_state", "Synced"}};
-        for (const auto &[name, value] : row.change)
+        if (row.info)
+            fake_mysql().server_info = row.info;
+        else
+            fake_mysql().detected = node;
+        for (const auto &[name, value] : row.detected)
             fake_mysql().detected[name] = value;
         StderrCapture capture;
         EXPECT_EQ(row.status, add(QV_PRIV_ALL_GRANT)) << row.said;
         auto lines = capture.finish();
+        /* refused: the detection alone */
         EXPECT_EQ(row.status != 0 ? 1u : 3u, fake_mysql_statements().size()) << row.said;
+        EXPECT_EQ(0, fake_mysql().open_handles);
         ASSERT_EQ(row.status != 0 ? 2u : 1u, lines.size()) << row.said;
         EXPECT_NE(std::string::npos, lines[0].find(row.said)) << lines[0];
         const std::string hint = row.hint ? std::string("ERROR  : hint: ") + row.hint : "INFO";

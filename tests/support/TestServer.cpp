@@ -167,3 +167,12 @@ std::vector<std::string> show_grants(ServerSession &root, const std::vector<std:
         }
     return grants;
 }
+
+std::string install_ed25519(ServerSession &root)
+{
+    if (!root.query("SELECT 1 FROM information_schema.PLUGINS WHERE PLUGIN_NAME = 'ed25519'")
+             .empty())
+        return "DO 0";
+    root.exec("INSTALL SONAME 'auth_ed25519'");
+    return "UNINSTALL SONAME 'auth_ed25519'";
+}

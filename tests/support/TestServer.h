@@ -84,4 +84,8 @@ Rows general_log_during(ServerSession &root, const std::function<void()> &run);
  * included; "'user'@'host' absent" for a form that does not exist. */
 std::vector<std::string> show_grants(ServerSession &root, const std::vector<std::string> &users);
 
+/* Installs MariaDB's ed25519 login method where it is missing; returns the statement
+ * that puts the server back ("DO 0" where it was there already). */
+std::string install_ed25519(ServerSession &root);
+
 #endif
