@@ -304,8 +304,10 @@ TEST(AccountCheck, TheStatementsFitTheServer)
         {"10.3.39-MariaDB", "g.*,LEFT JOIN mysql.user g,roles_mapping", "@@default", 3},
         {"5.5.68-MariaDB", "g.*,proxies_priv", "roles_mapping,@@default", 3},
         {"5.7.44", "g.*,@@default_password_lifetime,qv_last_changed,@@have_ssl",
-         "role_edges,roles_mapping", 3},
-        {"8.0.36", "role_edges,default_roles,global_grants,qv_last_changed,tls_channel_status",
+         "role_edges,roles_mapping,native_password", 3},
+        {"8.0.36",
+         "role_edges,default_roles,global_grants,qv_last_changed,tls_channel_status,AS "
+         "native_password",
          "roles_mapping,@@have_ssl,AS node_state", 3},
         {"5.1.73", "g.*,UNIX_TIMESTAMP() AS qv_now", "@@default,role,proxies_priv", 3},
     };
@@ -430,6 +432,32 @@ TEST(AccountCheck, MariaDbRecordsOfAccounts)
         EXPECT_EQ(c.locked, form.stored.locked) << c.priv;
         EXPECT_EQ(c.expired, form.expired) << c.priv;
         EXPECT_EQ(c.tls_unavailable, form.tls_unavailable) << c.priv;
+    }
+}
+
+/* MySQL 8.4 may run without mysql_native_password: a form stored for it no longer logs
+ * in, whatever its hash, and a run moves it to caching_sha2_password. */
+TEST(AccountCheck, ANativePasswordAdmitsNothingWhereTheServerNoLongerRunsIt)
+{
+    const struct {
+        const char *active; /* null: the server did not say */
+        int password;
+        const char *reason;
+    } cases[] = {{"1", QV_CREDENTIAL_MATCHES, ""},
+                 {nullptr, QV_CREDENTIAL_MATCHES, ""},
+                 {"0", QV_CREDENTIAL_DIFFERS,
+                  "mysql_native_password: the server no longer runs this method"}};
+    for (const auto &c : cases) {
+        QVAccountCheck check{};
+        qv_check_init(&check, g_service_accounts, "8.4.0");
+        const char *names[] = {"User", "Host", "plugin", "authentication_string",
+                               "native_password"};
+        const char *values[] = {"QuOrvAneIndeX", "%", "mysql_native_password",
+                                "*EBCBA44619D242D9D3FAD0511DD096E5F96CC53B", c.active};
+        qv_check_read_form_row(&check, c.active ? 5 : 4, names, values);
+        qv_check_conclude(&check);
+        EXPECT_EQ(c.password, check.forms[2].password) << c.reason;
+        EXPECT_EQ(c.reason, check.forms[2].reason);
     }
 }
 

@@ -68,6 +68,7 @@ void qv_check_init(QVAccountCheck *check, const ServiceAccount *accounts, const 
     check->accounts = accounts;
     check->server = server ? server : "";
     qv_server_facts_from_info(server, &check->facts);
+    check->facts.native_password = true; /* until the server says otherwise */
     check->synced = qv_server_may_be_galera && check->facts.mariadb &&
                     check->facts.version >= QV_MARIADB_SET_STATEMENT;
     for (const ServiceAccount *account = accounts; account->name != nullptr; account++)
@@ -84,12 +85,12 @@ void qv_check_init(QVAccountCheck *check, const ServiceAccount *accounts, const 
 
 /* The columns the check reads besides the stored forms': the clock and default lifetime
  * that decide an expiry, whether the server has TLS, the roles, the proxy grants, MySQL
- * 8's dynamic privileges, and a Galera node's facts. CHAR values joined into one text
- * lose their padding. */
+ * 8's dynamic privileges and whether mysql_native_password still runs there, and a Galera
+ * node's facts. CHAR values joined into one text lose their padding. */
 static std::string form_columns(const QVDBServerFacts *facts)
 {
     char node[QV_DETECTION_SIZE];
-    qv_server_facts_node_columns(facts, node, sizeof node); /* it fits */
+    qv_server_facts_checked_columns(facts, node, sizeof node); /* it fits */
     bool mariadb = facts->mariadb;
     unsigned long version = facts->version;
     std::string columns = "UNIX_TIMESTAMP() AS qv_now";
@@ -202,7 +203,7 @@ static void read_form_row(QVAccountCheck *check, unsigned count, const char *con
         check->default_lifetime = days;
     if (std::optional<bool> tls = tls_answer(value("qv_tls")))
         check->has_tls = tls;
-    qv_server_facts_read_node(&check->facts, count, names, values);
+    qv_server_facts_read_checked(&check->facts, count, names, values);
     for (QVFormCheck &form : check->forms) {
         if (!qv_stored_form_row_is(count, names, values, form.account->name, form.host))
             continue;

@@ -160,12 +160,13 @@ static void judge_privileges(QVFormCheck *form, const QVAccountCheck &check,
     }
 }
 
-/* The password's verdict over the form's methods, with every method that was tried. */
-static void judge_password(QVFormCheck *form)
+/* The password's verdict over the form's methods, with every method that was tried: a
+ * mysql_native_password one admits nothing where the server no longer runs it. */
+static void judge_password(QVFormCheck *form, const QVAccountCheck &check)
 {
     char reason[512];
-    form->password = qv_stored_form_verify(&form->stored, form->account->password, true, reason,
-                                           sizeof reason);
+    form->password = qv_stored_form_verify(&form->stored, form->account->password,
+                                           check.facts.native_password, reason, sizeof reason);
     form->reason = reason;
     if (form->password == QV_CREDENTIAL_DIFFERS)
         add_remedy(form, QV_CHECK_RUN_REMEDY, g_run_note);
@@ -202,7 +203,7 @@ void qv_check_conclude(QVAccountCheck *check)
         }
         judge_logins(&form, *check);
         judge_privileges(&form, *check, server);
-        judge_password(&form);
+        judge_password(&form, *check);
     }
 }
 

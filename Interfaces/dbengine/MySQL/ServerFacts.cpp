@@ -109,15 +109,16 @@ static void read_node_state(QVDBServerFacts *facts, const char *value)
 
 /* One column of the detection statement: the servers that have it, how it is read, and
  * the fact it sets: a flag (on: a non-zero number; columns that set one flag are ORed),
- * or, through read, a value taken as far as it can be read. node: one of a Galera
- * node's columns, which the check reads too. */
+ * or, through read, a value taken as far as it can be read. checked: the check reads it
+ * too (a Galera node's facts, and whether a password of mysql_native_password still
+ * logs in). */
 struct DetectionColumn {
     const char *name;
     bool (*asked)(const QVDBServerFacts *facts);
     const char *expression;
     bool QVDBServerFacts::*fact;
     void (*read)(QVDBServerFacts *facts, const char *value);
-    bool node;
+    bool checked;
 };
 
 #define QV_PLUGIN_ACTIVE(name)                                                                     \
@@ -133,7 +134,7 @@ static const DetectionColumn g_columns[] = {
     {"reuse_check", mariadb, QV_PLUGIN_ACTIVE("password_reuse_check"),
      &QVDBServerFacts::reuse_check, nullptr, false},
     {"native_password", qv_server_facts_mysql8, QV_PLUGIN_ACTIVE("mysql_native_password"),
-     &QVDBServerFacts::native_password, nullptr, false},
+     &QVDBServerFacts::native_password, nullptr, true},
     {"replica", replica_by_status,
      "(SELECT COUNT(*) FROM information_schema.GLOBAL_STATUS WHERE VARIABLE_NAME IN "
      "('SLAVES_RUNNING', 'SLAVE_RUNNING') AND VARIABLE_VALUE NOT IN ('0', 'OFF'))",
@@ -163,23 +164,23 @@ static const DetectionColumn g_columns[] = {
      read_node_state, true},
 };
 
-/* Whether column is one to ask of facts' server, of the node's columns alone or of all. */
-static bool wanted(const DetectionColumn &column, const QVDBServerFacts *facts, bool node_only)
+/* Whether column is one to ask of facts' server, of the checked columns alone or of all. */
+static bool wanted(const DetectionColumn &column, const QVDBServerFacts *facts, bool checked_only)
 {
-    return column.asked(facts) && (column.node || !node_only);
+    return column.asked(facts) && (column.checked || !checked_only);
 }
 
 /* Forms into out (capacity bytes) lead and then "<expression> AS <name>" of each column
- * wanted, ", "-separated (the first also after a node-only lead, which continues a list).
+ * wanted, ", "-separated (the first also after a lead of the checked columns alone, which continues a list).
  * Returns false when they do not fit. */
-static bool write_columns(const QVDBServerFacts *facts, bool node_only, const char *lead, char *out,
-                          size_t capacity)
+static bool write_columns(const QVDBServerFacts *facts, bool checked_only, const char *lead,
+                          char *out, size_t capacity)
 {
     size_t used = 0;
     int written = qv_snprintf(out, capacity, "%s", lead);
-    bool first = !node_only;
+    bool first = !checked_only;
     for (const DetectionColumn &column : g_columns) {
-        if (written < 0 || !wanted(column, facts, node_only))
+        if (written < 0 || !wanted(column, facts, checked_only))
             continue;
         used += static_cast<size_t>(written);
         written = qv_snprintf(out + used, capacity - used, "%s %s AS %s", first ? "" : ",",
@@ -194,7 +195,7 @@ bool qv_server_facts_statement(const QVDBServerFacts *facts, char *statement, si
     return write_columns(facts, false, "SELECT", statement, capacity);
 }
 
-bool qv_server_facts_node_columns(const QVDBServerFacts *facts, char *columns, size_t capacity)
+bool qv_server_facts_checked_columns(const QVDBServerFacts *facts, char *columns, size_t capacity)
 {
     return write_columns(facts, true, "", columns, capacity);
 }
@@ -207,20 +208,20 @@ static bool read_flag(const char *value, bool *on)
     return value == nullptr || number.has_value();
 }
 
-/* Takes the row's columns wanted (node_only: the node's) into a copy of facts, and that
- * into facts when every one was there and every flag readable. */
-static bool read_columns(QVDBServerFacts *facts, bool node_only, unsigned count,
+/* Takes the row's columns wanted (checked_only: those the check reads) into a copy of
+ * facts, and that into facts when every one was there and every flag readable. */
+static bool read_columns(QVDBServerFacts *facts, bool checked_only, unsigned count,
                          const char *const names[], const char *const values[])
 {
     QVDBServerFacts read = *facts;
-    if (!node_only) {
+    if (!checked_only) {
         /* A fact no column asks for keeps its meaning on that server: mysql_native_password
          * is active before MySQL 8.0; nothing else is on. */
         read.read_only = read.replica = read.reuse_check = false;
         read.native_password = true;
     }
     for (const DetectionColumn &column : g_columns) {
-        if (!wanted(column, facts, node_only))
+        if (!wanted(column, facts, checked_only))
             continue;
         if (column.fact != nullptr)
             read.*column.fact = false;
@@ -228,7 +229,7 @@ static bool read_columns(QVDBServerFacts *facts, bool node_only, unsigned count,
             column.read(&read, nullptr);
     }
     for (const DetectionColumn &column : g_columns) {
-        if (!wanted(column, facts, node_only))
+        if (!wanted(column, facts, checked_only))
             continue;
         unsigned i = 0;
         while (i < count && strcmp(names[i], column.name) != 0)
@@ -256,8 +257,8 @@ bool qv_server_facts_read_row(QVDBServerFacts *facts, unsigned count, const char
     return true;
 }
 
-bool qv_server_facts_read_node(QVDBServerFacts *facts, unsigned count, const char *const names[],
-                               const char *const values[])
+bool qv_server_facts_read_checked(QVDBServerFacts *facts, unsigned count,
+                                  const char *const names[], const char *const values[])
 {
     return read_columns(facts, true, count, names, values);
 }

@@ -79,10 +79,11 @@ void qv_server_facts_from_info(const char *info, QVDBServerFacts *facts);
  * node_index, cluster_size, node_state). Returns false when it does not fit. */
 bool qv_server_facts_statement(const QVDBServerFacts *facts, char *statement, size_t capacity);
 
-/* Forms into columns (capacity bytes) ", <expression> AS <name>" for each of the node's
- * columns alone, for another reading statement (the check's); "" on a server that has
- * none. Returns false when they do not fit. */
-bool qv_server_facts_node_columns(const QVDBServerFacts *facts, char *columns, size_t capacity);
+/* Forms into columns (capacity bytes) ", <expression> AS <name>" for each of the columns
+ * the check reads too (a Galera node's, and native_password), for its reading statement;
+ * "" on a server that has none. Returns false when they do not fit. */
+bool qv_server_facts_checked_columns(const QVDBServerFacts *facts, char *columns,
+                                     size_t capacity);
 
 /* Takes one row of the detection statement's result (its column names and values, null
  * for SQL NULL) into facts. Returns false when a flag's value is not a whole number, or
@@ -91,10 +92,10 @@ bool qv_server_facts_node_columns(const QVDBServerFacts *facts, char *columns, s
 bool qv_server_facts_read_row(QVDBServerFacts *facts, unsigned count, const char *const names[],
                               const char *const values[]);
 
-/* The same for a row that carries the node's columns alone; facts->detected is left as
- * it was. */
-bool qv_server_facts_read_node(QVDBServerFacts *facts, unsigned count, const char *const names[],
-                               const char *const values[]);
+/* The same for a row that carries those columns alone; facts->detected is left as it
+ * was. */
+bool qv_server_facts_read_checked(QVDBServerFacts *facts, unsigned count,
+                                  const char *const names[], const char *const values[]);
 
 /* Whether facts name a Galera node that cannot speak for the cluster: not ready, or
  * outside the primary component. What it holds may not be what the cluster holds, and
