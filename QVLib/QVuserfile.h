@@ -56,9 +56,9 @@ struct QVUserFile {
 enum { QV_MEND_PRIVATE, QV_MEND_OWNER };
 
 /* Forms into out (capacity bytes) the command that mends the file at path as what says:
- * "chmod 600 'path'" on Linux, an icacls command on Windows. */
-void qv_user_file_mend(int what, const char *path, const QVUserFile *file, char *out,
-                       size_t capacity);
+ * "chmod 600 'path'" on Linux (the path one word of the shell, whatever it holds), an
+ * icacls command on Windows. */
+void qv_user_file_mend(int what, const char *path, char *out, size_t capacity);
 
 /* The character that joins a folder and a name in a path. */
 extern const char qv_user_path_separator;

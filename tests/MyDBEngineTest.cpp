@@ -821,6 +821,29 @@ TEST_F(EngineTest, EveryConnectionBoundsItsWaits)
     EXPECT_EQ(std::string(getpwuid(getuid())->pw_dir) + "/.my.cnf", path);
 }
 
+TEST_F(EngineTest, TheRemedyOfARefusedFileIsOneShellCommandWhateverTheFilesName)
+{
+    TempDir home("qv-home");
+    ScopedEnv h("HOME", home.path().c_str());
+    const std::string odd = home.path() + "/it's; touch pwned; '.cnf";
+    write_file(home.path() + "/.my.cnf", "[client]\n!include " + odd + "\n");
+    chmod((home.path() + "/.my.cnf").c_str(), 0600);
+    write_file(odd, "[client]\n");
+    chmod(odd.c_str(), 0666);
+    StderrCapture capture;
+    qv_DBEngine_report_option_file();
+    const std::vector<std::string> lines = capture.finish();
+    ASSERT_EQ(2u, lines.size());
+    const size_t at = lines[1].find("; chmod 600 ");
+    ASSERT_NE(std::string::npos, at) << lines[1];
+    /* The shell, pasted the remedy, mends that file and runs nothing else. */
+    EXPECT_EQ(0, system(("cd '" + home.path() + "' && " + lines[1].substr(at + 2)).c_str()));
+    struct stat st;
+    ASSERT_EQ(0, stat(odd.c_str(), &st));
+    EXPECT_EQ(0600u, st.st_mode & 0777);
+    EXPECT_NE(0, access((home.path() + "/pwned").c_str(), F_OK));
+}
+
 TEST_F(EngineTest, OptionFilesAreExaminedBeforeAByteOfThemIsRead)
 {
     TempDir home("qv-home");

@@ -52,16 +52,26 @@ static void describe_user(uid_t uid, char *out, size_t capacity)
         qv_snprintf(out, capacity, "uid %u", static_cast<unsigned>(uid));
 }
 
-void qv_user_file_mend(int what, const char *path, const QVUserFile *, char *out, size_t capacity)
+void qv_user_file_mend(int what, const char *path, char *out, size_t capacity)
 {
     struct passwd entry, *found = nullptr;
     char buffer[QV_PASSWD_BUFFER];
+    int used;
     if (what == QV_MEND_PRIVATE)
-        qv_snprintf(out, capacity, "chmod 600 '%s'", path);
+        used = qv_snprintf(out, capacity, "%s", "chmod 600 '");
     else if (getpwuid_r(geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr)
-        qv_snprintf(out, capacity, "chown %s '%s'", found->pw_name, path);
+        used = qv_snprintf(out, capacity, "chown %s '", found->pw_name);
     else
-        qv_snprintf(out, capacity, "chown %u '%s'", static_cast<unsigned>(geteuid()), path);
+        used = qv_snprintf(out, capacity, "chown %u '", static_cast<unsigned>(geteuid()));
+    /* Each quote of the path's own as '\'': a name that others chose (a file in an
+     * included folder) stays one word of the command that root pastes. */
+    for (const char *c = path; used >= 0 && *c != '\0'; c++) {
+        int n = *c == '\'' ? qv_snprintf(out + used, capacity - used, "%s", "'\\''")
+                           : qv_snprintf(out + used, capacity - used, "%c", *c);
+        used = n < 0 ? -1 : used + n;
+    }
+    if (used < 0 || qv_snprintf(out + used, capacity - used, "%s", "'") < 0)
+        qv_snprintf(out, capacity, "%s", ""); /* a cut command is no remedy */
 }
 
 bool qv_user_dir_list(const char *path, void (*entry)(void *context, const char *name),

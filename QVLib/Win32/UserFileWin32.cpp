@@ -29,7 +29,7 @@
 
 const char qv_user_path_separator = '\\';
 
-void qv_user_file_mend(int what, const char *path, const QVUserFile *, char *out, size_t capacity)
+void qv_user_file_mend(int what, const char *path, char *out, size_t capacity)
 {
     if (what == QV_MEND_PRIVATE)
         qv_snprintf(out, capacity, "icacls \"%s\" /inheritance:r /grant:r \"%%USERNAME%%:F\"",

@@ -242,7 +242,7 @@ static bool may_read(Walk *walk, const char *path, QVUserFile *file, unsigned de
         }
     if (file->writable_by_others || !file->owned_by_user) {
         bool writable = file->writable_by_others;
-        qv_user_file_mend(writable ? QV_MEND_PRIVATE : QV_MEND_OWNER, path, file, remedy,
+        qv_user_file_mend(writable ? QV_MEND_PRIVATE : QV_MEND_OWNER, path, remedy,
                           sizeof remedy);
         if (writable)
             qv_snprintf(detail, sizeof detail, "%s", file->permissions);
@@ -312,7 +312,7 @@ static void read_one(Walk *walk, const char *path, unsigned depth)
         walk->sink->forget(walk->sink->context); /* the client uses nothing then */
     if (file.readable_by_others && reading.gave_password) {
         char remedy[QV_PATH_SIZE + 64];
-        qv_user_file_mend(QV_MEND_PRIVATE, shown, &file, remedy, sizeof remedy);
+        qv_user_file_mend(QV_MEND_PRIVATE, shown, remedy, sizeof remedy);
         qv_option_tell(walk->report, QV_LOG_WARNING, shown, QV_RULE_READABLE, file.permissions,
                        remedy);
     }
