@@ -861,12 +861,15 @@ TEST_F(EngineTest, OptionFilesAreExaminedBeforeAByteOfThemIsRead)
             deep.push_back(read + name);
     }
     deep.push_back(warn + dir + "/deep10 line 2: includes more than 10 deep: skipped");
+    write_file(dir + "/pw.cnf", pw);
+    chmod((dir + "/pw.cnf").c_str(), 0600);
     const bool root = geteuid() == 0;
     const struct {
         std::string content;
         mode_t mode;
         std::vector<std::string> lines;
         bool used;
+        std::string giver = ""; /* of the password, where not .my.cnf */
     } cases[] = {
         {pw, 0600, {read + cnf}, true},
         {pw,
@@ -880,6 +883,13 @@ TEST_F(EngineTest, OptionFilesAreExaminedBeforeAByteOfThemIsRead)
          {read + cnf, warn + cnf + ": an include loop: the repeated file skipped"},
          true},
         {pw + "!include " + dir + "/deep1\n", 0600, deep, true},
+        /* a file skipped, and the password from another one */
+        {pw + "!include " + dir + "\n",
+         0600,
+         {read + cnf, warn + dir + ": not a regular file (a directory): skipped"},
+         true},
+        {"[client]\n!include " + dir + "/pw.cnf\n", 0600, {read + cnf, read + dir + "/pw.cnf"},
+         true, dir + "/pw.cnf"},
         /* given to another user (as root), or unreadable (as another user) */
         {pw,
          root ? 0600u : 0u,
@@ -902,13 +912,16 @@ TEST_F(EngineTest, OptionFilesAreExaminedBeforeAByteOfThemIsRead)
         qv_DBEngine_report_option_file();
         EXPECT_EQ(c.lines, capture.finish()) << c.content << " mode " << c.mode;
         /* A connection reads the files again, quietly; a refused password's hint names
-         * the file that was not used. */
+         * the file that gave it, or else the file that was not used. */
         EXPECT_EQ(27u, add(QV_PRIV_USAGE));
         const auto &options = fake_mysql().connections.at(0).options;
         EXPECT_EQ(c.used ? 1u : 0u, options.count(MARIADB_OPT_PASSWORD));
-        EXPECT_EQ(c.used ? std::string::npos : 0u,
-                  std::string(qv_DBEngine_last_hint())
-                      .find("the server refused root's password, and " + cnf + " was not used: "));
+        EXPECT_EQ(0u, std::string(qv_DBEngine_last_hint())
+                          .find(c.used ? "the server refused the password that " +
+                                             (c.giver.empty() ? cnf : c.giver) + " gives"
+                                       : "the server refused root's password, and " + cnf +
+                                             " was not used: "))
+            << qv_DBEngine_last_hint();
     }
 }
 

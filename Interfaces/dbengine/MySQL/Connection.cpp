@@ -120,7 +120,7 @@ static MYSQL *new_handle(const QVDBOptions *options)
 }
 
 /* Notes a refused login for its hint: a refused password names the option file that
- * was not used and why, or else the one that gave it; a login method the tool does not
+ * gave it, or else the first one not used and why; a login method the tool does not
  * allow is named (as the library's message quotes it, in printable characters only: the
  * server chose it). */
 static void note_login_failure(int number, const char *message, const QVDBOptions *options,
@@ -133,12 +133,12 @@ static void note_login_failure(int number, const char *message, const QVDBOption
     if (number == QV_CR_PLUGIN_NOT_ALLOWED && end != nullptr) {
         size_t length = static_cast<size_t>(end - quote + 1);
         qv_option_printable(quote, subject, length < 64 ? length + 1 : 64);
+    } else if (number == 1045 && options->given[QV_OPT_PASSWORD] && !password_given) {
+        phase |= QV_PHASE_FILE_PASSWORD;
+        qv_snprintf(subject, sizeof subject, "%s", options->password_file);
     } else if (number == 1045 && options->refusal[0] != '\0') {
         phase |= QV_PHASE_FILE_REFUSED;
         qv_snprintf(subject, sizeof subject, "%s", options->refusal);
-    } else if (number == 1045 && options->given[QV_OPT_PASSWORD] && !password_given &&
-               qv_DBEngine_option_file(subject, sizeof subject)) {
-        phase |= QV_PHASE_FILE_PASSWORD;
     }
     qv_DBEngine_note_failure(number, phase, QV_POLICY_NONE, subject[0] ? subject : nullptr);
 }

@@ -64,6 +64,8 @@ struct QVDBOptions {
     /* Why a file was not used ("~/.my.cnf was not used: others can write it (mode
      * 666)"), for the hint on a refused password; empty when every file was used. */
     char refusal[QV_OPTION_REFUSAL_SIZE];
+    /* The file that gave the password, where one did. */
+    char password_file[QV_OPTION_REFUSAL_SIZE];
 };
 
 /* The rules, in the table's order: what the tool does with an option, then with a file. */

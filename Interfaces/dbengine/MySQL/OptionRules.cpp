@@ -223,6 +223,8 @@ static void take_option(void *context, const char *name, const char *value, cons
             qv_option_tell(t->report, QV_LOG_INFO, where, QV_RULE_TIMEOUT, value, nullptr);
         t->options->given[used.slot] = true;
         memcpy(t->options->value[used.slot], value_taken, sizeof value_taken);
+        if (used.slot == QV_OPT_PASSWORD)
+            qv_option_printable(path, t->options->password_file, sizeof t->options->password_file);
     }
 }
 
