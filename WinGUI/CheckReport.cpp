@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
+#include "Interfaces/ErrorLogger/ReportLines.h"
 #include "QVLib/QVtime.h"
 #include "WinGUI/VADedeVeZovidApp.h"
 
@@ -102,9 +103,7 @@ static std::string password_cell(const QVFormCheck &f)
  * so that every form stays on one line of the table. */
 static std::string printable(std::string text)
 {
-    for (char &c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            c = '?';
+    qv_report_printable(&text[0]);
     return text;
 }
 

@@ -9,7 +9,9 @@
  */
 #include <windows.h>
 
-#include "Interfaces/ErrorLogger/ErrorLogger.h"
+#include <cstring>
+
+#include "Interfaces/ErrorLogger/ReportLines.h"
 #include "Interfaces/dbengine/MySQL/ClientPlatform.h"
 
 const char qv_login_methods[] =
@@ -17,15 +19,12 @@ const char qv_login_methods[] =
 
 bool qv_client_plugin_dir(char *dir, size_t capacity)
 {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    if (length == 0 || length >= sizeof path)
+    if (!qv_report_program_path(dir, capacity))
         return false;
-    char *slash = strrchr(path, '\\');
-    if (slash == nullptr)
-        return false;
-    *slash = '\0';
-    return qv_snprintf(dir, capacity, "%s", path) >= 0;
+    char *slash = strrchr(dir, '\\');
+    if (slash != nullptr)
+        *slash = '\0';
+    return slash != nullptr;
 }
 
 const char qv_option_names_used[] = "password, socket, pipe, protocol, ssl, ssl-ca, ssl-capath, "

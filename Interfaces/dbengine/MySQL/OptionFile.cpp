@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
+#include "Interfaces/ErrorLogger/ReportLines.h"
 #include "Interfaces/dbengine/MySQL/ClientPlatform.h"
 #include "Interfaces/dbengine/MySQL/OptionReader.h"
 #include "QVLib/QVmalloc.h"
@@ -43,12 +44,8 @@ bool qv_DBEngine_option_file(char *path, size_t capacity)
 
 void qv_option_printable(const char *text, char *out, size_t capacity)
 {
-    size_t i = 0;
-    for (; text[i] != '\0' && i + 1 < capacity; i++) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        out[i] = c < 0x20 || c == 0x7F ? '?' : text[i];
-    }
-    out[i] = '\0';
+    qv_snprintf(out, capacity, "%s", text);
+    qv_report_printable(out);
 }
 
 void qv_option_tell(bool report, int level, const char *where, int rule, const char *detail,

@@ -93,7 +93,7 @@ static char *directive_path(char *p)
     return p;
 }
 
-static char lower(char c)
+char qv_option_lower(char c)
 {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
 }
@@ -103,7 +103,7 @@ static bool named_group(const char *name, const char *const groups[])
 {
     for (size_t i = 0; groups[i] != nullptr; i++) {
         size_t j = 0;
-        while (name[j] != '\0' && lower(name[j]) == lower(groups[i][j]))
+        while (name[j] != '\0' && qv_option_lower(name[j]) == qv_option_lower(groups[i][j]))
             j++;
         if (name[j] == '\0' && groups[i][j] == '\0')
             return true;

@@ -70,4 +70,8 @@ bool qv_option_read(const QVOptionSource *source, const char *const groups[], un
 /* Whether c is a blank as the client's Latin-1 rules have it. */
 bool qv_option_blank(char c);
 
+/* c in lower case if it is an ASCII capital, whatever the locale: every name the tool
+ * knows is ASCII, and no other letter folds to one. */
+char qv_option_lower(char c);
+
 #endif

@@ -16,6 +16,7 @@
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
 #include "Interfaces/dbengine/MySQL/ClientPlatform.h"
 #include "Interfaces/dbengine/MySQL/MyDBEngine.h"
+#include "Interfaces/dbengine/MySQL/OptionReader.h"
 
 static const QVOptionRule g_rules[QV_RULE_COUNT] = {
     {qv_option_names_used, "used; of two lines that give one, the later wins"},
@@ -72,15 +73,10 @@ static const struct {
     {"pipe", QV_OPT_PROTOCOL, PIPE},
 };
 
-static char lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
-}
-
 /* Whether text begins with prefix, without regard to case. */
 static bool begins(const char *text, const char *prefix)
 {
-    while (*prefix != '\0' && lower(*text) == *prefix)
+    while (*prefix != '\0' && qv_option_lower(*text) == *prefix)
         text++, prefix++;
     return *prefix == '\0';
 }
@@ -91,7 +87,7 @@ bool qv_option_name_key(const char *name, char *key, size_t capacity)
     for (; name[i] != '\0'; i++) {
         if (i + 1 >= capacity)
             return false;
-        key[i] = name[i] == '_' ? '-' : lower(name[i]);
+        key[i] = name[i] == '_' ? '-' : qv_option_lower(name[i]);
     }
     key[i] = '\0';
     if (begins(key, "loose-"))
@@ -143,7 +139,8 @@ static long seconds_of(const char *value)
     const char *p = value;
     for (; *p >= '0' && *p <= '9'; p++)
         n = n >= 1000000 ? n : n * 10 + (*p - '0');
-    if (p == value || (*p != '\0' && (p[1] != '\0' || strchr("kmgtpe", lower(*p)) == nullptr)))
+    if (p == value ||
+        (*p != '\0' && (p[1] != '\0' || strchr("kmgtpe", qv_option_lower(*p)) == nullptr)))
         return -1;
     return *p != '\0' && n > 0 ? 1000000 : n;
 }

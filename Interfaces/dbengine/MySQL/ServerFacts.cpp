@@ -10,7 +10,7 @@
 #include <optional>
 
 #include "Interfaces/ErrorLogger/ErrorLogger.h"
-#include "Interfaces/dbengine/MySQL/OptionFile.h"
+#include "Interfaces/ErrorLogger/ReportLines.h"
 #include "Interfaces/dbengine/MySQL/StoredForms.h"
 
 /* The prefix some MariaDB servers put before their own version, so that old MySQL
@@ -104,7 +104,8 @@ static void read_cluster_size(QVDBServerFacts *facts, const char *value)
 
 static void read_node_state(QVDBServerFacts *facts, const char *value)
 {
-    qv_option_printable(value ? value : "", facts->node_state, sizeof facts->node_state);
+    qv_snprintf(facts->node_state, sizeof facts->node_state, "%s", value ? value : "");
+    qv_report_printable(facts->node_state);
 }
 
 /* One column of the detection statement: the servers that have it, how it is read, and
