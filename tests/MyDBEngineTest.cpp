@@ -911,8 +911,8 @@ TEST_F(EngineTest, OptionFilesAreExaminedBeforeAByteOfThemIsRead)
         StderrCapture capture;
         qv_DBEngine_report_option_file();
         EXPECT_EQ(c.lines, capture.finish()) << c.content << " mode " << c.mode;
-        /* A connection reads the files again, quietly; a refused password's hint names
-         * the file that gave it, or else the file that was not used. */
+        /* A refused password's hint names the file that gave it, or else the file that
+         * was not used. */
         EXPECT_EQ(27u, add(QV_PRIV_USAGE));
         const auto &options = fake_mysql().connections.at(0).options;
         EXPECT_EQ(c.used ? 1u : 0u, options.count(MARIADB_OPT_PASSWORD));

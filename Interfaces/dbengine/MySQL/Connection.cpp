@@ -148,7 +148,7 @@ unsigned qv_DBEngine_connect(QVDBEngine *engine)
     const QVDBSettings *s = &engine->settings;
     const char *password = qv_string_or_null(&s->password);
     QVDBOptions options;
-    qv_DBEngine_read_options(&options, false);
+    qv_DBEngine_login_options(&options);
     MYSQL *handle = new_handle(&options);
     engine->connection = nullptr;
     unsigned status = 26;

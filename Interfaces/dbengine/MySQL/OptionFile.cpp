@@ -24,9 +24,8 @@
 #include "QVLib/QVmalloc.h"
 #include "QVLib/QVuserfile.h"
 
-/* Room for a path; a path as long as the client's limit allows (it passes over longer
- * ones without a word). */
-#define QV_PATH_SIZE 4096
+/* A path as long as the client's limit allows (it passes over longer ones without a
+ * word). */
 #define QV_CLIENT_PATH_LIMIT 509
 /* Room for a name in a folder. */
 #define QV_DIR_NAME_SIZE 260

@@ -33,6 +33,8 @@
 #define QV_OPTION_VALUE_SIZE 1024
 /* Room for why a file was not used. */
 #define QV_OPTION_REFUSAL_SIZE 512
+/* Room for a path. */
+#define QV_PATH_SIZE 4096
 
 /* The groups read, null-ended: [client], [client-server], [client-mariadb] and
  * [VADedeVeZovid]. */
@@ -112,8 +114,13 @@ bool qv_DBEngine_option_file(char *path, size_t capacity);
 void qv_DBEngine_read_options(QVDBOptions *options, bool report);
 
 /* qv_DBEngine_read_options with report, for the run's log: once per run, before the
- * first connection (which reads the files again, quietly). */
+ * first connection. The reading is kept for the logins that follow. */
 void qv_DBEngine_report_option_file(void);
+
+/* Fills options for a login: the reading the report kept, where it began at the option
+ * file that qv_DBEngine_option_file names now (what the log says is what the logins
+ * get, and the files are walked once); else a reading made now, quietly. */
+void qv_DBEngine_login_options(QVDBOptions *options);
 
 /* Where the options of the files go, in the files' order (the tool's own rules, or a
  * test's collection). Texts are valid during the call only. */

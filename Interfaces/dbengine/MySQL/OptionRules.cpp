@@ -233,7 +233,7 @@ static void forget_options(void *context)
 
 void qv_DBEngine_read_options(QVDBOptions *options, bool report)
 {
-    char path[4096];
+    char path[QV_PATH_SIZE];
     memset(options->given, 0, sizeof options->given);
     options->refusal[0] = '\0';
     if (!qv_DBEngine_option_file(path, sizeof path))
@@ -243,8 +243,23 @@ void qv_DBEngine_read_options(QVDBOptions *options, bool report)
     qv_option_files_read(path, report, &sink, options->refusal, sizeof options->refusal);
 }
 
+/* The report's reading, and the option file it began at ("" before any report). */
+static QVDBOptions g_reported;
+static char g_reported_from[QV_PATH_SIZE];
+
 void qv_DBEngine_report_option_file(void)
 {
-    QVDBOptions options;
-    qv_DBEngine_read_options(&options, true);
+    qv_DBEngine_read_options(&g_reported, true);
+    if (!qv_DBEngine_option_file(g_reported_from, sizeof g_reported_from))
+        g_reported_from[0] = '\0';
+}
+
+void qv_DBEngine_login_options(QVDBOptions *options)
+{
+    char path[QV_PATH_SIZE];
+    if (g_reported_from[0] != '\0' && qv_DBEngine_option_file(path, sizeof path) &&
+        strcmp(path, g_reported_from) == 0)
+        *options = g_reported;
+    else
+        qv_DBEngine_read_options(options, false);
 }
