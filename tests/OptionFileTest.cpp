@@ -3,8 +3,7 @@
  * option the tool uses reaches the client library through mysql_optionsv, whatever the
  * client's spelling of its name; the others are named in the log and go no further;
  * every connection allows only the platform's login methods; a file others can write,
- * an included device, a UTF-8 byte-order mark and UTF-16 get the platform's rule; the
- * logins use the reading that the log reported.
+ * an included device, a UTF-8 byte-order mark and UTF-16 get the platform's rule.
  */
 #include <gtest/gtest.h>
 
@@ -115,26 +114,6 @@ TEST(OptionFile, EachFileByThePlatformsRule)
                   fake_mysql().connections.at(0).options.count(MARIADB_OPT_PASSWORD))
             << c.content;
     }
-}
-
-/* What the log says is what the logins get: the files are read once, by the report. */
-TEST(OptionFile, TheLoginsUseWhatTheReportRead)
-{
-    TempDir home("qv-home");
-    ScopedEnv unix_home("HOME", home.path().c_str());
-    ScopedEnv windows_home("USERPROFILE", home.path().c_str());
-    const std::string path = home.file(".my.cnf", "[client]\npassword=reported\n");
-    fake_mysql_reset();
-    StderrCapture capture;
-    qv_DBEngine_report_option_file();
-    capture.finish();
-    write_file(path, "[client]\npassword=changed\n");
-    for (int account = 0; account < 2; account++)
-        EXPECT_EQ(0u, qv_DBEngine_add_user_with_host("localhost", nullptr, nullptr, 3306, nullptr,
-                                                     "N", "P", QV_PRIV_USAGE));
-    for (const FakeConnection &connection : fake_mysql().connections)
-        EXPECT_EQ("reported", connection.options.at(MARIADB_OPT_PASSWORD));
-    EXPECT_EQ(2u, fake_mysql().connections.size());
 }
 
 } // namespace
